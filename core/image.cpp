@@ -1,0 +1,92 @@
+#include "image.h"
+
+#include <cstdlib>
+#include <cstring>
+
+int kindBytesPerPixel(uint16_t kind) {
+    if (kind & IMG_32BIT) return 4;
+    if (kind & IMG_24BIT) return 3;
+    return 1;
+}
+
+static bool allocPixels(Image* image, int64_t stride, int64_t height) {
+    if (stride <= 0 || height <= 0 || stride > INT32_MAX) return false;
+    uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height);
+    if (bytes > SIZE_MAX / 2) return false;
+    image->pixels = static_cast<uint8_t*>(calloc(static_cast<size_t>(bytes), 1));
+    return image->pixels != nullptr;
+}
+
+int createImage(Image* image, uint16_t kind, int alignment, int32_t width, int32_t height) {
+    memset(image, 0, sizeof *image);
+    if (alignment < 1) alignment = 1;
+    image->alignment = static_cast<int16_t>(alignment > INT16_MAX ? INT16_MAX : alignment);
+    if ((kind & IMG_24BIT) || kind == IMG_TRUECOLOUR) {
+        image->bytesPerPixel = 3;
+        if (kind == IMG_24BIT || kind == IMG_TRUECOLOUR) kind = IMG_RGB;
+    } else if (kind & IMG_32BIT) {
+        image->bytesPerPixel = 4;
+        if (kind == IMG_32BIT) kind = IMG_RGB32;
+    } else {
+        image->bytesPerPixel = 1;
+    }
+    image->kind = kind;
+    image->width = width;
+    image->height = height;
+    if (width < 1 || height < 1) return 0;
+    int64_t align = image->alignment;
+    int64_t stride = (static_cast<int64_t>(image->bytesPerPixel) * width + align - 1) / align * align;
+    if (stride > INT32_MAX) return 0;
+    image->stride = static_cast<int32_t>(stride);
+    if (!allocPixels(image, stride, height)) return 0;
+    if (kind == IMG_GREY || kind == IMG_PALETTE) image->colours = 256;
+    else if (kind == IMG_BINARY) image->colours = 2;
+    if (kind & IMG_PALETTE) {
+        image->palette = static_cast<uint8_t*>(calloc(PALETTE_BYTES, 1));
+        if (!image->palette) {
+            freeImage(image);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int createImageStrided(Image* image, uint16_t kind, int32_t stride, int32_t width, int32_t height) {
+    memset(image, 0, sizeof *image);
+    image->kind = kind;
+    image->bytesPerPixel = static_cast<int16_t>(kindBytesPerPixel(kind));
+    image->alignment = 1;
+    image->width = width;
+    image->height = height;
+    image->stride = stride;
+    if (width < 1 || height < 1) return 0;
+    if (static_cast<int64_t>(stride) < static_cast<int64_t>(image->bytesPerPixel) * width) return 0;
+    if (!allocPixels(image, stride, height)) return 0;
+    if (kind & IMG_PALETTE) {
+        image->palette = static_cast<uint8_t*>(calloc(PALETTE_BYTES, 1));
+        if (!image->palette) {
+            freeImage(image);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void freeImage(Image* image) {
+    if (!image) return;
+    free(image->pixels);
+    free(image->palette);
+    image->pixels = nullptr;
+    image->palette = nullptr;
+}
+
+bool imageHasAlpha(const Image* image) {
+    if (!image->pixels || !(image->kind & IMG_32BIT)) return false;
+    int offset = image->kind == IMG_BGR32 ? 0 : 3;
+    for (int32_t y = 0; y < image->height; ++y) {
+        const uint8_t* p = imageRow(image, y) + offset;
+        for (int32_t x = 0; x < image->width; ++x, p += 4)
+            if (*p) return true;
+    }
+    return false;
+}

@@ -1,0 +1,971 @@
+// The reading side of the scanline pipeline. A decoder describes its raster,
+// hands over rows exactly as its file stores them, and the core unpacks each
+// row into a converted row (indices, or R,G,B(,A)), flips, mirrors and shrinks
+// it, and places it into the image. endImage then settles the kind, builds the
+// palette and runs the whole-image conversions (grey, CMYK).
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "rowconv.h"
+
+namespace {
+
+thread_local RowConverter t_conv;
+
+constexpr int PROGRESS_STEPS = 60;
+constexpr int DEFAULT_DPI = 68;
+// Bytes of one line of one plane; far above any real file (15999 pixels of
+// 32 bits need 64000), low enough that a lying header cannot ask for gigabytes.
+constexpr int64_t MAX_PLANE_BYTES = int64_t(1) << 20;
+constexpr int64_t ROW_SPARE = 1024;
+constexpr int64_t CONV_SPARE = 16;
+
+struct Tables {
+    uint64_t bits1[256];  // one byte of 1-bit pixels as eight 0/1 bytes, in memory order
+    uint32_t bits2[256];  // one byte of 2-bit pixels as four bytes, in memory order
+    uint8_t of5[32];      // 5-bit component scaled to 0..255
+    uint8_t of6[64];      // 6-bit component scaled to 0..255
+
+    Tables() {
+        for (int v = 0; v < 256; ++v) {
+            uint8_t b[8];
+            for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>((v >> (7 - i)) & 1);
+            memcpy(&bits1[v], b, 8);
+            for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>((v >> (6 - 2 * i)) & 3);
+            memcpy(&bits2[v], b, 4);
+        }
+        for (int v = 0; v < 32; ++v) of5[v] = static_cast<uint8_t>(v * 255 / 31);
+        for (int v = 0; v < 64; ++v) of6[v] = static_cast<uint8_t>(v * 255 / 63);
+    }
+};
+const Tables kTables;
+
+// ORs eight 0/1 bytes, already shifted to their plane bit, into eight pixels.
+inline void orPixels(uint8_t* px, uint64_t bits) {
+    uint64_t w;
+    memcpy(&w, px, 8);
+    w |= bits;
+    memcpy(px, &w, 8);
+}
+
+// ---- Unpacking: one file row -> converted row -------------------------------
+
+void unpackCopy(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    memcpy(d, s, static_cast<size_t>(c.width));
+}
+
+void unpackCopy3(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    memcpy(d, s, static_cast<size_t>(c.width) * 3);
+}
+
+void unpackCopy4(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    memcpy(d, s, static_cast<size_t>(c.width) * 4);
+}
+
+// Packed rows deliver whole bytes; the pixels past the width land in the
+// spare room of the converted row and go no further.
+void unpackBits1(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const int64_t n = c.rowLength;
+    for (int64_t j = 0; j < n; ++j, d += 8) memcpy(d, &kTables.bits1[s[j]], 8);
+}
+
+void unpackBits2(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const int64_t n = c.rowLength;
+    for (int64_t j = 0; j < n; ++j, d += 4) memcpy(d, &kTables.bits2[s[j]], 4);
+}
+
+void unpackBits4(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const int64_t n = c.rowLength;
+    for (int64_t j = 0; j < n; ++j, d += 2) {
+        d[0] = static_cast<uint8_t>(s[j] >> 4);
+        d[1] = static_cast<uint8_t>(s[j] & 15);
+    }
+}
+
+void unpack555(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const uint8_t* of5 = kTables.of5;
+    for (int32_t x = 0; x < c.width; ++x, s += 2, d += 3) {
+        unsigned v = loadU16LE(s);
+        d[0] = of5[(v >> 10) & 31];
+        d[1] = of5[(v >> 5) & 31];
+        d[2] = of5[v & 31];
+    }
+}
+
+void unpackBgr555(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const uint8_t* of5 = kTables.of5;
+    for (int32_t x = 0; x < c.width; ++x, s += 2, d += 3) {
+        unsigned v = loadU16LE(s);
+        d[0] = of5[v & 31];
+        d[1] = of5[(v >> 5) & 31];
+        d[2] = of5[(v >> 10) & 31];
+    }
+}
+
+void unpack565(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const uint8_t* of5 = kTables.of5;
+    const uint8_t* of6 = kTables.of6;
+    for (int32_t x = 0; x < c.width; ++x, s += 2, d += 3) {
+        unsigned v = loadU16LE(s);
+        d[0] = of5[(v >> 11) & 31];
+        d[1] = of6[(v >> 5) & 63];
+        d[2] = of5[v & 31];
+    }
+}
+
+// B,G,R -> R,G,B.
+void unpackSwap3(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    for (int32_t x = 0; x < c.width; ++x, s += 3, d += 3) {
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
+    }
+}
+
+// A,B,G,R -> R,G,B,A.
+void unpackReverse4(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    for (int32_t x = 0; x < c.width; ++x, s += 4, d += 4) {
+        d[0] = s[3];
+        d[1] = s[2];
+        d[2] = s[1];
+        d[3] = s[0];
+    }
+}
+
+// A,R,G,B -> R,G,B,A.
+void unpackArgb(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    for (int32_t x = 0; x < c.width; ++x, s += 4, d += 4) {
+        d[0] = s[1];
+        d[1] = s[2];
+        d[2] = s[3];
+        d[3] = s[0];
+    }
+}
+
+// B,G,R,A -> R,G,B,A.
+void unpackBgra(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    for (int32_t x = 0; x < c.width; ++x, s += 4, d += 4) {
+        d[0] = s[2];
+        d[1] = s[1];
+        d[2] = s[0];
+        d[3] = s[3];
+    }
+}
+
+// Groups of 16 pixels, one big-endian word per plane; plane p gives bit p.
+void unpackWordPlanes(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    memset(d, 0, static_cast<size_t>(c.groups) * 16);
+    const int planes = c.planes;
+    for (int32_t g = 0; g < c.groups; ++g, d += 16) {
+        for (int p = 0; p < planes; ++p, s += 2) {
+            orPixels(d, kTables.bits1[s[0]] << p);
+            orPixels(d + 8, kTables.bits1[s[1]] << p);
+        }
+    }
+}
+
+// Whole lines of each plane one after another; plane p gives bit p.
+void unpackLinePlanes(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const int32_t n = c.bytesPerPlane;
+    memset(d, 0, static_cast<size_t>(n) * 8);
+    for (int p = 0; p < c.planes; ++p) {
+        uint8_t* o = d;
+        for (int32_t j = 0; j < n; ++j, o += 8) orPixels(o, kTables.bits1[*s++] << p);
+    }
+}
+
+// Three or four 8-bit channel lines within one row, in the order chanPlane says.
+void unpackPlanes3(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const uint8_t* r = s + static_cast<int64_t>(c.chanPlane[0]) * c.bytesPerPlane;
+    const uint8_t* g = s + static_cast<int64_t>(c.chanPlane[1]) * c.bytesPerPlane;
+    const uint8_t* b = s + static_cast<int64_t>(c.chanPlane[2]) * c.bytesPerPlane;
+    for (int32_t x = 0; x < c.width; ++x, d += 3) {
+        d[0] = r[x];
+        d[1] = g[x];
+        d[2] = b[x];
+    }
+}
+
+void unpackPlanes4(const RowConverter& c, const uint8_t* s, uint8_t* d) {
+    const uint8_t* r = s + static_cast<int64_t>(c.chanPlane[0]) * c.bytesPerPlane;
+    const uint8_t* g = s + static_cast<int64_t>(c.chanPlane[1]) * c.bytesPerPlane;
+    const uint8_t* b = s + static_cast<int64_t>(c.chanPlane[2]) * c.bytesPerPlane;
+    const uint8_t* a = s + static_cast<int64_t>(c.chanPlane[3]) * c.bytesPerPlane;
+    for (int32_t x = 0; x < c.width; ++x, d += 4) {
+        d[0] = r[x];
+        d[1] = g[x];
+        d[2] = b[x];
+        d[3] = a[x];
+    }
+}
+
+// ---- Placing: converted row -> image row ------------------------------------
+
+void placeCopy(const uint8_t* s, uint8_t* d, int32_t n, int) { memcpy(d, s, static_cast<size_t>(n)); }
+
+// An index or grey value into one byte of a 3- or 4-byte pixel; endImage expands it.
+template <int DB, int POS>
+void placeIndex(const uint8_t* s, uint8_t* d, int32_t n, int) {
+    for (int32_t x = 0; x < n; ++x, d += DB) {
+        for (int k = 0; k < DB; ++k) d[k] = 0;
+        d[POS] = s[x];
+    }
+}
+
+// R,G,B(,A) converted pixels of SB bytes into DB-byte image pixels.
+template <int SB, int DB, bool BGR>
+void placeColour(const uint8_t* s, uint8_t* d, int32_t n, int) {
+    for (int32_t x = 0; x < n; ++x, s += SB, d += DB) {
+        const uint8_t r = s[0], g = s[1], b = s[2];
+        if constexpr (DB == 3) {
+            d[0] = BGR ? b : r;
+            d[1] = g;
+            d[2] = BGR ? r : b;
+        } else {
+            uint8_t a = 0;
+            if constexpr (SB == 4) a = s[3];
+            if constexpr (BGR) {
+                d[0] = a;
+                d[1] = b;
+                d[2] = g;
+                d[3] = r;
+            } else {
+                d[0] = r;
+                d[1] = g;
+                d[2] = b;
+                d[3] = a;
+            }
+        }
+    }
+}
+
+// One channel line into byte `plane` of each pixel (reversed for BGR order).
+template <int DB, bool BGR>
+void placeChannel(const uint8_t* s, uint8_t* d, int32_t n, int plane) {
+    if (plane < 0 || plane >= DB) return;  // the fourth channel has no room in 3 bytes
+    d += BGR ? DB - 1 - plane : plane;
+    for (int32_t x = 0; x < n; ++x, d += DB) *d = s[x];
+}
+
+// ---- Row helpers ------------------------------------------------------------
+
+template <int U>
+void mirrorUnits(uint8_t* row, int32_t n) {
+    uint8_t* a = row;
+    uint8_t* b = row + static_cast<int64_t>(n - 1) * U;
+    for (; a < b; a += U, b -= U) {
+        for (int k = 0; k < U; ++k) std::swap(a[k], b[k]);
+    }
+}
+
+void mirrorAny(uint8_t* row, int32_t n, int unit) {
+    switch (unit) {
+        case 1: std::reverse(row, row + n); break;
+        case 3: mirrorUnits<3>(row, n); break;
+        default: mirrorUnits<4>(row, n); break;
+    }
+}
+
+// Moves pixel x to offset map[x]; the offsets never pass x * unit, so walking
+// forwards works in place.
+template <int U>
+void compactUnits(uint8_t* row, const int32_t* map, int32_t n) {
+    const uint8_t* s = row;
+    for (int32_t x = 0; x < n; ++x, s += U) {
+        uint8_t* d = row + map[x];
+        for (int k = 0; k < U; ++k) d[k] = s[k];
+    }
+}
+
+void compactRow(uint8_t* row, const int32_t* map, int32_t n, int unit) {
+    switch (unit) {
+        case 1: compactUnits<1>(row, map, n); break;
+        case 3: compactUnits<3>(row, map, n); break;
+        default: compactUnits<4>(row, map, n); break;
+    }
+}
+
+// ---- Raster description -----------------------------------------------------
+
+UnpackFn chooseUnpacking(RowLayout kind, int planes) {
+    switch (kind) {
+        case RowLayout::WordPlanes: return unpackWordPlanes;
+        case RowLayout::ChannelPlanes:
+        case RowLayout::BytePixels:
+        case RowLayout::Packed8: return unpackCopy;
+        case RowLayout::Packed1: return unpackBits1;
+        case RowLayout::Packed2: return unpackBits2;
+        case RowLayout::Packed4: return unpackBits4;
+        case RowLayout::Rgb555: return unpack555;
+        case RowLayout::Bgr555: return unpackBgr555;
+        case RowLayout::Rgb565: return unpack565;
+        case RowLayout::Rgb24: return unpackCopy3;
+        case RowLayout::Bgr24: return unpackSwap3;
+        case RowLayout::Rgb32: return unpackCopy4;
+        case RowLayout::Abgr32: return unpackReverse4;
+        case RowLayout::Argb32: return unpackArgb;
+        case RowLayout::Bgra32: return unpackBgra;
+        case RowLayout::LinePlanes: return unpackLinePlanes;
+        case RowLayout::InLinePlanes: return planes == 3 ? unpackPlanes3 : unpackPlanes4;
+    }
+    return unpackCopy;
+}
+
+PlaceFn choosePlacing(int depth, bool channelPlanes, int convBytes, int workBytes, bool bgr) {
+    if (depth <= 8) {
+        if (workBytes == 1) return placeCopy;
+        if (workBytes == 3) return bgr ? placeIndex<3, 2> : placeIndex<3, 0>;
+        return bgr ? placeIndex<4, 3> : placeIndex<4, 0>;
+    }
+    if (channelPlanes) {
+        if (workBytes == 3) return bgr ? placeChannel<3, true> : placeChannel<3, false>;
+        return bgr ? placeChannel<4, true> : placeChannel<4, false>;
+    }
+    if (convBytes == 3) {
+        if (workBytes == 3) return bgr ? placeColour<3, 3, true> : placeColour<3, 3, false>;
+        return bgr ? placeColour<3, 4, true> : placeColour<3, 4, false>;
+    }
+    if (workBytes == 3) return bgr ? placeColour<4, 3, true> : placeColour<4, 3, false>;
+    return bgr ? placeColour<4, 4, true> : placeColour<4, 4, false>;
+}
+
+void copyName(char* dst, size_t size, const char* name) {
+    size_t n = strnlen(name, std::min(size - 1, static_cast<size_t>(RASTER_NAME_LEN)));
+    memcpy(dst, name, n);
+    dst[n] = '\0';
+}
+
+// The final kind of a finished (or abandoned) load, without the palette rules.
+uint16_t finalKind(const RowConverter& c, bool withPalette) {
+    if (c.workBytes == 3) return c.bgr ? IMG_BGR : IMG_RGB;
+    if (c.workBytes == 4) return c.bgr ? IMG_BGR32 : IMG_RGB32;
+    if (c.depth == 1) return IMG_BINARY;
+    return withPalette ? IMG_PALETTE : IMG_GREY;
+}
+
+void settleImage(const RowConverter& c, const IoContext& ctx, bool withPalette) {
+    Image* img = c.image;
+    img->orientation = ctx.options.orientation;
+    img->xdpi = c.xdpi;
+    img->ydpi = c.ydpi;
+    img->width = c.outWidth;
+    img->height = c.outHeight;
+    img->kind = finalKind(c, withPalette);
+    img->bytesPerPixel = static_cast<int16_t>(c.workBytes);
+    img->colours = c.workBytes == 1 ? (1 << c.depth) : 0;
+}
+
+// ---- File palettes ----------------------------------------------------------
+
+uint8_t scaleComponent(unsigned v, unsigned max) {
+    unsigned s = v * 255 / max;
+    return static_cast<uint8_t>(s > 255 ? 255 : s);
+}
+
+// The file's palette of n entries, in its stored form, as a 768-byte planar table.
+void decodePalette(uint16_t form, int componentBits, const uint8_t* pal, int n, uint8_t* table) {
+    memset(table, 0, PALETTE_BYTES);
+    uint8_t* red = table;
+    uint8_t* green = table + 256;
+    uint8_t* blue = table + 512;
+    if (form & (PF_ST9 | PF_STE12 | PF_RGB12)) {
+        for (int i = 0; i < n; ++i) {
+            unsigned w = loadU16BE(pal + 2 * i);
+            unsigned r = (w >> 8) & 15, g = (w >> 4) & 15, b = w & 15;
+            if (form & PF_ST9) {
+                red[i] = scaleComponent(r & 7, 7);
+                green[i] = scaleComponent(g & 7, 7);
+                blue[i] = scaleComponent(b & 7, 7);
+                continue;
+            }
+            if (form & PF_STE12) {
+                // The low bit of each stored nibble is the component's top bit.
+                r = ((r << 1) & 0x0E) | ((r >> 3) & 1);
+                g = ((g << 1) & 0x0E) | ((g >> 3) & 1);
+                b = ((b << 1) & 0x0E) | ((b >> 3) & 1);
+            }
+            red[i] = scaleComponent(r, 15);
+            green[i] = scaleComponent(g, 15);
+            blue[i] = scaleComponent(b, 15);
+        }
+        return;
+    }
+    const bool bgr = (form & PF_BGR) != 0;
+    if (componentBits < 1) componentBits = 8;
+    if (form & PF_PLANAR) {
+        uint8_t* first = bgr ? blue : red;
+        uint8_t* last = bgr ? red : blue;
+        uint8_t* planes[3] = {first, green, last};
+        if (componentBits > 8) {
+            // 16-bit little-endian components: full-range words keep their high byte.
+            bool small = true;
+            for (int i = 0; i < 3 * n; ++i) small = small && pal[2 * i + 1] == 0;
+            for (int k = 0; k < 3; ++k)
+                for (int i = 0; i < n; ++i) planes[k][i] = pal[2 * (k * n + i) + (small ? 0 : 1)];
+            return;
+        }
+        const unsigned max = (1u << componentBits) - 1;
+        for (int k = 0; k < 3; ++k)
+            for (int i = 0; i < n; ++i) planes[k][i] = scaleComponent(pal[k * n + i], max);
+        return;
+    }
+    // Interleaved triplets; wider components are taken byte by byte as they stand.
+    const unsigned max = componentBits > 8 ? 255 : (1u << componentBits) - 1;
+    for (int i = 0; i < n; ++i, pal += 3) {
+        uint8_t a = scaleComponent(pal[0], max), g = scaleComponent(pal[1], max), b = scaleComponent(pal[2], max);
+        red[i] = bgr ? b : a;
+        green[i] = g;
+        blue[i] = bgr ? a : b;
+    }
+}
+
+bool isBlack(const uint8_t* t, int i) { return t[i] == 0 && t[256 + i] == 0 && t[512 + i] == 0; }
+bool isWhite(const uint8_t* t, int i) { return t[i] == 255 && t[256 + i] == 255 && t[512 + i] == 255; }
+
+// Every byte of the image's rows through a 256-entry table.
+void mapBytes(Image* img, const uint8_t* lut) {
+    const int64_t n = static_cast<int64_t>(img->width) * img->bytesPerPixel;
+    for (int32_t y = 0; y < img->height; ++y) {
+        uint8_t* p = imageRow(img, y);
+        for (int64_t x = 0; x < n; ++x) p[x] = lut[p[x]];
+    }
+}
+
+// Expands the index the placing step left in each pixel through a planar table
+// (v, v, v for grey: the three planes are then the same ramp).
+template <int DB, bool BGR>
+void expandPixels(Image* img, const uint8_t* table) {
+    const uint8_t* red = table;
+    const uint8_t* green = table + 256;
+    const uint8_t* blue = table + 512;
+    for (int32_t y = 0; y < img->height; ++y) {
+        uint8_t* p = imageRow(img, y);
+        for (int32_t x = 0; x < img->width; ++x, p += DB) {
+            if constexpr (BGR) {
+                const uint8_t v = p[DB - 1];
+                if constexpr (DB == 4) p[0] = 0;
+                p[DB - 3] = blue[v];
+                p[DB - 2] = green[v];
+                p[DB - 1] = red[v];
+            } else {
+                const uint8_t v = p[0];
+                p[0] = red[v];
+                p[1] = green[v];
+                p[2] = blue[v];
+                if constexpr (DB == 4) p[3] = 0;
+            }
+        }
+    }
+}
+
+void expandImage(Image* img, const uint8_t* table, int workBytes, bool bgr) {
+    if (workBytes == 3) {
+        if (bgr) expandPixels<3, true>(img, table);
+        else expandPixels<3, false>(img, table);
+    } else {
+        if (bgr) expandPixels<4, true>(img, table);
+        else expandPixels<4, false>(img, table);
+    }
+}
+
+// Four-byte C,M,Y,K pixels (in file order, whatever order placing used) to
+// R,G,B, repacked in place to three bytes a pixel.
+template <bool INV>
+void cmykToRgb(Image* img, bool bgr, int alignment) {
+    const int32_t newStride = static_cast<int32_t>(alignUp(int64_t(img->width) * 3, alignment));
+    for (int32_t y = 0; y < img->height; ++y) {
+        const uint8_t* s = imageRow(img, y);
+        uint8_t* d = img->pixels + static_cast<int64_t>(y) * newStride;
+        for (int32_t x = 0; x < img->width; ++x, s += 4, d += 3) {
+            const int cc = bgr ? s[3] : s[0], m = bgr ? s[2] : s[1];
+            const int ye = bgr ? s[1] : s[2], k = bgr ? s[0] : s[3];
+            int r, g, b;
+            if (INV) {
+                const int kk = 255 - k;
+                r = 255 - std::min(255, (255 - cc) + kk);
+                g = 255 - std::min(255, (255 - m) + kk);
+                b = 255 - std::min(255, (255 - ye) + kk);
+            } else {
+                const int kk = 255 - k;
+                r = std::min(255, (255 - cc) * kk / 255);
+                g = std::min(255, (255 - m) * kk / 255);
+                b = std::min(255, (255 - ye) * kk / 255);
+            }
+            // Reads stay ahead of writes: d never passes s.
+            d[0] = static_cast<uint8_t>(r);
+            d[1] = static_cast<uint8_t>(g);
+            d[2] = static_cast<uint8_t>(b);
+        }
+    }
+    img->stride = newStride;
+    img->kind = IMG_RGB;
+    img->bytesPerPixel = 3;
+}
+
+// Inverts the colour bytes of inverted R,G,B rasters (the fourth byte stays 0).
+void invertColours(Image* img) {
+    const int bpp = img->bytesPerPixel;
+    for (int32_t y = 0; y < img->height; ++y) {
+        uint8_t* p = imageRow(img, y);
+        if (bpp == 3) {
+            const int64_t n = int64_t(img->width) * 3;
+            for (int64_t x = 0; x < n; ++x) p[x] = static_cast<uint8_t>(255 - p[x]);
+        } else {
+            const int first = img->kind == IMG_BGR32 ? 1 : 0;
+            for (int32_t x = 0; x < img->width; ++x, p += 4) {
+                p[first] = static_cast<uint8_t>(255 - p[first]);
+                p[first + 1] = static_cast<uint8_t>(255 - p[first + 1]);
+                p[first + 2] = static_cast<uint8_t>(255 - p[first + 2]);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+// ---- Shared with the writing side -------------------------------------------
+
+bool planRows(uint16_t layout, int planes, int bits, int32_t width, int32_t bytesPerPlane, RowPlan* plan) {
+    if (planes < 1 || bits < 1) return false;
+    const int depth = planes * bits;
+    const int64_t w = width, bpp = bytesPerPlane;
+    if (depth > 32 || w < 1) return false;
+    auto planeBytesFit = [bpp](int64_t needed) { return bpp >= needed && bpp <= MAX_PLANE_BYTES; };
+
+    if (layout & PL_WORD_PLANES) {
+        // Each 16-pixel group takes one word of every plane.
+        if (bits != 1 || planes > 8 || !planeBytesFit((w + 15) / 16 * 2)) return false;
+        plan->kind = RowLayout::WordPlanes;
+        plan->groups = static_cast<int32_t>(bpp / 2);
+        plan->unpackedPixels = int64_t(plan->groups) * 16;
+        plan->rowLength = planes * bpp;
+        return true;
+    }
+    if (layout & PL_CHANNEL_PLANES) {
+        if (bits != 8 || planes > 4) return false;
+        plan->kind = RowLayout::ChannelPlanes;
+        plan->rowLength = w;
+        plan->unpackedPixels = w;
+        return true;
+    }
+    if (planes == 1) {
+        plan->unpackedPixels = w;
+        if (depth <= 8) {
+            if (layout & PL_BYTE_PIXELS) {
+                plan->kind = RowLayout::BytePixels;
+                plan->rowLength = w;
+                return true;
+            }
+            switch (bits) {
+                case 1: plan->kind = RowLayout::Packed1; break;
+                case 2: plan->kind = RowLayout::Packed2; break;
+                case 4: plan->kind = RowLayout::Packed4; break;
+                case 8: plan->kind = RowLayout::Packed8; break;
+                default: return false;
+            }
+            const int perByte = 8 / bits;
+            plan->rowLength = (w + perByte - 1) / perByte;
+            plan->unpackedPixels = plan->rowLength * perByte;
+            return true;
+        }
+        switch (depth) {
+            case 15:
+                plan->kind = (layout & PL_BGR555) ? RowLayout::Bgr555 : RowLayout::Rgb555;
+                plan->rowLength = 2 * w;
+                return true;
+            case 16:
+                plan->kind = (layout & PL_565) ? RowLayout::Rgb565 : RowLayout::Rgb555;
+                plan->rowLength = 2 * w;
+                return true;
+            case 24:
+                // Alpha first means nothing without alpha: the bytes are R,G,B.
+                if (layout & PL_REVERSED) plan->kind = RowLayout::Bgr24;
+                else if (layout & PL_ALPHA_FIRST) plan->kind = RowLayout::Rgb24;
+                else if (layout & PL_BGRA) plan->kind = RowLayout::Bgr24;
+                else plan->kind = RowLayout::Rgb24;
+                plan->rowLength = 3 * w;
+                return true;
+            case 32:
+                if (layout & PL_REVERSED) plan->kind = RowLayout::Abgr32;
+                else if (layout & PL_ALPHA_FIRST) plan->kind = RowLayout::Argb32;
+                else if (layout & PL_BGRA) plan->kind = RowLayout::Bgra32;
+                else plan->kind = RowLayout::Rgb32;
+                plan->rowLength = 4 * w;
+                return true;
+            default:
+                return false;
+        }
+    }
+    if (depth <= 8) {
+        // Line planes: bytesPerPlane bytes of each plane give 8 pixels a byte.
+        if (bits != 1 || !planeBytesFit((w + 7) / 8)) return false;
+        plan->kind = RowLayout::LinePlanes;
+        plan->rowLength = planes * bpp;
+        plan->unpackedPixels = 8 * bpp;
+        return true;
+    }
+    // Channel lines within the row, plane k at k * bytesPerPlane.
+    if (bits != 8 || (planes != 3 && planes != 4) || !planeBytesFit(w)) return false;
+    static const int kOrders[2][3][4] = {
+        // 3 planes: plain, reversed, alpha first (no alpha to move)
+        {{0, 1, 2, 3}, {2, 1, 0, 3}, {0, 1, 2, 3}},
+        // 4 planes: plain, reversed, alpha first
+        {{0, 1, 2, 3}, {3, 2, 1, 0}, {1, 2, 3, 0}},
+    };
+    const int order = (layout & PL_REVERSED) ? 1 : (layout & PL_ALPHA_FIRST) ? 2 : 0;
+    memcpy(plan->chanPlane, kOrders[planes - 3][order], sizeof plan->chanPlane);
+    plan->kind = RowLayout::InLinePlanes;
+    plan->rowLength = planes * bpp;
+    plan->unpackedPixels = w;
+    return true;
+}
+
+void mirrorRow(uint8_t* row, int32_t n, int unit) { mirrorAny(row, n, unit); }
+
+RowConverter& rowConverter() { return t_conv; }
+
+void resetConverter(RowConverter& c) {
+    c.rowBuffer.reset();
+    c.conv.reset();
+    c.rowMap.reset();
+    c.colMap.reset();
+    c.filePalette.reset();
+    c.rowBufferSize = 0;
+    c.convSize = 0;
+    c.rowLength = 0;
+    c.unpack = nullptr;
+    c.place = nullptr;
+    c.fetch = nullptr;
+    c.pack = nullptr;
+    c.valueMapActive = false;
+    c.image = nullptr;
+    c.phase = ConvPhase::Idle;
+}
+
+void progressBegin(RowConverter& c, const IoContext& ctx) {
+    c.progressBar = (ctx.options.flags & OPT_PROGRESS_BAR) != 0;
+    c.lastStep = 0;
+    if (!c.progressBar) return;
+    for (int i = 0; i < PROGRESS_STEPS; ++i) fputc('-', stdout);
+    fputc('\r', stdout);
+    fflush(stdout);
+}
+
+void progressRow(RowConverter& c, IoContext& ctx, int64_t total) {
+    ++c.delivered;
+    if (c.progressBar && total > 0) {
+        const int step = static_cast<int>(int64_t(c.delivered) * PROGRESS_STEPS / total);
+        if (step != c.lastStep) {
+            fputc('*', stdout);
+            fflush(stdout);
+            c.lastStep = step;
+        }
+    }
+    if (ctx.options.progressCallback &&
+        ctx.options.progressCallback(c.delivered - 1, static_cast<int32_t>(total), ctx.options.callbackDatum))
+        ctx.stop = true;
+}
+
+void progressEnd(RowConverter& c) {
+    if (!c.progressBar) return;
+    fputc('\n', stdout);
+    fflush(stdout);
+    c.progressBar = false;
+}
+
+void abandonConversion() {
+    RowConverter& c = t_conv;
+    // A decoder that failed after beginImage leaves a working kind behind; give
+    // the image a real one so that a damaged picture kept by the loader is sound.
+    if (c.phase == ConvPhase::Reading && c.image && c.image == ioContext().image && c.image->pixels)
+        settleImage(c, ioContext(), false);
+    if (c.phase != ConvPhase::Idle) progressEnd(c);
+    resetConverter(c);
+}
+
+// ---- Reading ----------------------------------------------------------------
+
+void setRasterName(char (&dst)[RASTER_NAME_LEN], const char* name) {
+    copyName(dst, RASTER_NAME_LEN, name ? name : "");
+}
+
+Status beginImage(RasterHeader* h) {
+    if (!h) return ST_UNKNOWN_FORMAT;
+    IoContext& ctx = ioContext();
+    RowConverter& c = t_conv;
+    if (c.phase != ConvPhase::Idle) {
+        // A decoder beginning a second time: the pixels of the first go.
+        if (c.phase == ConvPhase::Reading && c.image && c.image == ctx.image) freeImage(c.image);
+        resetConverter(c);
+    }
+    h->rowBuffer = nullptr;
+
+    if (h->planes < 1 || h->bitsPerPlane < 1) return ST_UNKNOWN_FORMAT;
+    const int depth = h->planes * h->bitsPerPlane;
+    if (depth > 32 || h->width < 1 || h->height < 1 || h->width > MAX_IMAGE_SIDE || h->height > MAX_IMAGE_SIDE)
+        return ST_UNKNOWN_FORMAT;
+    RowPlan plan;
+    if (!planRows(h->layout, h->planes, h->bitsPerPlane, h->width, h->bytesPerPlane, &plan))
+        return ST_UNKNOWN_FORMAT;
+
+    char name[RASTER_NAME_LEN + 1];
+    copyName(name, sizeof name, h->name);
+    if (ctx.info) {
+        FileInfo* info = ctx.info;
+        copyName(info->formatName, sizeof info->formatName, name);
+        info->orientation = h->orientation;
+        info->width = h->width;
+        info->height = h->height;
+        info->planes = h->planes;
+        info->bitsPerPlane = h->bitsPerPlane;
+        info->bytesPerPlane = h->bytesPerPlane;
+        info->xdpi = static_cast<int16_t>(h->xdpi);
+        info->ydpi = static_cast<int16_t>(h->ydpi);
+    }
+    if (ctx.examine) return ST_INFO_ONLY;
+    Image* img = ctx.image;
+    if (!img) return ST_NO_MEMORY;
+
+    const uint16_t flags = ctx.options.flags;
+    if (flags & OPT_VERBOSE) {
+        fprintf(stderr, "A %s was recognized : %s\n", name, ctx.fileName ? ctx.fileName : "");
+        fprintf(stderr, "    Width:%d Height:%d with %lu colors\n", static_cast<int>(h->width),
+                static_cast<int>(h->height), 1ul << std::min(depth, 24));
+        fprintf(stderr, "    Nplanes : %d      Bitscount : %d\n", h->planes, h->bitsPerPlane);
+        fprintf(stderr, "    Bytes Per Plane : %d \n", static_cast<int>(h->bytesPerPlane));
+        fprintf(stderr, "    xdpi : %d         ydpi : %d\n", static_cast<int>(h->xdpi), static_cast<int>(h->ydpi));
+    }
+    c.delivered = 0;
+    progressBegin(c, ctx);
+    ctx.stop = false;
+
+    c.width = h->width;
+    c.height = h->height;
+    c.xdpi = h->xdpi == 0 ? DEFAULT_DPI : h->xdpi;
+    c.ydpi = h->ydpi == 0 ? DEFAULT_DPI : h->ydpi;
+    c.layout = h->layout;
+    c.channels = h->channels;
+    c.orientation = h->orientation;
+    c.planes = h->planes;
+    c.bitsPerPlane = h->bitsPerPlane;
+    c.depth = depth;
+    c.bytesPerPlane = h->bytesPerPlane;
+    c.bgr = ctx.options.bgrOrder != 0;
+    c.flip = ((h->orientation ^ ctx.options.orientation) & OR_BOTTOM_UP) != 0;
+    c.mirror = ((h->orientation ^ ctx.options.orientation) & OR_MIRRORED) != 0;
+    c.channelPlanes = plan.kind == RowLayout::ChannelPlanes;
+    c.groups = plan.groups;
+    memcpy(c.chanPlane, plan.chanPlane, sizeof c.chanPlane);
+    c.rowLength = plan.rowLength;
+    c.unpack = chooseUnpacking(plan.kind, c.planes);
+
+    // Working mode: the bytes per pixel of the image being built.
+    if ((h->layout & (PL_CMYK_INV | PL_CMYK)) && depth == 32) c.workBytes = 4;
+    else if (depth <= 8) {
+        if (flags & OPT_TRUECOLOUR) c.workBytes = (flags & OPT_PREFER_32) ? 4 : 3;
+        else c.workBytes = 1;
+    } else if (depth == 15 || depth == 16 || depth == 24) c.workBytes = (flags & OPT_PREFER_32) ? 4 : 3;
+    else c.workBytes = (flags & OPT_ODD_TO_24) ? 3 : 4;
+    const uint16_t workKind = c.workBytes == 1 ? uint16_t(IMG_GREY) : c.workBytes == 3 ? IMG_24BIT : IMG_32BIT;
+    c.convBytes = depth <= 8 ? 1 : depth <= 24 ? 3 : 4;
+    const int unit = c.channelPlanes ? 1 : c.convBytes;
+
+    // Bounded size: shrink keeping the aspect ratio, never enlarge.
+    const int64_t W = ctx.options.maxWidth, H = ctx.options.maxHeight;
+    int64_t outW = c.width, outH = c.height;
+    const bool bounded = W > 0 && H > 0 && (W < c.width || H < c.height);
+    if (bounded) {
+        outW = W;
+        outH = W * c.height / c.width;
+        if (outH > H) {
+            outH = H;
+            outW = H * c.width / c.height;
+        }
+        if (outW < 1) outW = 1;
+        if (outH < 1) outH = 1;
+    }
+    c.outWidth = static_cast<int32_t>(outW);
+    c.outHeight = static_cast<int32_t>(outH);
+
+    const int64_t alignment = std::max<int64_t>(1, ctx.options.rowAlignment);
+    const int64_t stride = alignUp(outW * c.workBytes, alignment);
+    if (stride > INT32_MAX) {
+        progressEnd(c);
+        resetConverter(c);
+        return ST_NO_MEMORY;
+    }
+    if (!createImageStrided(img, workKind, static_cast<int32_t>(stride), c.outWidth, c.outHeight)) {
+        freeImage(img);
+        progressEnd(c);
+        resetConverter(c);
+        return ST_NO_MEMORY;
+    }
+    img->alignment = static_cast<int16_t>(alignment);
+    c.image = img;
+    c.stride = static_cast<int32_t>(stride);
+
+    // Several planes of 8-bit channels declared with channels 1 still need a
+    // whole file row: the buffer holds at least one row and the spare bytes.
+    const int64_t channels = std::max<int64_t>(1, h->channels);
+    const int64_t sampleBytes = depth <= 8 ? 1 : (h->bitsPerPlane + 1) / 8;
+    c.rowBufferSize = static_cast<uint64_t>(std::max(channels * c.width * sampleBytes, c.rowLength) + ROW_SPARE);
+    c.convSize = static_cast<uint64_t>(std::max<int64_t>(int64_t(c.width) * c.convBytes, plan.unpackedPixels) + CONV_SPARE);
+    c.rowBuffer = allocBuffer(c.rowBufferSize);
+    c.conv = allocBuffer(c.convSize);
+    bool ok = c.rowBuffer && c.conv;
+    if (ok && bounded) {
+        c.rowMap.reset(static_cast<int32_t*>(calloc(static_cast<size_t>(c.height), sizeof(int32_t))));
+        c.colMap.reset(static_cast<int32_t*>(calloc(static_cast<size_t>(c.width), sizeof(int32_t))));
+        ok = c.rowMap && c.colMap;
+        if (ok) {
+            int32_t* rows = c.rowMap.get();
+            for (int64_t i = 0; i < c.height; ++i) rows[i] = static_cast<int32_t>(i * outH / c.height);
+            // The first file row that falls on an output row wins.
+            int32_t kept = rows[0];
+            for (int32_t i = 1; i < c.height; ++i) {
+                if (rows[i] == kept) rows[i] = -1;
+                else kept = rows[i];
+            }
+            int32_t* cols = c.colMap.get();
+            for (int64_t i = 0; i < c.width; ++i) cols[i] = static_cast<int32_t>(i * outW / c.width * unit);
+        }
+    }
+    if (!ok) {
+        freeImage(img);
+        progressEnd(c);
+        resetConverter(c);
+        return ST_NO_MEMORY;
+    }
+    c.place = choosePlacing(depth, c.channelPlanes, c.convBytes, c.workBytes, c.bgr);
+    h->rowBuffer = c.rowBuffer.get();
+    c.phase = ConvPhase::Reading;
+    return ST_OK;
+}
+
+Status putRows(int plane, int32_t firstRow, int32_t count) {
+    RowConverter& c = t_conv;
+    IoContext& ctx = ioContext();
+    if (c.phase != ConvPhase::Reading) return ST_OK;
+
+    int64_t total = c.height;
+    int unit = c.convBytes;
+    if (c.channelPlanes) {
+        total = int64_t(c.planes) * c.height;
+        unit = 1;
+        if (plane < 0 || plane >= c.planes) plane = 0;
+    } else {
+        plane = 0;
+    }
+    int32_t row = firstRow;
+    if (row < 0 || row >= c.height) {
+        row = c.delivered;
+        if (row >= c.height) row = 0;
+    }
+    // Only whole rows inside the row buffer.
+    const int64_t fits = static_cast<int64_t>(c.rowBufferSize) / c.rowLength;
+    const int64_t n = std::min<int64_t>(count, fits);
+
+    const uint8_t* src = c.rowBuffer.get();
+    uint8_t* conv = c.conv.get();
+    const int32_t* rowMap = c.rowMap.get();
+    const int32_t* colMap = c.colMap.get();
+    for (int64_t i = 0; i < n && row < c.height; ++i, ++row, src += c.rowLength) {
+        int32_t target = c.flip ? c.height - 1 - row : row;
+        progressRow(c, ctx, total);
+        if (rowMap) {
+            target = rowMap[target];
+            if (target < 0) continue;
+        }
+        c.unpack(c, src, conv);
+        if (c.mirror) mirrorAny(conv, c.width, unit);
+        if (colMap) compactRow(conv, colMap, c.width, unit);
+        c.place(conv, imageRow(c.image, target), c.outWidth, plane);
+    }
+    return ctx.stop ? ST_STOPPED : ST_OK;
+}
+
+int64_t fileRowLength() {
+    const RowConverter& c = t_conv;
+    return c.phase == ConvPhase::Reading ? c.rowLength : 0;
+}
+
+Status endImage(uint16_t paletteFormat, int componentBits, const uint8_t* palette) {
+    RowConverter& c = t_conv;
+    IoContext& ctx = ioContext();
+    if (c.phase != ConvPhase::Reading) return ST_OK;
+    progressEnd(c);
+
+    Image* img = c.image;
+    const bool withPalette = palette != nullptr && c.depth <= 8;
+    settleImage(c, ctx, withPalette);
+    const int depth = c.depth;
+    const int workBytes = c.workBytes;
+    const bool bgr = c.bgr;
+    const uint16_t layout = c.layout;
+    const int alignment = img->alignment;
+    resetConverter(c);
+
+    Status status = ST_OK;
+    if (withPalette) {
+        uint8_t table[PALETTE_BYTES];
+        decodePalette(paletteFormat, componentBits, palette, 1 << depth, table);
+        if (workBytes == 1) {
+            if (depth == 1) {
+                const bool blackWhite = isBlack(table, 0) && isWhite(table, 1);
+                const bool whiteBlack = isWhite(table, 0) && isBlack(table, 1);
+                if (blackWhite || whiteBlack) {
+                    // 0 is black in a binary image.
+                    uint8_t lut[256];
+                    for (int v = 0; v < 256; ++v) lut[v] = whiteBlack ? (v == 0 ? 1 : 0) : (v != 0 ? 1 : 0);
+                    mapBytes(img, lut);
+                } else {
+                    img->kind = IMG_PALETTE;
+                }
+            }
+            if (img->kind == IMG_PALETTE) {
+                img->palette = static_cast<uint8_t*>(calloc(PALETTE_BYTES, 1));
+                if (img->palette) {
+                    memcpy(img->palette, table, PALETTE_BYTES);
+                } else {
+                    img->kind = IMG_GREY;
+                    status = ST_NO_MEMORY;
+                }
+            }
+        } else {
+            expandImage(img, table, workBytes, bgr);
+        }
+        return status;
+    }
+
+    if ((layout & (PL_CMYK_INV | PL_CMYK)) && depth == 32 && workBytes == 4) {
+        if (layout & PL_CMYK_INV) cmykToRgb<true>(img, bgr, alignment);
+        else cmykToRgb<false>(img, bgr, alignment);
+        return status;
+    }
+    if ((layout & PL_CMYK_INV) && depth > 8) {
+        invertColours(img);
+        return status;
+    }
+    if (depth <= 8) {
+        const int max = maxValue(depth);
+        const bool invert = (paletteFormat & PF_INVERT) != 0;
+        uint8_t lut[256];
+        for (int v = 0; v < 256; ++v) {
+            int g = invert ? (v > max ? 0 : max - v) : v;
+            // True colour shows a grey of fewer bits over the full range.
+            if (workBytes != 1) g = std::min(255, g * 255 / max);
+            lut[v] = static_cast<uint8_t>(g);
+        }
+        if (workBytes == 1) {
+            if (invert) mapBytes(img, lut);
+        } else {
+            uint8_t table[PALETTE_BYTES];
+            memcpy(table, lut, 256);
+            memcpy(table + 256, lut, 256);
+            memcpy(table + 512, lut, 256);
+            expandImage(img, table, workBytes, bgr);
+        }
+    }
+    return status;
+}

@@ -1,0 +1,10 @@
+// Shared body of the fuzz targets: loads one input through the library's
+// entry points with options taken from its last bytes, checks what comes back,
+// and aborts (a crash for libFuzzer) when an invariant is broken.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// formatIndex -1 identifies the input automatically; otherwise that reader only.
+// Always returns 0, as libFuzzer expects.
+int fuzzOneInput(const uint8_t* data, size_t size, int formatIndex);

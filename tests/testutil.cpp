@@ -1,0 +1,138 @@
+#include "testutil.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace testutil {
+
+static std::string tempDir() {
+    static std::string dir;
+    if (dir.empty()) {
+        const char* base = getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/kaleotest.XXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        if (mkdtemp(buf.data())) dir = buf.data();
+        else dir = "/tmp";
+    }
+    return dir;
+}
+
+std::string tempPath(const std::string& name) { return tempDir() + "/" + name; }
+
+bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return fclose(f) == 0 && ok;
+}
+
+bool readFile(const std::string& path, std::vector<uint8_t>* bytes) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return false;
+    bytes->clear();
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) bytes->insert(bytes->end(), buf, buf + n);
+    fclose(f);
+    return true;
+}
+
+int run(const std::string& command) {
+    int rc = system(command.c_str());
+    if (rc == -1) return -1;
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+bool haveProgram(const std::string& name) {
+    return run("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+static bool pnmToken(const std::vector<uint8_t>& b, size_t* pos, long* value) {
+    size_t p = *pos;
+    for (;;) {
+        while (p < b.size() && isspace(b[p])) ++p;
+        if (p < b.size() && b[p] == '#') {
+            while (p < b.size() && b[p] != '\n') ++p;
+            continue;
+        }
+        break;
+    }
+    if (p >= b.size() || !isdigit(b[p])) return false;
+    long v = 0;
+    while (p < b.size() && isdigit(b[p])) v = v * 10 + (b[p++] - '0');
+    *value = v;
+    *pos = p;
+    return true;
+}
+
+bool readPnmReference(const std::string& path, Rgb* out) {
+    std::vector<uint8_t> b;
+    if (!readFile(path, &b) || b.size() < 3 || b[0] != 'P' || (b[1] != '5' && b[1] != '6')) return false;
+    bool grey = b[1] == '5';
+    size_t pos = 2;
+    long w, h, maxval;
+    if (!pnmToken(b, &pos, &w) || !pnmToken(b, &pos, &h) || !pnmToken(b, &pos, &maxval)) return false;
+    if (maxval != 255 || w <= 0 || h <= 0) return false;
+    ++pos;  // the single white space after maxval
+    size_t need = static_cast<size_t>(w) * h * (grey ? 1 : 3);
+    if (b.size() < pos + need) return false;
+    out->width = static_cast<int>(w);
+    out->height = static_cast<int>(h);
+    out->pixels.resize(static_cast<size_t>(w) * h * 3);
+    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
+        for (int c = 0; c < 3; ++c) out->pixels[i * 3 + c] = grey ? b[pos + i] : b[pos + i * 3 + c];
+    }
+    return true;
+}
+
+Rgb toRgb(const Image& image) {
+    Rgb out;
+    out.width = image.width;
+    out.height = image.height;
+    out.pixels.resize(static_cast<size_t>(image.width) * image.height * 3);
+    for (int y = 0; y < image.height; ++y) {
+        const uint8_t* row = image.pixels + static_cast<size_t>(y) * image.stride;
+        for (int x = 0; x < image.width; ++x) {
+            uint8_t* d = &out.pixels[(static_cast<size_t>(y) * image.width + x) * 3];
+            switch (image.kind) {
+            case IMG_BINARY: d[0] = d[1] = d[2] = row[x] ? 255 : 0; break;
+            case IMG_GREY: {
+                int c = image.colours > 1 ? image.colours : 256;
+                uint8_t v = static_cast<uint8_t>(row[x] * 255 / (c - 1));
+                d[0] = d[1] = d[2] = v;
+                break;
+            }
+            case IMG_PALETTE:
+                d[0] = image.palette[row[x]];
+                d[1] = image.palette[256 + row[x]];
+                d[2] = image.palette[512 + row[x]];
+                break;
+            case IMG_RGB: memcpy(d, row + x * 3, 3); break;
+            case IMG_BGR: d[0] = row[x * 3 + 2]; d[1] = row[x * 3 + 1]; d[2] = row[x * 3]; break;
+            case IMG_RGB32: memcpy(d, row + x * 4, 3); break;
+            case IMG_BGR32: d[0] = row[x * 4 + 3]; d[1] = row[x * 4 + 2]; d[2] = row[x * 4 + 1]; break;
+            default: break;
+            }
+        }
+    }
+    return out;
+}
+
+long compareRgb(const Rgb& a, const Rgb& b) {
+    if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) return -1;
+    long diff = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i) diff += a.pixels[i] != b.pixels[i];
+    return diff;
+}
+
+Status load(const std::string& path, Image* image, uint16_t flags, FileInfo* info) {
+    IoOptions o = defaultIoOptions();
+    o.flags = flags;
+    return loadImage(path.c_str(), image, &o, info);
+}
+
+}  // namespace testutil
