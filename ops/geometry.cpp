@@ -1,0 +1,410 @@
+// Geometry: every result pixel is a whole source pixel (all its bytes), except
+// for area resampling, which averages each byte position.
+#include "geometry.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "codec.h"
+#include "oputil.h"
+
+using oputil::Array;
+using oputil::allocArray;
+
+namespace {
+
+// Runs the common frame of a geometry operation: checks the source, lets fill
+// build the result of the given size, and hands it over.
+template <typename Fill>
+Status geometryRun(Image* source, Image* destination, int32_t width, int32_t height, Fill fill) {
+    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    OwnedImage result;
+    if (!oputil::createLike(source, source->kind, width, height, &result)) return ST_NO_MEMORY;
+    Status st = fill(static_cast<const Image*>(source), &result);
+    if (st != ST_OK) return st;
+    oputil::commitResult(source, destination, &result);
+    return ST_OK;
+}
+
+Status copyRows(const Image* src, Image* dst) {
+    size_t bytes = static_cast<size_t>(src->width) * src->bytesPerPixel;
+    for (int32_t y = 0; y < src->height; ++y) memcpy(imageRow(dst, y), imageRow(src, y), bytes);
+    return ST_OK;
+}
+
+// Reverses the pixel order of one row.
+void reverseRow(const uint8_t* s, uint8_t* d, int32_t width, int bpp) {
+    const uint8_t* p = s + static_cast<size_t>(width - 1) * bpp;
+    for (int32_t x = 0; x < width; ++x, p -= bpp, d += bpp) memcpy(d, p, bpp);
+}
+
+Status fillFlip(const Image* src, Image* dst) {
+    size_t bytes = static_cast<size_t>(src->width) * src->bytesPerPixel;
+    for (int32_t y = 0; y < src->height; ++y) memcpy(imageRow(dst, y), imageRow(src, src->height - 1 - y), bytes);
+    return ST_OK;
+}
+
+Status fillMirror(const Image* src, Image* dst) {
+    for (int32_t y = 0; y < src->height; ++y) reverseRow(imageRow(src, y), imageRow(dst, y), src->width, src->bytesPerPixel);
+    return ST_OK;
+}
+
+Status fillHalfTurn(const Image* src, Image* dst) {
+    for (int32_t y = 0; y < src->height; ++y)
+        reverseRow(imageRow(src, src->height - 1 - y), imageRow(dst, y), src->width, src->bytesPerPixel);
+    return ST_OK;
+}
+
+// Quarter turn: the result is height x width. Clockwise, result row i is source
+// column i read from the bottom row up; anticlockwise, result row i is source
+// column width - 1 - i read from the top down.
+Status fillQuarter(const Image* src, Image* dst, bool clockwise) {
+    const int bpp = src->bytesPerPixel;
+    const int32_t w = src->width, h = src->height;
+    // Walk the source in bands of rows so that the columns being read stay in cache.
+    const int32_t band = 64;
+    for (int32_t j0 = 0; j0 < h; j0 += band) {
+        int32_t j1 = j0 + band < h ? j0 + band : h;
+        for (int32_t i = 0; i < w; ++i) {
+            int32_t sx = clockwise ? i : w - 1 - i;
+            uint8_t* d = imageRow(dst, i);
+            for (int32_t j = j0; j < j1; ++j) {
+                int32_t sy = clockwise ? h - 1 - j : j;
+                memcpy(d + static_cast<size_t>(j) * bpp, imageRow(src, sy) + static_cast<size_t>(sx) * bpp, bpp);
+            }
+        }
+    }
+    return ST_OK;
+}
+
+// Rounds to the nearest integer, halves upwards.
+inline double roundHalfUp(double v) { return std::floor(v + 0.5); }
+
+struct FreeRotation {
+    double c, s, vx, vy;
+    int32_t minX, minY, width, height;
+};
+
+FreeRotation planRotation(const Image* src, int angle) {
+    FreeRotation r;
+    double theta = angle * 3.14159265358979323846 / 180.0;
+    r.c = std::cos(theta);
+    r.s = std::sin(theta);
+    double cx = src->width * 0.5, cy = src->height * 0.5;
+    r.vx = cx - (cx * r.c - cy * r.s);
+    r.vy = cy - (cx * r.s + cy * r.c);
+    const double px[4] = {0.0, src->width - 1.0, src->width - 1.0, 0.0};
+    const double py[4] = {0.0, 0.0, src->height - 1.0, src->height - 1.0};
+    double lox = 1e300, hix = -1e300, loy = 1e300, hiy = -1e300;
+    for (int k = 0; k < 4; ++k) {
+        double X = roundHalfUp(px[k] * r.c - py[k] * r.s + r.vx);
+        double Y = roundHalfUp(px[k] * r.s + py[k] * r.c + r.vy);
+        lox = X < lox ? X : lox;
+        hix = X > hix ? X : hix;
+        loy = Y < loy ? Y : loy;
+        hiy = Y > hiy ? Y : hiy;
+    }
+    int64_t w = static_cast<int64_t>(hix - lox) + 1, h = static_cast<int64_t>(hiy - loy) + 1;
+    r.minX = static_cast<int32_t>(lox);
+    r.minY = static_cast<int32_t>(loy);
+    r.width = oputil::clampSide(w);
+    r.height = oputil::clampSide(h);
+    // A box larger than the largest picture is cut evenly on both sides.
+    r.minX += static_cast<int32_t>((w - r.width) / 2);
+    r.minY += static_cast<int32_t>((h - r.height) / 2);
+    return r;
+}
+
+Status fillFreeRotation(const Image* src, Image* dst, const FreeRotation& r) {
+    const int bpp = src->bytesPerPixel;
+    const double maxX = src->width - 0.5, maxY = src->height - 0.5;
+    for (int32_t Y = 0; Y < dst->height; ++Y) {
+        double v = static_cast<double>(Y) + r.minY - r.vy;
+        double u0 = static_cast<double>(r.minX) - r.vx;
+        uint8_t* d = imageRow(dst, Y);
+        for (int32_t X = 0; X < dst->width; ++X, d += bpp) {
+            double u = u0 + X;
+            double x = u * r.c + v * r.s;
+            double y = -u * r.s + v * r.c;
+            if (x < -0.5 || y < -0.5 || x >= maxX || y >= maxY) continue;
+            int32_t sx = static_cast<int32_t>(roundHalfUp(x)), sy = static_cast<int32_t>(roundHalfUp(y));
+            if (sx < 0 || sy < 0 || sx >= src->width || sy >= src->height) continue;
+            memcpy(d, imageRow(src, sy) + static_cast<size_t>(sx) * bpp, bpp);
+        }
+    }
+    return ST_OK;
+}
+
+// ---- resizing -------------------------------------------------------------
+
+Status fillNearest(const Image* src, Image* dst) {
+    const int bpp = src->bytesPerPixel;
+    Array<int32_t> columns = allocArray<int32_t>(dst->width);
+    if (!columns) return ST_NO_MEMORY;
+    for (int32_t x = 0; x < dst->width; ++x)
+        columns[x] = static_cast<int32_t>(static_cast<int64_t>(x) * src->width / dst->width);
+    for (int32_t y = 0; y < dst->height; ++y) {
+        const uint8_t* s = imageRow(src, static_cast<int32_t>(static_cast<int64_t>(y) * src->height / dst->height));
+        uint8_t* d = imageRow(dst, y);
+        if (bpp == 1) {
+            for (int32_t x = 0; x < dst->width; ++x) d[x] = s[columns[x]];
+        } else {
+            for (int32_t x = 0; x < dst->width; ++x) memcpy(d + static_cast<size_t>(x) * bpp, s + static_cast<size_t>(columns[x]) * bpp, bpp);
+        }
+    }
+    return ST_OK;
+}
+
+// The source pixels one result pixel draws on along one axis, with weights
+// that add up to 1.
+struct AxisPlan {
+    Array<int32_t> first;   // per result pixel: index into taps
+    Array<int32_t> count;   // per result pixel: number of taps
+    Array<int32_t> index;   // source pixel of each tap
+    Array<double> weight;   // weight of each tap
+};
+
+constexpr double EDGE_TOLERANCE = 0.0001;
+
+// Shrinking (or keeping) a direction: result pixel i covers the source interval
+// [i s, (i + 1) s) and every source pixel weighs with the part of it inside.
+// Enlarging: the result position falls between two source pixels, which share
+// it in proportion to their distance.
+bool planAxis(int32_t srcN, int32_t dstN, AxisPlan* plan) {
+    double scale = static_cast<double>(srcN) / dstN;
+    size_t maxTaps = static_cast<size_t>(dstN) * (scale >= 1.0 ? static_cast<size_t>(std::ceil(scale)) + 2 : 2);
+    plan->first = allocArray<int32_t>(dstN);
+    plan->count = allocArray<int32_t>(dstN);
+    plan->index = allocArray<int32_t>(maxTaps);
+    plan->weight = allocArray<double>(maxTaps);
+    if (!plan->first || !plan->count || !plan->index || !plan->weight) return false;
+    size_t taps = 0;
+    for (int32_t i = 0; i < dstN; ++i) {
+        plan->first[i] = static_cast<int32_t>(taps);
+        size_t start = taps;
+        if (scale >= 1.0) {
+            double a = i * scale, b = (i + 1) * scale;
+            int32_t k0 = static_cast<int32_t>(std::floor(a));
+            int32_t k1 = static_cast<int32_t>(std::ceil(b));
+            if (k1 > srcN) k1 = srcN;
+            double total = 0.0;
+            for (int32_t k = k0; k < k1 && taps < maxTaps; ++k) {
+                double lo = k > a ? k : a, hi = k + 1 < b ? k + 1 : b;
+                double part = hi - lo;
+                if (part < EDGE_TOLERANCE) continue;
+                plan->index[taps] = k;
+                plan->weight[taps] = part;
+                total += part;
+                ++taps;
+            }
+            if (taps == start) {  // cannot happen for scale >= 1, kept as a guard
+                plan->index[taps] = k0 < srcN ? k0 : srcN - 1;
+                plan->weight[taps] = 1.0;
+                total = 1.0;
+                ++taps;
+            }
+            for (size_t t = start; t < taps; ++t) plan->weight[t] /= total;
+        } else {
+            double p = (i + 0.5) * scale - 0.5;
+            if (p < 0.0) p = 0.0;
+            if (p > srcN - 1) p = srcN - 1;
+            int32_t k0 = static_cast<int32_t>(std::floor(p));
+            double f = p - k0;
+            plan->index[taps] = k0;
+            plan->weight[taps] = 1.0 - f;
+            ++taps;
+            if (f >= EDGE_TOLERANCE && k0 + 1 < srcN) {
+                plan->index[taps] = k0 + 1;
+                plan->weight[taps] = f;
+                ++taps;
+            } else {
+                plan->weight[taps - 1] = 1.0;
+            }
+        }
+        plan->count[i] = static_cast<int32_t>(taps - start);
+    }
+    return true;
+}
+
+Status fillArea(const Image* src, Image* dst) {
+    AxisPlan px, py;
+    if (!planAxis(src->width, dst->width, &px) || !planAxis(src->height, dst->height, &py)) return ST_NO_MEMORY;
+    const int bpp = src->bytesPerPixel;
+    const size_t rowValues = static_cast<size_t>(src->width) * bpp;
+    Array<double> column = allocArray<double>(rowValues);
+    if (!column) return ST_NO_MEMORY;
+    const bool binary = src->kind == IMG_BINARY;
+    for (int32_t y = 0; y < dst->height; ++y) {
+        // Vertical pass into one row of weighted sums.
+        memset(column.get(), 0, rowValues * sizeof(double));
+        for (int32_t t = py.first[y], e = t + py.count[y]; t < e; ++t) {
+            const uint8_t* s = imageRow(src, py.index[t]);
+            double w = py.weight[t];
+            for (size_t k = 0; k < rowValues; ++k) column[k] += w * s[k];
+        }
+        // Horizontal pass into the result row.
+        uint8_t* d = imageRow(dst, y);
+        for (int32_t x = 0; x < dst->width; ++x) {
+            for (int c = 0; c < bpp; ++c) {
+                double sum = 0.0;
+                for (int32_t t = px.first[x], e = t + px.count[x]; t < e; ++t)
+                    sum += px.weight[t] * column[static_cast<size_t>(px.index[t]) * bpp + c];
+                uint8_t out;
+                if (binary) {
+                    out = sum > 0.5 ? 1 : 0;
+                } else {
+                    // The sums of equal samples must give the sample back: allow for rounding.
+                    double v = sum + 1e-7;
+                    out = v <= 0.0 ? 0 : v >= 255.0 ? 255 : static_cast<uint8_t>(v);
+                }
+                d[static_cast<size_t>(x) * bpp + c] = out;
+            }
+        }
+    }
+    return ST_OK;
+}
+
+}  // namespace
+
+Status flipVertical(Image* source, Image* destination) {
+    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    return geometryRun(source, destination, source->width, source->height, fillFlip);
+}
+
+Status mirrorHorizontal(Image* source, Image* destination) {
+    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    return geometryRun(source, destination, source->width, source->height, fillMirror);
+}
+
+Status rotateImage(Image* source, Image* destination, int angle) {
+    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    int a = angle % 360;
+    if (a < 0) a += 360;
+    const int32_t w = source->width, h = source->height;
+    switch (a) {
+    case 0: return geometryRun(source, destination, w, h, copyRows);
+    case 180: return geometryRun(source, destination, w, h, fillHalfTurn);
+    case 90:
+    case 270: {
+        bool clockwise = a == 90;
+        Status st = geometryRun(source, destination, h, w,
+                                [clockwise](const Image* s, Image* d) { return fillQuarter(s, d, clockwise); });
+        if (st == ST_OK) {
+            Image* r = destination ? destination : source;
+            int32_t dpi = r->xdpi;
+            r->xdpi = r->ydpi;
+            r->ydpi = dpi;
+        }
+        return st;
+    }
+    default: {
+        FreeRotation plan = planRotation(source, a);
+        return geometryRun(source, destination, plan.width, plan.height,
+                           [&plan](const Image* s, Image* d) { return fillFreeRotation(s, d, plan); });
+    }
+    }
+}
+
+Status resizeImage(Image* source, Image* destination, int32_t width, int32_t height, int method) {
+    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (method != RESAMPLE_NEAREST && method != RESAMPLE_AREA) return ST_OP_BAD_PARAMETER;
+    width = oputil::clampSide(width);
+    height = oputil::clampSide(height);
+    if (method == RESAMPLE_NEAREST || source->kind == IMG_PALETTE)
+        return geometryRun(source, destination, width, height, fillNearest);
+    return geometryRun(source, destination, width, height, fillArea);
+}
+
+Status cropImage(Image* source, Image* destination, int32_t x, int32_t y, int32_t width, int32_t height) {
+    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    int64_t x0 = x, y0 = y, x1 = static_cast<int64_t>(x) + width, y1 = static_cast<int64_t>(y) + height;
+    if (x1 < x0) { int64_t t = x0; x0 = x1; x1 = t; }
+    if (y1 < y0) { int64_t t = y0; y0 = y1; y1 = t; }
+    if (x0 < 0) x0 = 0;
+    if (y0 < 0) y0 = 0;
+    if (x1 > source->width) x1 = source->width;
+    if (y1 > source->height) y1 = source->height;
+    if (x1 <= x0 || y1 <= y0) return ST_OP_BAD_PARAMETER;
+    const int32_t left = static_cast<int32_t>(x0), top = static_cast<int32_t>(y0);
+    return geometryRun(source, destination, static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0),
+                       [left, top](const Image* s, Image* d) {
+                           size_t bytes = static_cast<size_t>(d->width) * s->bytesPerPixel;
+                           for (int32_t r = 0; r < d->height; ++r)
+                               memcpy(imageRow(d, r), imageRow(s, top + r) + static_cast<size_t>(left) * s->bytesPerPixel, bytes);
+                           return ST_OK;
+                       });
+}
+
+Status canvasSize(Image* source, Image* destination, int32_t width, int32_t height) {
+    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    width = oputil::clampSide(width);
+    height = oputil::clampSide(height);
+    return geometryRun(source, destination, width, height, [](const Image* s, Image* d) {
+        int32_t cols = s->width < d->width ? s->width : d->width;
+        int32_t rows = s->height < d->height ? s->height : d->height;
+        int32_t left = d->width > s->width ? (d->width - s->width) / 2 : 0;
+        int32_t top = d->height > s->height ? (d->height - s->height) / 2 : 0;
+        size_t bytes = static_cast<size_t>(cols) * s->bytesPerPixel;
+        for (int32_t r = 0; r < rows; ++r)
+            memcpy(imageRow(d, top + r) + static_cast<size_t>(left) * s->bytesPerPixel, imageRow(s, r), bytes);
+        return ST_OK;
+    });
+}
+
+void batchTargetSize(const Image* image, int32_t width, int32_t height, bool percent, bool keepRatio,
+                     int32_t* outWidth, int32_t* outHeight) {
+    int64_t w = width, h = height;
+    if (percent) {
+        w = static_cast<int64_t>(image->width) * width / 100;
+        h = static_cast<int64_t>(image->height) * height / 100;
+    }
+    if (w < 1) w = 1;
+    if (h < 1) h = 1;
+    if (keepRatio) {
+        int64_t fitH = w * image->height / image->width;
+        if (fitH > h) {
+            w = h * image->width / image->height;
+        } else {
+            h = fitH;
+        }
+    }
+    *outWidth = oputil::clampSide(w);
+    *outHeight = oputil::clampSide(h);
+}
+
+Status opResize(Image* image, const OpInstance& op) {
+    if (!oputil::validImage(image)) return ST_KIND_REFUSED;
+    int32_t w, h;
+    batchTargetSize(image, op.ints[0], op.ints[1], op.percent != 0, op.keepRatio != 0, &w, &h);
+    if (w == image->width && h == image->height) return ST_OK;
+    bool smaller = image->width < w || image->height < h;  // the picture is smaller than the target
+    bool larger = image->width > w || image->height > h;
+    if (op.onlySmaller || op.onlyLarger) {
+        bool wanted = (op.onlySmaller && smaller) || (op.onlyLarger && larger);
+        if (!wanted) return ST_OK;
+    }
+    return resizeImage(image, nullptr, w, h, op.method);
+}
+
+Status opCrop(Image* image, const OpInstance& op) {
+    return cropImage(image, nullptr, op.ints[0], op.ints[1], op.ints[2], op.ints[3]);
+}
+
+Status opCanvas(Image* image, const OpInstance& op) {
+    if (!oputil::validImage(image)) return ST_KIND_REFUSED;
+    int32_t w, h;
+    batchTargetSize(image, op.ints[0], op.ints[1], op.percent != 0, op.keepRatio != 0, &w, &h);
+    return canvasSize(image, nullptr, w, h);
+}
+
+Status opMirror(Image* image, const OpInstance&) {
+    return mirrorHorizontal(image, nullptr);
+}
+
+Status opFlip(Image* image, const OpInstance&) {
+    return flipVertical(image, nullptr);
+}
+
+Status opRotate(Image* image, const OpInstance& op) {
+    return rotateImage(image, nullptr, op.ints[0]);
+}
