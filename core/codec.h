@@ -98,3 +98,6 @@ int64_t writeRowLength();
 // The converted row of the last getRows (R,G,B(,X) or one byte per pixel), for
 // PL_CHANNEL_PLANES encoders that read the channels themselves.
 const uint8_t* convertedRow();
+// True when the image being saved carries something in its fourth byte (see
+// imageHasAlpha): writers store an alpha channel only then.
+bool savedImageHasAlpha();

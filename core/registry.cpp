@@ -128,6 +128,8 @@ Status finishLoad(Status st, Image* image, const IoOptions& o, const LoadRequest
 
 IoContext& ioContext() { return g_context; }
 
+bool savedImageHasAlpha() { return g_context.image && !g_context.examine && imageHasAlpha(g_context.image); }
+
 IoScope::IoScope(Image* image, const IoOptions* options, FileInfo* info, const char* fileName, bool examine) {
     abandonConversion();
     g_context.options = options ? *options : defaultIoOptions();

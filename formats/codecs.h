@@ -15,3 +15,47 @@ Status placeholderWriter(FILE* stream, SaveRequest* request);
 // Windows and OS/2 bitmap.
 Status readBmp(FILE* stream, LoadRequest* request);
 Status writeBmp(FILE* stream, SaveRequest* request);
+
+// CompuServe GIF.
+Status readGif(FILE* stream, LoadRequest* request);
+Status writeGif(FILE* stream, SaveRequest* request);
+
+// JPEG through libjpeg.
+Status readJpeg(FILE* stream, LoadRequest* request);
+Status writeJpeg(FILE* stream, SaveRequest* request);
+
+// PNG through libpng, and the PNG images inside MNG files (reader only).
+Status readPng(FILE* stream, LoadRequest* request);
+Status writePng(FILE* stream, SaveRequest* request);
+Status readMng(FILE* stream, LoadRequest* request);
+
+// ZSoft Paintbrush and its multi-page container.
+Status readPcx(FILE* stream, LoadRequest* request);
+Status writePcx(FILE* stream, SaveRequest* request);
+Status readDcx(FILE* stream, LoadRequest* request);
+
+// Truevision Targa.
+Status readTga(FILE* stream, LoadRequest* request);
+Status writeTga(FILE* stream, SaveRequest* request);
+
+// Portable bitmap, graymap and pixmap (and XV thumbnails).
+Status readPnm(FILE* stream, LoadRequest* request);
+Status writePnm(FILE* stream, SaveRequest* request);
+
+// Silicon Graphics image.
+Status readSgi(FILE* stream, LoadRequest* request);
+Status writeSgi(FILE* stream, SaveRequest* request);
+
+// Sun raster (reader only).
+Status readRas(FILE* stream, LoadRequest* request);
+
+// TIFF (reader in tiff.cpp, writer in tiffwrite.cpp).
+Status readTiff(FILE* stream, LoadRequest* request);
+Status writeTiff(FILE* stream, SaveRequest* request);
+
+// Raw Group 3 fax pages (reader only).
+Status readFax(FILE* stream, LoadRequest* request);
+
+// JBIG through JBIG-KIT.
+Status readJbig(FILE* stream, LoadRequest* request);
+Status writeJbig(FILE* stream, SaveRequest* request);

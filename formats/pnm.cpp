@@ -1,0 +1,344 @@
+// Portable bitmaps, graymaps and pixmaps (P1 to P6) and XV thumbnails (P7).
+//
+// Reader: the plain (decimal text) types P1, P2, P3 and the raw types P4, P5,
+// P6, with any maximum value from 1 to 255, and up to 65535 for the graymaps
+// (raw samples then take two bytes, most significant first). Samples are scaled
+// to 0..255. XV thumbnails ("P7 332") hold one byte per pixel, three bits of
+// red, three of green and two of blue. Writer: P4 for black and white, P5 for
+// grey and P6 for true colour, all with maximum 255.
+//
+// The header is "P" and a digit, then decimal numbers separated by white
+// space; a "#" starts a comment that runs to the end of the line. Exactly one
+// character follows the last number before the pixel data.
+#include <cstring>
+
+#include "codec.h"
+#include "codecs.h"
+#include "kaleocore.h"
+#include "stream.h"
+
+namespace {
+
+const char MSG_BAD_SIZE[] = "Portable Bitmap : Bad picture's size !";
+
+const char NAME_P1[] = "Portable Bitmap (Type 1 - ASCII)";
+const char NAME_P2[] = "Portable Graymap (Type 2 - ASCII)";
+const char NAME_P3[] = "Portable Pixmap (Type 3 - ASCII)";
+const char NAME_P4[] = "Portable Bitmap (Type 4 - Binary)";
+const char NAME_P5[] = "Portable Graymap (Type 5 - Binary)";
+const char NAME_P6[] = "Portable Pixmap (Type 6 - Binary)";
+const char NAME_P7[] = "XV visual schnauzer";
+
+constexpr uint32_t MAX_SAMPLE = 65535;
+// Numbers saturate here while they are read, so that an endless run of digits
+// neither overflows nor passes for a small value.
+constexpr uint32_t NUMBER_CEILING = 0xFFFFFFFFu;
+
+// Buffered reading of the stream: the header and the text types are read one
+// character at a time, the raw types in blocks, all through the same buffer.
+class PnmInput {
+public:
+    explicit PnmInput(FILE* f) : f_(f) {}
+
+    int get() {
+        if (pos_ == len_ && !fill()) return EOF;
+        return buf_[pos_++];
+    }
+
+    int peek() {
+        if (pos_ == len_ && !fill()) return EOF;
+        return buf_[pos_];
+    }
+
+    // Reads up to n bytes; returns how many were read.
+    size_t read(uint8_t* dst, size_t n) {
+        size_t done = 0;
+        while (done < n) {
+            if (pos_ == len_ && !fill()) break;
+            size_t k = len_ - pos_ < n - done ? len_ - pos_ : n - done;
+            memcpy(dst + done, buf_ + pos_, k);
+            pos_ += k;
+            done += k;
+        }
+        return done;
+    }
+
+private:
+    bool fill() {
+        pos_ = 0;
+        len_ = fread(buf_, 1, sizeof buf_, f_);
+        return len_ > 0;
+    }
+
+    FILE* f_;
+    uint8_t buf_[16384];
+    size_t pos_ = 0;
+    size_t len_ = 0;
+};
+
+inline bool pnmIsSpace(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+inline bool pnmIsDigit(int c) { return c >= '0' && c <= '9'; }
+
+// Skips white space and comments; returns the first other character, unread.
+int pnmSkipSeparators(PnmInput& in) {
+    for (;;) {
+        int c = in.peek();
+        if (c == '#') {
+            while (c != '\n' && c != '\r' && c != EOF) c = in.get();
+            continue;
+        }
+        if (!pnmIsSpace(c)) return c;
+        in.get();
+    }
+}
+
+// Reads one decimal number; the character that ends it stays unread.
+// ST_READ_ERROR at the end of the stream, ST_UNKNOWN_FORMAT when something
+// other than a digit comes first.
+Status pnmReadNumber(PnmInput& in, uint32_t* value) {
+    int c = pnmSkipSeparators(in);
+    if (c == EOF) return ST_READ_ERROR;
+    if (!pnmIsDigit(c)) return ST_UNKNOWN_FORMAT;
+    uint64_t v = 0;
+    while (pnmIsDigit(c = in.peek())) {
+        in.get();
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+        if (v > NUMBER_CEILING) v = NUMBER_CEILING;
+    }
+    *value = static_cast<uint32_t>(v);
+    return ST_OK;
+}
+
+enum class PnmData { Bits1Text, Text, Bits1Raw, Raw8, Raw16 };
+
+struct PnmHeader {
+    int type;             // 1..7
+    uint32_t width;
+    uint32_t height;
+    uint32_t maxval;
+    int samplesPerPixel;  // 1 or 3
+    PnmData data;
+};
+
+// A sample of 0..maxval on the 0..255 scale; values past the maximum count as it.
+inline uint8_t pnmScale(uint32_t v, uint32_t maxval) {
+    if (v >= maxval) return 255;
+    if (maxval == 255) return static_cast<uint8_t>(v);
+    return static_cast<uint8_t>(static_cast<uint64_t>(v) * 255 / maxval);
+}
+
+Status pnmReadHeader(PnmInput& in, PnmHeader* h) {
+    uint8_t magic[2];
+    if (in.read(magic, 2) != 2 || magic[0] != 'P' || magic[1] < '1' || magic[1] > '7') return ST_UNKNOWN_FORMAT;
+    h->type = magic[1] - '0';
+    // XV thumbnails carry their pixel format ("332") before the size.
+    uint32_t ignored;
+    Status st = h->type == 7 ? pnmReadNumber(in, &ignored) : ST_OK;
+    if (st == ST_OK) st = pnmReadNumber(in, &h->width);
+    if (st == ST_OK) st = pnmReadNumber(in, &h->height);
+    h->maxval = 255;
+    const bool bitmap = h->type == 1 || h->type == 4;
+    if (st == ST_OK && !bitmap) st = pnmReadNumber(in, &h->maxval);
+    if (st != ST_OK) return st;
+    // The graymaps take any maximum up to 65535, the pixmaps up to 255; 0 is no maximum at all.
+    const bool grey = h->type == 2 || h->type == 5 || h->type == 7;
+    if (!bitmap && (h->maxval < 1 || h->maxval > (grey ? MAX_SAMPLE : 255u))) return ST_UNKNOWN_FORMAT;
+    in.get();  // the one separator before the pixel data
+
+    h->samplesPerPixel = h->type == 3 || h->type == 6 ? 3 : 1;
+    switch (h->type) {
+    case 1: h->data = PnmData::Bits1Text; break;
+    case 2: case 3: h->data = PnmData::Text; break;
+    case 4: h->data = PnmData::Bits1Raw; break;
+    default: h->data = h->maxval > 255 ? PnmData::Raw16 : PnmData::Raw8; break;
+    }
+    return ST_OK;
+}
+
+// The colours of an XV thumbnail: each byte is RRRGGGBB.
+void pnmPalette332(uint8_t* triplets) {
+    for (int i = 0; i < 256; ++i) {
+        triplets[3 * i] = static_cast<uint8_t>((i >> 5) * 255 / 7);
+        triplets[3 * i + 1] = static_cast<uint8_t>(((i >> 2) & 7) * 255 / 7);
+        triplets[3 * i + 2] = static_cast<uint8_t>((i & 3) * 255 / 3);
+    }
+}
+
+// A text row: n numbers, or for P1 n characters '0' or '1' (the plain bitmaps
+// written today put no separator between them). Returns the count stored in
+// *got. A character that belongs to no number is ST_CORRUPT.
+Status pnmReadTextRow(PnmInput& in, const PnmHeader& h, uint8_t* row, int64_t n, int64_t* got) {
+    for (*got = 0; *got < n; ++*got) {
+        if (h.data == PnmData::Bits1Text) {
+            int c = pnmSkipSeparators(in);
+            if (c == EOF) return ST_READ_ERROR;
+            if (c != '0' && c != '1') return ST_CORRUPT;
+            in.get();
+            row[*got] = static_cast<uint8_t>(c - '0');
+            continue;
+        }
+        uint32_t v;
+        Status st = pnmReadNumber(in, &v);
+        if (st != ST_OK) return st == ST_READ_ERROR ? ST_READ_ERROR : ST_CORRUPT;
+        row[*got] = pnmScale(v, h.maxval);
+    }
+    return ST_OK;
+}
+
+// A raw row of n bytes (or n two-byte samples), scaled to 0..255 in place.
+Status pnmReadRawRow(PnmInput& in, const PnmHeader& h, const uint8_t* lut, uint8_t* wide, uint8_t* row, int64_t n,
+                     int64_t* got) {
+    if (h.data == PnmData::Raw16) {
+        size_t bytes = in.read(wide, static_cast<size_t>(2 * n));
+        *got = static_cast<int64_t>(bytes / 2);
+        for (int64_t i = 0; i < *got; ++i) row[i] = pnmScale(loadU16BE(wide + 2 * i), h.maxval);
+    } else {
+        *got = static_cast<int64_t>(in.read(row, static_cast<size_t>(n)));
+        if (lut)
+            for (int64_t i = 0; i < *got; ++i) row[i] = lut[row[i]];
+    }
+    return *got == n ? ST_OK : ST_READ_ERROR;
+}
+
+Status pnmReadPixels(PnmInput& in, const PnmHeader& h, RasterHeader* rh) {
+    const int64_t n = rh->bytesPerPlane;
+    const bool raw8Scaled = h.data == PnmData::Raw8 && h.maxval != 255;
+    uint8_t lut[256];
+    if (raw8Scaled)
+        for (uint32_t v = 0; v < 256; ++v) lut[v] = pnmScale(v, h.maxval);
+    Buffer wide;
+    if (h.data == PnmData::Raw16) {
+        wide = allocBuffer(2 * static_cast<uint64_t>(n));
+        if (!wide) return ST_NO_MEMORY;
+    }
+    uint8_t* row = rh->rowBuffer;
+    for (uint32_t y = 0; y < h.height; ++y) {
+        int64_t got = 0;
+        Status st;
+        if (h.data == PnmData::Text || h.data == PnmData::Bits1Text)
+            st = pnmReadTextRow(in, h, row, n, &got);
+        else
+            st = pnmReadRawRow(in, h, raw8Scaled ? lut : nullptr, wide.get(), row, n, &got);
+        if (st != ST_OK) {
+            // Keep what the broken row held; the rest of it stays black.
+            if (got > 0) {
+                memset(row + got, 0, static_cast<size_t>(n - got));
+                putRows(-1, static_cast<int32_t>(y), 1);
+            }
+            return st;
+        }
+        st = putRows(-1, static_cast<int32_t>(y), 1);
+        if (st != ST_OK) return st;
+    }
+    return ST_OK;
+}
+
+const char* pnmName(int type) {
+    static const char* const names[] = {NAME_P1, NAME_P2, NAME_P3, NAME_P4, NAME_P5, NAME_P6, NAME_P7};
+    return names[type - 1];
+}
+
+}  // namespace
+
+Status readPnm(FILE* stream, LoadRequest* request) {
+    PnmInput in(stream);
+    PnmHeader h{};
+    Status st = pnmReadHeader(in, &h);
+    if (st != ST_OK) return st;
+    if (h.width < 1 || h.width > MAX_IMAGE_SIDE || h.height < 1 || h.height > MAX_IMAGE_SIDE) {
+        setReaderMessage(request, MSG_BAD_SIZE);
+        return ST_BAD_FILE;
+    }
+
+    const bool bitmap = h.type == 1 || h.type == 4;
+    const int32_t width = static_cast<int32_t>(h.width);
+    RasterHeader rh{};
+    rh.layout = h.type == 1 ? PL_BYTE_PIXELS : 0;
+    rh.channels = 1;
+    rh.width = width;
+    rh.height = static_cast<int32_t>(h.height);
+    rh.planes = 1;
+    rh.bitsPerPlane = static_cast<int16_t>(bitmap ? 1 : 8 * h.samplesPerPixel);
+    rh.bytesPerPlane = h.type == 4 ? (width + 7) / 8 : width * h.samplesPerPixel;
+    setRasterName(rh.name, pnmName(h.type));
+    st = beginImage(&rh);
+    if (st != ST_OK) return st;
+
+    st = pnmReadPixels(in, h, &rh);
+    if (bitmap) {
+        endImage(PF_INVERT, 8, nullptr);  // 1 is black
+    } else if (h.type == 7 && h.maxval == 255) {
+        uint8_t palette[PALETTE_BYTES];
+        pnmPalette332(palette);
+        endImage(0, 8, palette);
+    } else {
+        endImage(0, 8, nullptr);
+    }
+    return st;
+}
+
+Status writePnm(FILE* stream, SaveRequest* request) {
+    char type;
+    int bits;
+    int64_t rowBytes;
+    const char* name;
+    const int64_t width = request->width;
+    switch (request->kind) {
+    case IMG_BINARY:
+        type = '4';
+        bits = 1;
+        rowBytes = (width + 7) / 8;
+        name = "PBM";
+        break;
+    case IMG_GREY:
+        type = '5';
+        bits = 8;
+        rowBytes = width;
+        name = "PGM";
+        break;
+    case KIND_ANY_TRUECOLOUR:
+        type = '6';
+        bits = 24;
+        rowBytes = 3 * width;
+        name = "PPM";
+        break;
+    default:
+        return ST_KIND_REFUSED;
+    }
+    if (request->width < 1 || request->height < 1) return ST_KIND_REFUSED;
+
+    if (fprintf(stream, "P%c\n%d %d\n", type, static_cast<int>(request->width), static_cast<int>(request->height)) < 0)
+        return ST_WRITE_ERROR;
+    if (type != '4' && fputs("255\n", stream) == EOF) return ST_WRITE_ERROR;
+
+    WriteHeader wh{};
+    wh.channels = 1;
+    wh.planes = 1;
+    wh.bitsPerPlane = static_cast<int16_t>(bits);
+    wh.bytesPerPlane = static_cast<int32_t>(rowBytes);
+    setRasterName(wh.name, name);
+    Status st = beginWrite(&wh);
+    if (st != ST_OK) return st;
+
+    // The bits past the width in the last byte of a bitmap row stay 0.
+    const int tailBits = static_cast<int>(width % 8);
+    const uint8_t tailMask = tailBits ? static_cast<uint8_t>(0xFF00 >> tailBits) : 0xFF;
+    for (int32_t y = 0; y < request->height; ++y) {
+        st = getRows(y, 1);
+        if (st != ST_OK) break;
+        uint8_t* row = wh.rowBuffer;
+        if (type == '4') {
+            // In the image 0 is black; in the file 1 is.
+            for (int64_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
+            row[rowBytes - 1] &= tailMask;
+        }
+        if (!writeBlock(stream, row, static_cast<size_t>(rowBytes))) {
+            st = ST_WRITE_ERROR;
+            break;
+        }
+    }
+    endWrite();
+    return st;
+}

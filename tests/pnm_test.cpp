@@ -1,0 +1,414 @@
+// Portable bitmaps, graymaps and pixmaps: files written by netpbm and
+// ImageMagick in every variant decode to the samples those programs store,
+// our P4, P5 and P6 files read back the same in both programs, and hand-made
+// headers and data pin down comments, scaling and the refusals.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kaleocore.h"
+#include "testutil.h"
+
+using namespace testutil;
+
+namespace pnmtest {
+
+// A raw P4, P5 or P6 of any maximum as R,G,B triplets: samples scaled as
+// value x 255 / maximum, P4 bits 1 black. Used as the oracle for files that
+// peers write or convert; shared with the SGI and Sun raster tests.
+bool readPeerPnm(const std::string& path, Rgb* out, unsigned* maxvalOut) {
+    std::vector<uint8_t> b;
+    if (!readFile(path, &b) || b.size() < 3 || b[0] != 'P' || b[1] < '4' || b[1] > '6') return false;
+    const char type = static_cast<char>(b[1]);
+    size_t pos = 2;
+    auto token = [&](unsigned long* v) {
+        for (;;) {
+            while (pos < b.size() && isspace(b[pos])) ++pos;
+            if (pos < b.size() && b[pos] == '#') {
+                while (pos < b.size() && b[pos] != '\n') ++pos;
+                continue;
+            }
+            break;
+        }
+        if (pos >= b.size() || !isdigit(b[pos])) return false;
+        *v = 0;
+        while (pos < b.size() && isdigit(b[pos])) *v = *v * 10 + (b[pos++] - '0');
+        return true;
+    };
+    unsigned long w, h, maxval = 1;
+    if (!token(&w) || !token(&h) || (type != '4' && !token(&maxval)) || w == 0 || h == 0 || maxval == 0) return false;
+    ++pos;
+    out->width = static_cast<int>(w);
+    out->height = static_cast<int>(h);
+    out->pixels.assign(w * h * 3, 0);
+    if (maxvalOut) *maxvalOut = static_cast<unsigned>(maxval);
+    const int channels = type == '6' ? 3 : 1;
+    const int sampleBytes = maxval > 255 ? 2 : 1;
+    const size_t rowBytes = type == '4' ? (w + 7) / 8 : w * channels * sampleBytes;
+    if (b.size() < pos + rowBytes * h) return false;
+    for (size_t y = 0; y < h; ++y) {
+        const uint8_t* row = &b[pos + y * rowBytes];
+        for (size_t x = 0; x < w; ++x) {
+            uint8_t* d = &out->pixels[(y * w + x) * 3];
+            if (type == '4') {
+                d[0] = d[1] = d[2] = (row[x / 8] >> (7 - x % 8)) & 1 ? 0 : 255;
+                continue;
+            }
+            for (int c = 0; c < 3; ++c) {
+                size_t i = x * channels + (channels == 3 ? c : 0);
+                unsigned long v = sampleBytes == 2 ? (row[2 * i] << 8 | row[2 * i + 1]) : row[i];
+                d[c] = static_cast<uint8_t>(v >= maxval ? 255 : v * 255 / maxval);
+            }
+        }
+    }
+    return true;
+}
+
+// A deterministic picture with many colours, as a P6 with maximum 255 written here.
+std::vector<uint8_t> patternP6(int w, int h) {
+    std::string head = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+    std::vector<uint8_t> f(head.begin(), head.end());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            f.push_back(static_cast<uint8_t>(x * 255 / (w - 1)));
+            f.push_back(static_cast<uint8_t>((x * 7 + y * 13) & 255));
+            f.push_back(static_cast<uint8_t>(y * 255 / (h - 1) ^ (x & 8 ? 0x55 : 0)));
+        }
+    return f;
+}
+
+// The image's bytes row after row, without the row padding.
+std::vector<uint8_t> pixelsOf(const Image& img) {
+    std::vector<uint8_t> v;
+    for (int y = 0; y < img.height; ++y) {
+        const uint8_t* r = img.pixels + static_cast<size_t>(y) * img.stride;
+        v.insert(v.end(), r, r + static_cast<size_t>(img.width) * img.bytesPerPixel);
+    }
+    return v;
+}
+
+// The fourth byte of every pixel of a 4-byte image, as a grey picture.
+Rgb alphaOf(const Image& img) {
+    Rgb a;
+    a.width = img.width;
+    a.height = img.height;
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) {
+            uint8_t v = imageRow(&img, y)[4 * x + (img.kind == IMG_BGR32 ? 0 : 3)];
+            a.pixels.insert(a.pixels.end(), {v, v, v});
+        }
+    return a;
+}
+
+// A shell command with its placeholders replaced, in order; errors go nowhere.
+std::string shell(std::string cmd, const std::vector<std::pair<std::string, std::string>>& names) {
+    for (const auto& kv : names)
+        for (size_t at; (at = cmd.find(kv.first)) != std::string::npos;) cmd.replace(at, kv.first.size(), kv.second);
+    return cmd + " 2>/dev/null";
+}
+
+}  // namespace pnmtest
+
+using pnmtest::patternP6;
+using pnmtest::pixelsOf;
+using pnmtest::readPeerPnm;
+using pnmtest::shell;
+
+namespace {
+
+const char IM[] = "convert-im6.q16";
+const char MSG_BAD_SIZE[] = "Portable Bitmap : Bad picture's size !";
+
+int pnmIndex() {
+    static int index = findFormat("pnm");
+    return index;
+}
+
+std::vector<uint8_t> bytesOf(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+Status loadBytes(const std::vector<uint8_t>& bytes, Image* img, uint16_t flags = 0, FileInfo* info = nullptr) {
+    static int counter = 0;
+    std::string path = tempPath("hand" + std::to_string(counter++) + ".pnm");
+    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
+    IoOptions o = defaultIoOptions();
+    o.formatIndex = static_cast<int16_t>(pnmIndex());
+    o.flags = flags;
+    return loadImage(path.c_str(), img, &o, info);
+}
+
+bool havePeers() { return haveProgram(IM) && haveProgram("pamdepth") && haveProgram("pnmtoplainpnm"); }
+
+// ---- hand-made files -----------------------------------------------------------
+
+struct HandCase {
+    const char* name;
+    std::string file;
+    Status status;
+    uint16_t kind;                 // checked when the load succeeds
+    std::vector<uint8_t> pixels;   // image bytes row after row (with OPT_ACCEPT_DAMAGED for failures)
+};
+
+TEST(PnmReader, HandMadeFiles) {
+    const std::string p7Head = "P7 332\n#XVVERSION:Version 3.10a\n#END_OF_COMMENTS\n";
+    const std::vector<HandCase> cases = {
+        {"plain bitmap without separators", "P1\n5 2\n01101\n10010\n", ST_OK, IMG_BINARY,
+         {1, 0, 0, 1, 0, 0, 1, 1, 0, 1}},
+        {"plain bitmap with separators and comments", "P1 # size next\n3\n1\n1 #x\n 0\t1", ST_OK, IMG_BINARY, {0, 1, 0}},
+        {"plain graymap of maximum 15 scales", "P2\n3 1\n15\n0 15 7\n", ST_OK, IMG_GREY, {0, 255, 119}},
+        {"plain graymap past its maximum", "P2 2 1 15 20 300\n", ST_OK, IMG_GREY, {255, 255}},
+        {"plain graymap of maximum 65535", "P2 2 1 65535 65535 32768\n", ST_OK, IMG_GREY, {255, 127}},
+        {"plain pixmap with comments everywhere", "P3\n# c\n2 # w\n1\n#m\n255\n1 2 3 # x\n4 5 6", ST_OK, IMG_RGB,
+         {1, 2, 3, 4, 5, 6}},
+        {"raw bitmap 9 wide uses 2 bytes a row", std::string("P4\n9 2\n\x80\x80\x7F\x00", 11), ST_OK, IMG_BINARY,
+         {0, 1, 1, 1, 1, 1, 1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {"raw graymap of maximum 1", std::string("P5 3 1 1\n") + '\0' + '\1' + '\2', ST_OK, IMG_GREY, {0, 255, 255}},
+        {"raw graymap of 16-bit samples", std::string("P5 3 1 65535\n\xFF\xFF\x80\x00\x00\xFF", 19), ST_OK,
+         IMG_GREY, {255, 127, 0}},
+        {"raw graymap of maximum 1023", std::string("P5 2 1 1023\n\x03\xFF\x02\x00", 16), ST_OK, IMG_GREY,
+         {255, 127}},
+        {"raw pixmap of maximum 15", std::string("P6 1 1 15\n\x0F\x07\x00", 13), ST_OK, IMG_RGB, {255, 119, 0}},
+        {"xv thumbnail is 3-3-2 colour", p7Head + "3 1 255\n\xE0\x1C\x03", ST_OK, IMG_PALETTE, {0xE0, 0x1C, 0x03}},
+        // Refusals before any pixel.
+        {"wrong magic", "P8\n1 1\n255\n\0", ST_UNKNOWN_FORMAT, 0, {}},
+        {"no number", "P5 x 1 255\n", ST_UNKNOWN_FORMAT, 0, {}},
+        {"header cut short", "P5 4 ", ST_READ_ERROR, 0, {}},
+        {"maximum 0", "P5 1 1 0\n\x01", ST_UNKNOWN_FORMAT, 0, {}},
+        {"maximum 65536", "P5 1 1 65536\n\x01\x01", ST_UNKNOWN_FORMAT, 0, {}},
+        {"pixmap maximum 256", "P6 1 1 256\n\x01\x01\x01\x01\x01\x01", ST_UNKNOWN_FORMAT, 0, {}},
+        {"plain pixmap maximum 1023", "P3 1 1 1023\n1 2 3\n", ST_UNKNOWN_FORMAT, 0, {}},
+        {"width 0", "P5 0 2 255\n", ST_BAD_FILE, 0, {}},
+        {"width 16000", "P4 16000 1\n", ST_BAD_FILE, 0, {}},
+        {"height 65537 does not wrap to 1", "P5 1 65537 255\n\x01", ST_BAD_FILE, 0, {}},
+        {"endless digits", "P5 1 99999999999999999999999 255\n\x01", ST_BAD_FILE, 0, {}},
+        // Data that end or go wrong: the rows so far are kept.
+        {"raw graymap cut in the second row", "P5 3 2 255\n\x01\x02\x03\x04", ST_READ_ERROR, IMG_GREY,
+         {1, 2, 3, 4, 0, 0}},
+        {"16-bit graymap cut inside a sample", std::string("P5 2 1 65535\n\xFF\xFF\x80", 16), ST_READ_ERROR,
+         IMG_GREY, {255, 0}},
+        {"plain graymap cut short", "P2 2 2 255 1 2 3", ST_READ_ERROR, IMG_GREY, {1, 2, 3, 0}},
+        {"plain graymap with a letter", "P2 2 2 255 1 2 3 x 4", ST_CORRUPT, IMG_GREY, {1, 2, 3, 0}},
+        {"plain bitmap with a 2", "P1 3 1 012", ST_CORRUPT, IMG_BINARY, {1, 0, 1}},
+    };
+    for (const HandCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        OwnedImage img;
+        FileInfo info;
+        ASSERT_EQ(loadBytes(bytesOf(c.file), &img, 0, &info), c.status);
+        if (c.status == ST_BAD_FILE) EXPECT_STREQ(info.message, MSG_BAD_SIZE);
+        if (c.pixels.empty()) {
+            EXPECT_EQ(img.pixels, nullptr);
+            continue;
+        }
+        if (c.status != ST_OK) {
+            EXPECT_EQ(img.pixels, nullptr);
+            ASSERT_EQ(loadBytes(bytesOf(c.file), &img, OPT_ACCEPT_DAMAGED), ST_OK);
+        }
+        EXPECT_EQ(img.kind, c.kind);
+        EXPECT_EQ(pixelsOf(img), c.pixels);
+    }
+}
+
+TEST(PnmReader, XvThumbnailColoursAndNames) {
+    OwnedImage img;
+    FileInfo info;
+    ASSERT_EQ(loadBytes(bytesOf("P7 332\n#END_OF_COMMENTS\n2 1 255\n\xE0\x49"), &img, 0, &info), ST_OK);
+    EXPECT_STREQ(info.formatName, "XV visual schnauzer");
+    Rgb rgb = toRgb(img);
+    // 111 000 00 is full red; 010 010 01 is a dark grey-blue step on each ramp.
+    EXPECT_EQ(rgb.pixels, (std::vector<uint8_t>{255, 0, 0, 72, 72, 85}));
+
+    const std::vector<std::pair<std::string, const char*>> names = {
+        {"P1 1 1 0", "Portable Bitmap (Type 1 - ASCII)"},    {"P2 1 1 255 0", "Portable Graymap (Type 2 - ASCII)"},
+        {"P3 1 1 255 0 0 0", "Portable Pixmap (Type 3 - ASCII)"}, {"P4 1 1\n\x80", "Portable Bitmap (Type 4 - Binary)"},
+        {"P5 1 1 255\n\x01", "Portable Graymap (Type 5 - Binary)"},
+        {"P6 1 1 255\n\x01\x02\x03", "Portable Pixmap (Type 6 - Binary)"},
+    };
+    for (const auto& n : names) {
+        OwnedImage other;
+        ASSERT_EQ(loadBytes(bytesOf(n.first), &other, 0, &info), ST_OK) << n.second;
+        EXPECT_STREQ(info.formatName, n.second);
+        EXPECT_EQ(info.formatIndex, pnmIndex());
+    }
+}
+
+// ---- files written by the peers --------------------------------------------------
+
+struct PeerCase {
+    const char* name;
+    const char* makeFile;   // shell command: $S is the source P6, $O the file to read
+    const char* makeRaw;    // shell command turning $O into a raw P4/P5/P6 oracle $R
+    uint16_t kind;
+};
+
+TEST(PnmReader, PeerFilesDecodeToTheirSamples) {
+    if (!havePeers()) GTEST_SKIP() << "netpbm or ImageMagick missing";
+    const std::string src = tempPath("peer_src.ppm");
+    ASSERT_TRUE(writeFile(src, patternP6(37, 21)));
+    const std::vector<PeerCase> cases = {
+        {"netpbm plain bitmap", "ppmtopgm $S | pamthreshold -simple | pamtopnm | pnmtoplainpnm > $O", "pnmtopnm $O > $R",
+         IMG_BINARY},
+        {"ImageMagick plain bitmap", "convert-im6.q16 $S -threshold 50% -compress none pbm:$O", "pnmtopnm $O > $R",
+         IMG_BINARY},
+        {"netpbm raw bitmap", "ppmtopgm $S | pamthreshold -simple | pamtopnm > $O", "cp $O $R", IMG_BINARY},
+        {"netpbm plain graymap maximum 15", "ppmtopgm $S | pamdepth 15 | pnmtoplainpnm > $O", "pnmtopnm $O > $R",
+         IMG_GREY},
+        {"netpbm plain graymap maximum 1023", "ppmtopgm $S | pamdepth 1023 | pnmtoplainpnm > $O", "pnmtopnm $O > $R",
+         IMG_GREY},
+        {"ImageMagick plain graymap", "convert-im6.q16 $S -colorspace gray -compress none pgm:$O", "pnmtopnm $O > $R",
+         IMG_GREY},
+        {"netpbm plain pixmap", "pnmtoplainpnm $S > $O", "pnmtopnm $O > $R", IMG_RGB},
+        {"netpbm plain pixmap maximum 15", "pamdepth 15 $S | pnmtoplainpnm > $O", "pnmtopnm $O > $R", IMG_RGB},
+        {"ImageMagick plain pixmap", "convert-im6.q16 $S -compress none ppm:$O", "pnmtopnm $O > $R", IMG_RGB},
+        {"netpbm raw graymap maximum 1", "ppmtopgm $S | pamdepth 1 > $O", "cp $O $R", IMG_GREY},
+        {"netpbm raw graymap maximum 15", "ppmtopgm $S | pamdepth 15 > $O", "cp $O $R", IMG_GREY},
+        {"netpbm raw graymap maximum 255", "ppmtopgm $S > $O", "cp $O $R", IMG_GREY},
+        {"netpbm raw graymap maximum 1023", "ppmtopgm $S | pamdepth 1023 > $O", "cp $O $R", IMG_GREY},
+        {"netpbm raw graymap maximum 65535", "ppmtopgm $S | pamdepth 65535 > $O", "cp $O $R", IMG_GREY},
+        {"ImageMagick 16-bit graymap", "convert-im6.q16 $S -colorspace gray -depth 16 pgm:$O", "cp $O $R", IMG_GREY},
+        {"netpbm raw pixmap maximum 15", "pamdepth 15 $S > $O", "cp $O $R", IMG_RGB},
+        {"netpbm raw pixmap maximum 255", "cp $S $O", "cp $O $R", IMG_RGB},
+    };
+    int n = 0;
+    for (const PeerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = tempPath("peer" + std::to_string(n) + ".pnm");
+        const std::string raw = tempPath("peer" + std::to_string(n++) + "_raw.pnm");
+        const std::vector<std::pair<std::string, std::string>> names = {{"$S", src}, {"$O", out}, {"$R", raw}};
+        ASSERT_EQ(run(shell(c.makeFile, names)), 0);
+        ASSERT_EQ(run(shell(c.makeRaw, names)), 0);
+        Rgb expected;
+        ASSERT_TRUE(readPeerPnm(raw, &expected, nullptr));
+        OwnedImage img;
+        ASSERT_EQ(load(out, &img), ST_OK);
+        EXPECT_EQ(img.kind, c.kind);
+        EXPECT_EQ(compareRgb(toRgb(img), expected), 0);
+    }
+    // A raw pixmap with a maximum above 255 is not one this reader takes.
+    const std::string wide = tempPath("peer_wide.ppm");
+    ASSERT_EQ(run("pamdepth 1023 " + src + " > " + wide), 0);
+    OwnedImage img;
+    EXPECT_EQ(load(wide, &img), ST_UNKNOWN_FORMAT);
+}
+
+TEST(PnmReader, CorpusFiles) {
+    const std::string dir = std::string(KALEO_CORPUS_DIR) + "/pnm/";
+    const std::vector<std::pair<const char*, uint16_t>> files = {
+        {"hopper_16bit.pgm", IMG_GREY}, {"input_p1.pbm", IMG_BINARY}, {"input_p2.pgm", IMG_GREY},
+        {"input_p3.ppm", IMG_RGB},      {"input_p4.pbm", IMG_BINARY}, {"input_p6.ppm", IMG_RGB},
+        {"input_p7.p7", IMG_PALETTE},
+    };
+    std::vector<uint8_t> probe;
+    if (!readFile(dir + files[0].first, &probe)) GTEST_SKIP() << "corpus missing";
+    if (!haveProgram("pnmtopnm") || !haveProgram("gm")) GTEST_SKIP() << "netpbm or GraphicsMagick missing";
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.first);
+        const std::string path = dir + f.first;
+        OwnedImage img;
+        ASSERT_EQ(load(path, &img), ST_OK);
+        EXPECT_EQ(img.kind, f.second);
+        // netpbm reads the portable types; only GraphicsMagick reads XV thumbnails.
+        const std::string raw = tempPath(std::string(f.first) + ".raw.pnm");
+        const bool xv = f.second == IMG_PALETTE;
+        ASSERT_EQ(run((xv ? "gm convert " + path + " ppm:" : "pnmtopnm " + path + " > ") + raw + " 2>/dev/null"), 0);
+        Rgb expected;
+        ASSERT_TRUE(readPeerPnm(raw, &expected, nullptr));
+        EXPECT_EQ(compareRgb(toRgb(img), expected), 0);
+    }
+}
+
+// ---- writing -----------------------------------------------------------------------
+
+// Images of every kind the writer takes, with the header it must write.
+struct KindCase {
+    const char* name;
+    uint16_t kind;
+    int colours;      // grey only
+    const char* head; // for a 5 x 3 image
+    const char* extension;
+};
+
+void fillImage(Image* img, int colours) {
+    for (int y = 0; y < img->height; ++y) {
+        uint8_t* r = imageRow(img, y);
+        for (int i = 0; i < img->width * img->bytesPerPixel; ++i) {
+            int v = (i * 53 + y * 101 + 7) & 255;
+            if (img->kind == IMG_BINARY) v = (i + y) % 3 == 0;
+            if (img->kind == IMG_GREY) v %= colours;
+            r[i] = static_cast<uint8_t>(v);
+        }
+    }
+    img->colours = img->kind == IMG_GREY ? colours : img->colours;
+}
+
+TEST(PnmWriter, EveryKindReadsBackInThePeers) {
+    const std::vector<KindCase> cases = {
+        {"black and white", IMG_BINARY, 2, "P4\n5 3\n", "pbm"},
+        {"grey", IMG_GREY, 256, "P5\n5 3\n255\n", "pgm"},
+        {"grey of 16 levels", IMG_GREY, 16, "P5\n5 3\n255\n", "pgm"},
+        {"rgb", IMG_RGB, 0, "P6\n5 3\n255\n", "ppm"},
+        {"bgr", IMG_BGR, 0, "P6\n5 3\n255\n", "ppm"},
+        {"rgb32", IMG_RGB32, 0, "P6\n5 3\n255\n", "ppm"},
+        {"bgr32", IMG_BGR32, 0, "P6\n5 3\n255\n", "ppm"},
+    };
+    const bool peers = haveProgram(IM) && haveProgram("pnmtopnm");
+    for (const KindCase& c : cases) {
+        for (int width : {5, 13}) {
+            SCOPED_TRACE(std::string(c.name) + " width " + std::to_string(width));
+            OwnedImage img;
+            ASSERT_EQ(createImage(&img, c.kind, 4, width, 3), 1);
+            fillImage(&img, c.colours);
+            char name[FILE_NAME_LEN];
+            snprintf(name, sizeof name, "%s", tempPath(std::string("out_") + c.extension + ".x").c_str());
+            IoOptions o = defaultIoOptions();
+            o.formatIndex = static_cast<int16_t>(pnmIndex());
+            o.flags = OPT_SET_EXTENSION | OPT_NAME_IN_PLACE;
+            ASSERT_EQ(saveImage(name, &img, &o), ST_OK);
+            const std::string path = name;
+            EXPECT_EQ(path.substr(path.size() - 4), std::string(".") + c.extension);
+            std::vector<uint8_t> bytes;
+            ASSERT_TRUE(readFile(path, &bytes));
+            if (width == 5) {
+                ASSERT_GE(bytes.size(), strlen(c.head));
+                EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + strlen(c.head)), c.head);
+            }
+            const Rgb expected = toRgb(img);
+            OwnedImage back;
+            ASSERT_EQ(load(path, &back), ST_OK);
+            EXPECT_EQ(compareRgb(toRgb(back), expected), 0);
+            if (!peers) continue;
+            const std::string viaIm = path + ".im.ppm", viaNetpbm = path + ".np.pnm";
+            ASSERT_EQ(run(std::string(IM) + " " + path + " -depth 8 ppm:" + viaIm), 0);
+            ASSERT_EQ(run("pnmtopnm " + path + " > " + viaNetpbm + " 2>/dev/null"), 0);
+            Rgb im, np;
+            ASSERT_TRUE(readPeerPnm(viaIm, &im, nullptr));
+            ASSERT_TRUE(readPeerPnm(viaNetpbm, &np, nullptr));
+            EXPECT_EQ(compareRgb(im, expected), 0);
+            EXPECT_EQ(compareRgb(np, expected), 0);
+        }
+    }
+}
+
+TEST(PnmWriter, BitmapBytesAndRefusals) {
+    // 0 is black in the image, 1 in the file; the bits past the width stay 0.
+    OwnedImage img;
+    ASSERT_EQ(createImage(&img, IMG_BINARY, 1, 10, 1), 1);
+    const uint8_t row[10] = {0, 1, 1, 0, 1, 1, 1, 1, 1, 0};
+    memcpy(img.pixels, row, 10);
+    char name[FILE_NAME_LEN];
+    snprintf(name, sizeof name, "%s", tempPath("bits.pbm").c_str());
+    IoOptions o = defaultIoOptions();
+    o.formatIndex = static_cast<int16_t>(pnmIndex());
+    ASSERT_EQ(saveImage(name, &img, &o), ST_OK);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(readFile(name, &bytes));
+    EXPECT_EQ(bytes, bytesOf(std::string("P4\n10 1\n") + "\x90\x40"));
+
+    OwnedImage pal;
+    ASSERT_EQ(createImage(&pal, IMG_PALETTE, 1, 2, 2), 1);
+    pal.colours = 4;
+    EXPECT_EQ(saveImage(name, &pal, &o), ST_KIND_REFUSED);
+}
+
+}  // namespace
