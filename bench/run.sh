@@ -1,0 +1,127 @@
+#!/bin/sh
+# Times kaleocmd against ImageMagick, GraphicsMagick, libvips and netpbm on the
+# same generated 12-megapixel pictures, in one run, and prints a table of the
+# median wall times (seconds) with our ratio to the fastest peer (below 1 means
+# we are faster). No tool's output is kept.
+#   sh bench/run.sh [RUNS]       (default 5 runs per cell)
+set -eu
+runs=${1:-5}
+root=$(cd "$(dirname "$0")/.." && pwd)
+sh "$root/scripts/setup.sh" >/dev/null
+for p in libvips-tools libjpeg-turbo-progs libtiff-tools; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$p" >/dev/null
+done
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build" -j2 --target kaleocmd >/dev/null
+K="$root/build/kaleocmd"
+IM=convert-im6.q16
+w="$root/build/bench"
+rm -rf "$w"
+mkdir -p "$w/out" "$w/batch"
+
+echo "Generating the test pictures (4000 x 3000) ..." >&2
+$IM -size 4000x3000 gradient:'#1a3050'-'#f0c060' \( -size 4000x3000 gradient:'#ff0000'-'#0000ff' -rotate 90 -resize 4000x3000! \) \
+    -compose multiply -composite -attenuate 0.35 +noise Gaussian "$w/big.ppm"
+$IM "$w/big.ppm" BMP3:"$w/big.bmp"
+cjpeg -quality 90 "$w/big.ppm" >"$w/big.jpg"
+$IM "$w/big.ppm" -quality 75 "$w/big.png"
+$IM "$w/big.ppm" -compress LZW "$w/big.tif"
+$IM "$w/big.ppm" -resize 400x300! "$w/small.ppm"
+i=0
+while [ $i -lt 100 ]; do
+    cjpeg -quality 85 "$w/small.ppm" >"$w/batch/f$i.jpg"
+    i=$((i + 1))
+done
+
+# median of RUNS timings of a command, or "n/a" when it fails
+median() {
+    if [ -z "$1" ]; then
+        echo "n/a"
+        return
+    fi
+    t=""
+    n=0
+    while [ $n -lt "$runs" ]; do
+        s=$(date +%s%N)
+        if ! sh -c "$1" >/dev/null 2>&1; then
+            echo "n/a"
+            return
+        fi
+        e=$(date +%s%N)
+        t="$t $(((e - s) / 1000))"
+        n=$((n + 1))
+    done
+    echo "$t" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {printf "%.3f", a[int((NR+1)/2)]/1e6}'
+}
+
+row() {
+    name=$1
+    shift
+    ours=$(median "$1")
+    im=$(median "$2")
+    gm=$(median "$3")
+    vips=$(median "$4")
+    pbm=$(median "$5")
+    ratio=$(printf '%s %s %s %s %s\n' "$ours" "$im" "$gm" "$vips" "$pbm" | awk '{
+        best = 0
+        for (i = 2; i <= 5; i++) if ($i != "n/a" && (best == 0 || $i < best)) best = $i
+        if ($1 == "n/a" || best == 0) print "n/a"; else printf "%.2f", $1 / best }')
+    printf '| %-28s | %8s | %8s | %8s | %8s | %8s | %6s |\n' "$name" "$ours" "$im" "$gm" "$vips" "$pbm" "$ratio"
+}
+
+o="$w/out"
+
+echo "| case                         | kaleocmd |    IM6   |    GM    |  libvips |  netpbm  | ratio  |"
+echo "|------------------------------|----------|----------|----------|----------|----------|--------|"
+row "decode BMP 24-bit" "$K -quiet -check $w/big.bmp" "$IM $w/big.bmp null:" "gm convert $w/big.bmp null:" \
+    "vips avg $w/big.bmp" "bmptopnm $w/big.bmp"
+row "decode JPEG" "$K -quiet -check $w/big.jpg" "$IM $w/big.jpg null:" "gm convert $w/big.jpg null:" \
+    "vips avg $w/big.jpg" "djpeg $w/big.jpg"
+row "decode PNG" "$K -quiet -check $w/big.png" "$IM $w/big.png null:" "gm convert $w/big.png null:" \
+    "vips avg $w/big.png" "pngtopnm $w/big.png"
+row "decode TIFF LZW" "$K -quiet -check $w/big.tif" "$IM $w/big.tif null:" "gm convert $w/big.tif null:" \
+    "vips avg $w/big.tif" "tifftopnm $w/big.tif"
+row "decode PPM" "$K -quiet -check $w/big.ppm" "$IM $w/big.ppm null:" "gm convert $w/big.ppm null:" \
+    "vips avg $w/big.ppm" "pnmtopnm $w/big.ppm"
+row "BMP to PNG" "$K -quiet -overwrite -out png -o $o/k.png $w/big.bmp" "$IM $w/big.bmp $o/i.png" \
+    "gm convert $w/big.bmp $o/g.png" "vips copy $w/big.bmp $o/v.png" "bmptopnm $w/big.bmp | pnmtopng > $o/n.png"
+row "JPEG to PNG" "$K -quiet -overwrite -out png -o $o/k.png $w/big.jpg" "$IM $w/big.jpg $o/i.png" \
+    "gm convert $w/big.jpg $o/g.png" "vips copy $w/big.jpg $o/v.png" "djpeg $w/big.jpg | pnmtopng > $o/n.png"
+row "PNG to JPEG" "$K -quiet -overwrite -q 85 -out jpeg -o $o/k.jpg $w/big.png" "$IM $w/big.png -quality 85 $o/i.jpg" \
+    "gm convert $w/big.png -quality 85 $o/g.jpg" "vips copy $w/big.png $o/v.jpg[Q=85]" \
+    "pngtopnm $w/big.png | cjpeg -quality 85 > $o/n.jpg"
+row "TIFF LZW to JPEG" "$K -quiet -overwrite -q 85 -out jpeg -o $o/k.jpg $w/big.tif" \
+    "$IM $w/big.tif -quality 85 $o/i.jpg" "gm convert $w/big.tif -quality 85 $o/g.jpg" \
+    "vips copy $w/big.tif $o/v.jpg[Q=85]" "tifftopnm $w/big.tif | cjpeg -quality 85 > $o/n.jpg"
+row "thumbnail 160 from JPEG" "$K -quiet -overwrite -thumb 160x160 -out bmp -o $o/k.bmp $w/big.jpg" \
+    "$IM -define jpeg:size=320x320 $w/big.jpg -thumbnail 160x160 $o/i.bmp" \
+    "gm convert -size 320x320 $w/big.jpg -thumbnail 160x160 $o/g.bmp" \
+    "vipsthumbnail $w/big.jpg -s 160 -o $o/v.png" "djpeg -scale 1/8 $w/big.jpg | pamscale -xyfit 160 160 > $o/n.ppm"
+row "thumbnail 160 from BMP" "$K -quiet -overwrite -thumb 160x160 -out bmp -o $o/k.bmp $w/big.bmp" \
+    "$IM $w/big.bmp -thumbnail 160x160 $o/i.bmp" "gm convert $w/big.bmp -thumbnail 160x160 $o/g.bmp" \
+    "vipsthumbnail $w/big.bmp -s 160 -o $o/v.png" "bmptopnm $w/big.bmp | pamscale -xyfit 160 160 > $o/n.ppm"
+row "batch: 100 JPEG to PNG" "$K -quiet -overwrite -out png -o $o/kb/ $w/batch/*.jpg" \
+    "mkdir -p $o/ib && mogrify-im6.q16 -path $o/ib -format png $w/batch/*.jpg" \
+    "mkdir -p $o/gb && gm mogrify -output-directory $o/gb -format png $w/batch/*.jpg" \
+    "for f in $w/batch/*.jpg; do vips copy \$f $o/vb_\$(basename \$f .jpg).png; done" \
+    "for f in $w/batch/*.jpg; do djpeg \$f | pnmtopng > $o/nb_\$(basename \$f .jpg).png; done"
+# Operations: PPM in, PPM out, so the codecs cost little next to the operation.
+P="$w/big.ppm"
+op() {
+    row "$1" "$K -quiet -overwrite -out pnm $2 -o $o/k.ppm $P" "$IM $P $3 $o/i.ppm" "gm convert $P $3 $o/g.ppm" "$4" "$5"
+}
+op "op: 256 colours" "-colors 256" "+dither -colors 256" "" "pnmquant 256 $P"
+op "op: 256 colours dithered" "-dither -colors 256" "-dither FloydSteinberg -colors 256" "" "pnmquant -floyd 256 $P"
+op "op: negate" "-negate" "-negate" "vips invert $P $o/v.ppm" "pnminvert $P"
+op "op: gamma 1.5" "-gamma 1.50" "-gamma 1.5" "vips gamma $P $o/v.ppm --exponent 1.5" "pnmgamma 1.5 $P"
+op "op: equalize" "-equalize" "-equalize" "vips hist_equal $P $o/v.ppm" "pnmhisteq $P"
+op "op: normalize" "-normalize" "-normalize" "" "pnmnorm $P"
+op "op: resize 50% area" "-rtype linear -resize 50% 50%" "-resize 50%" "vips resize $P $o/v.ppm 0.5" "pamscale 0.5 $P"
+op "op: rotate 90" "-rotate 90" "-rotate 90" "vips rot $P $o/v.ppm d90" "pamflip -r90 $P"
+op "op: median 5x5" "-medianb 5" "-median 2" "vips median $P $o/v.ppm 5" ""
+op "op: gaussian 5x5" "-gauss 5" "-gaussian-blur 0x1" "vips gaussblur $P $o/v.ppm 1" ""
+op "op: blur 3x3" "-blur 1" "-blur 1x1" "" ""
+
+echo
+echo "Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -m), $(. /etc/os-release && echo "$PRETTY_NAME"); $runs runs per cell."

@@ -1,0 +1,419 @@
+#include "cmdline.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "kaleocore.h"
+
+namespace {
+
+const char* const CTYPES[] = {"grey", "rgb", "bgr", "rgba", "abgr", "cmy", "cmyk"};
+const char* const CORDERS[] = {"inter", "seq", "sep"};
+const char* const SWAPS[] = {"rbg", "bgr", "brg", "grb", "gbr"};
+// Colour counts of the colour targets 12..18 and grey levels of the grey targets 2..9.
+const int COLOUR_COUNTS[] = {8, 16, 32, 64, 128, 216, 256};
+const int GREY_LEVELS[] = {4, 8, 16, 32, 64, 128, 0, 256};  // target 8 does not exist
+
+bool parseInt(const char* s, long lo, long hi, int* out) {
+    if (!s || !*s) return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = strtol(s, &end, 10);
+    if (errno || *end || v < lo || v > hi) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+bool parseReal(const char* s, double* out) {
+    if (!s || !*s) return false;
+    char* end = nullptr;
+    errno = 0;
+    double v = strtod(s, &end);
+    if (errno || *end || v != v) return false;
+    *out = v;
+    return true;
+}
+
+int wordIndex(const char* s, const char* const* words, int n) {
+    for (int i = 0; i < n; ++i)
+        if (s && strcmp(s, words[i]) == 0) return i;
+    return -1;
+}
+
+// "640" or "50%"; *percent tells which.
+bool parseSize(const char* s, int* value, bool* percent) {
+    if (!s) return false;
+    std::string t = s;
+    *percent = !t.empty() && t.back() == '%';
+    if (*percent) t.pop_back();
+    return parseInt(t.c_str(), 1, *percent ? 100000 : MAX_IMAGE_SIDE, value);
+}
+
+struct Parser {
+    int argc;
+    const char* const* argv;
+    int i = 1;
+    CmdJob* job;
+    std::string* error;
+    bool ratio = false, dither = false, rtypeSet = false;
+    int16_t method = RESAMPLE_NEAREST;
+
+    const char* next() { return i + 1 < argc ? argv[++i] : nullptr; }
+    bool fail(const std::string& why) {
+        *error = why;
+        return false;
+    }
+
+    bool format(int* out) {
+        const char* name = next();
+        if (!name) return fail(std::string(argv[i]) + " needs a format name");
+        *out = findFormat(name);
+        if (*out < 0) return fail(std::string("unknown format \"") + name + "\"");
+        return true;
+    }
+
+    bool integer(const char* what, long lo, long hi, int* out) {
+        const char* s = next();
+        if (!parseInt(s, lo, hi, out)) return fail(std::string(what) + " needs a number from " + std::to_string(lo) +
+                                                   " to " + std::to_string(hi));
+        return true;
+    }
+
+    bool operation(int index, int words) {
+        const OpEntry* e = opEntry(index);
+        std::string name = e->option;
+        OpInstance op;
+        initOpInstance(&op, index);
+        i += words - 1;
+        auto badValue = [&]() { return fail("bad value for " + name); };
+        switch (e->kind) {
+        case OPK_NONE:
+        case OPK_TRUECOLOUR:
+            break;
+        case OPK_INT:
+        case OPK_LEVELS:
+        case OPK_FILTER_SIZE:
+            if (!parseInt(next(), -1000000, 1000000, &op.ints[0])) return badValue();
+            break;
+        case OPK_HUNDREDTHS:
+            if (!parseReal(next(), &op.reals[0])) return badValue();
+            break;
+        case OPK_THREE_REALS:
+            for (int k = 0; k < 3; ++k)
+                if (!parseReal(next(), &op.reals[k])) return badValue();
+            break;
+        case OPK_THREE_INTS:
+            for (int k = 0; k < 3; ++k)
+                if (!parseInt(next(), -1000000, 1000000, &op.ints[k])) return badValue();
+            break;
+        case OPK_RECT:
+            for (int k = 0; k < 4; ++k)
+                if (!parseInt(next(), -1000000, 1000000, &op.ints[k])) return badValue();
+            break;
+        case OPK_RESIZE:
+        case OPK_CANVAS: {
+            bool pw = false, ph = false;
+            if (!parseSize(next(), &op.ints[0], &pw) || !parseSize(next(), &op.ints[1], &ph) || pw != ph)
+                return badValue();
+            op.percent = pw ? 1 : 0;
+            op.keepRatio = ratio ? 1 : 0;
+            if (e->kind == OPK_RESIZE) op.method = method;
+            ratio = rtypeSet = false;
+            method = RESAMPLE_NEAREST;
+            break;
+        }
+        case OPK_COLOURS: {
+            int n = 0;
+            if (!parseInt(next(), 1, 256, &n)) return badValue();
+            int k = 0;
+            while (k < 7 && COLOUR_COUNTS[k] != n) ++k;
+            if (k == 7) return fail(name + " takes 8, 16, 32, 64, 128, 216 or 256 colours");
+            op.ints[0] = 12 + k;
+            op.ints[1] = dither ? 1 : 0;
+            dither = false;
+            break;
+        }
+        case OPK_GREY: {
+            int n = 0;
+            if (!parseInt(next(), 1, 256, &n)) return badValue();
+            int k = 0;
+            while (k < 8 && GREY_LEVELS[k] != n) ++k;
+            if (k == 8) return fail(name + " takes 4, 8, 16, 32, 64, 128 or 256 levels");
+            op.ints[0] = 2 + k;
+            op.ints[1] = dither ? 1 : 0;
+            dither = false;
+            break;
+        }
+        case OPK_BINARY: {
+            const char* m = next();
+            static const char* const METHODS[] = {"pattern", "halft45", "halft90", "floyd"};
+            static const int CODES[] = {1, 2, 3, 5};
+            int k = wordIndex(m, METHODS, 4);
+            if (k < 0) return fail(name + " takes pattern, halft45, halft90 or floyd");
+            op.ints[0] = CODES[k];
+            break;
+        }
+        case OPK_CHANNELS: {
+            int k = wordIndex(next(), SWAPS, 5);
+            if (k < 0) return fail(name + " takes rbg, bgr, brg, grb or gbr");
+            op.ints[0] = k;
+            break;
+        }
+        default:
+            return fail("cannot parse " + name);
+        }
+        if (!opInstanceValid(op)) return fail("parameter out of range for " + name);
+        job->ops.push_back(op);
+        return true;
+    }
+
+    bool run() {
+        for (; i < argc; ++i) {
+            std::string a = argv[i];
+            if (a == "-help" || a == "-h" || a == "--help") {
+                job->help = true;
+            } else if (a == "-npcd") {
+                int v;
+                if (!integer("-npcd", 0, 32767, &v)) return false;
+                job->pcdBase = static_cast<int16_t>(v);
+            } else if (a == "-size") {
+                const char* s = next();
+                int w, h, o, n = 0;
+                if (!s || sscanf(s, "%dx%d+%d%n", &w, &h, &o, &n) != 3 || s[n] || w < 0 || h < 0 || o < 0)
+                    return fail("-size needs WIDTHxHEIGHT+OFFSET");
+                job->rawWidth = w;
+                job->rawHeight = h;
+                job->rawOffset = o;
+            } else if (a == "-ctype") {
+                int k = wordIndex(next(), CTYPES, 7);
+                if (k < 0) return fail("-ctype takes grey, rgb, bgr, rgba, abgr, cmy or cmyk");
+                job->channelType = static_cast<int16_t>(k);
+            } else if (a == "-corder") {
+                int k = wordIndex(next(), CORDERS, 3);
+                if (k < 0) return fail("-corder takes inter, seq or sep");
+                job->channelOrder = static_cast<int16_t>(k);
+            } else if (a == "-in") {
+                if (!format(&job->inFormat)) return false;
+            } else if (a == "-out") {
+                if (!format(&job->outFormat)) return false;
+            } else if (a == "-n") {
+                job->sequence = true;
+                if (!integer("-n", -1000000000, 1000000000, &job->seqStart) ||
+                    !integer("-n", -1000000000, 1000000000, &job->seqEnd) ||
+                    !integer("-n", -1000000000, 1000000000, &job->seqStep))
+                    return false;
+            } else if (a == "-D") {
+                job->deleteOriginal = true;
+            } else if (a == "-o") {
+                const char* d = next();
+                if (!d || !*d) return fail("-o needs a destination");
+                job->dest = d;
+            } else if (a == "-ratio") {
+                ratio = true;
+            } else if (a == "-dither") {
+                dither = true;
+            } else if (a == "-rtype") {
+                const char* t = next();
+                if (t && strcmp(t, "linear") == 0) method = RESAMPLE_AREA;
+                else if (t && strcmp(t, "quick") == 0) method = RESAMPLE_NEAREST;
+                else return fail("-rtype takes linear or quick");
+                rtypeSet = true;
+            } else if (a == "-info") {
+                job->info = true;
+            } else if (a == "-check") {
+                job->check = true;
+            } else if (a == "-l") {
+                job->list = true;
+            } else if (a == "-q") {
+                if (!integer("-q", 0, 100, &job->quality)) return false;
+            } else if (a == "-c") {
+                if (!integer("-c", 0, 32767, &job->compression)) return false;
+            } else if (a == "-i") {
+                job->interlace = true;
+            } else if (a == "-page") {
+                if (!integer("-page", 0, 1000000, &job->page)) return false;
+            } else if (a == "-xall") {
+                job->allPages = true;
+            } else if (a == "-v") {
+                job->verbose = true;
+            } else if (a == "-progress") {
+                job->progress = true;
+            } else if (a == "-overwrite") {
+                job->overwrite = true;
+            } else if (a == "-quiet") {
+                job->quiet = true;
+            } else if (a == "-j") {
+                if (!integer("-j", 1, 256, &job->threads)) return false;
+            } else if (a == "-thumb") {
+                const char* t = next();
+                int w, h, n = 0;
+                if (!t || sscanf(t, "%dx%d%n", &w, &h, &n) != 2 || t[n] || w < 1 || h < 1)
+                    return fail("-thumb needs WIDTHxHEIGHT");
+                job->thumbWidth = w;
+                job->thumbHeight = h;
+            } else if (a == "-seed") {
+                int v;
+                if (!integer("-seed", 0, 2147483647, &v)) return false;
+                job->seedSet = true;
+                job->seed = static_cast<uint32_t>(v);
+            } else if (a.size() > 1 && a[0] == '-') {
+                int words = 0;
+                int index = findOpWords(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, &words);
+                if (index < 0) return fail("unknown option " + a);
+                if (!operation(index, words)) return false;
+            } else {
+                job->sources.push_back(a);
+            }
+        }
+        if (ratio || rtypeSet) return fail("-ratio and -rtype must come before -resize or -canvas");
+        if (dither) return fail("-dither must come before -colors or -grey");
+        return true;
+    }
+};
+
+std::string realText(double v) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "%.2f", v);
+    return buf;
+}
+
+}  // namespace
+
+bool parseCommandLine(int argc, const char* const* argv, CmdJob* job, std::string* error) {
+    *job = CmdJob{};
+    error->clear();
+    Parser p{argc, argv, 1, job, error};
+    return p.run();
+}
+
+std::string sequenceName(const std::string& pattern, int number) {
+    size_t hash = pattern.find('#');
+    if (hash == std::string::npos) return pattern + std::to_string(number);
+    size_t run = 0;
+    while (hash + run < pattern.size() && pattern[hash + run] == '#') ++run;
+    char digits[32];
+    snprintf(digits, sizeof digits, "%0*d", static_cast<int>(run), number);
+    return pattern.substr(0, hash) + digits + pattern.substr(hash + run);
+}
+
+std::string formatScript(const CmdJob& job) {
+    std::string s = "kaleocmd ";
+    auto item = [&s](const std::string& t) { s += t + " "; };
+    if (job.pcdBase) item("-npcd " + std::to_string(job.pcdBase));
+    item("-size " + std::to_string(job.rawWidth) + "x" + std::to_string(job.rawHeight) + "+" +
+         std::to_string(job.rawOffset));
+    item(std::string("-ctype ") + CTYPES[job.channelType >= 0 && job.channelType < 7 ? job.channelType : 1]);
+    item(std::string("-corder ") + CORDERS[job.channelOrder >= 0 && job.channelOrder < 3 ? job.channelOrder : 0]);
+    FormatInfo fi;
+    if (job.sequence) {
+        if (job.inFormat >= 0 && getFormatInfo(job.inFormat, &fi) == 0) item(std::string("-in ") + fi.shortName);
+        item("-n " + std::to_string(job.seqStart) + " " + std::to_string(job.seqEnd) + " " +
+             std::to_string(job.seqStep));
+    }
+    if (job.outFormat >= 0 && getFormatInfo(job.outFormat, &fi) == 0) item(std::string("-out ") + fi.shortName);
+    if (job.deleteOriginal) item("-D");
+    if (!job.dest.empty()) item("-o " + job.dest);
+    for (const OpInstance& op : job.ops) {
+        const OpEntry* e = opEntry(op.index);
+        if (!e) continue;
+        std::string o = e->option;
+        auto sizes = [&]() {
+            return op.percent ? std::to_string(op.ints[0]) + "% " + std::to_string(op.ints[1]) + "%"
+                              : std::to_string(op.ints[0]) + " " + std::to_string(op.ints[1]);
+        };
+        switch (e->kind) {
+        case OPK_INT:
+        case OPK_LEVELS:
+        case OPK_FILTER_SIZE: item(o + " " + std::to_string(op.ints[0])); break;
+        case OPK_HUNDREDTHS: item(o + " " + realText(op.reals[0])); break;
+        case OPK_THREE_REALS:
+            item(o + " " + realText(op.reals[0]) + " " + realText(op.reals[1]) + " " + realText(op.reals[2]));
+            break;
+        case OPK_THREE_INTS:
+            item(o + " " + std::to_string(op.ints[0]) + " " + std::to_string(op.ints[1]) + " " +
+                 std::to_string(op.ints[2]));
+            break;
+        case OPK_RECT:
+            item(o + " " + std::to_string(op.ints[0]) + " " + std::to_string(op.ints[1]) + " " +
+                 std::to_string(op.ints[2]) + " " + std::to_string(op.ints[3]));
+            break;
+        case OPK_RESIZE:
+            if (op.keepRatio) item("-ratio");
+            item(std::string("-rtype ") + (op.method == RESAMPLE_AREA ? "linear" : "quick"));
+            item(o + " " + sizes());
+            break;
+        case OPK_CANVAS:
+            if (op.keepRatio) item("-ratio");
+            item(o + " " + sizes());
+            break;
+        case OPK_COLOURS: {
+            if (op.ints[1]) item("-dither");
+            int k = op.ints[0] - 12;
+            item(o + " " + std::to_string(k >= 0 && k < 6 ? COLOUR_COUNTS[k] : 256));
+            break;
+        }
+        case OPK_GREY: {
+            if (op.ints[1]) item("-dither");
+            int k = op.ints[0] - 2;
+            item(o + " " + std::to_string(k >= 0 && k < 6 ? GREY_LEVELS[k] : 256));
+            break;
+        }
+        case OPK_BINARY:
+            item(o + (op.ints[0] == 2   ? " halft45"
+                      : op.ints[0] == 3 ? " halft90"
+                      : op.ints[0] == 5 ? " floyd"
+                                        : " pattern"));
+            break;
+        case OPK_CHANNELS: item(o + " " + SWAPS[op.ints[0] >= 0 && op.ints[0] < 4 ? op.ints[0] : 4]); break;
+        default: item(o); break;
+        }
+    }
+    for (const std::string& src : job.sources) item(src);
+    s.pop_back();
+    return s;
+}
+
+const char* helpText() {
+    return "usage: kaleocmd [options] [operations] FILE...\n"
+           "       kaleocmd [options] -n START END STEP [operations] FOLDER/PATTERN\n"
+           "Converts image files with Kaleocore. Exit status 0 only when every file converted.\n"
+           "\n"
+           "Reading:\n"
+           "  -in FORMAT          read with this format (registry short name) instead of identifying\n"
+           "  -npcd N             Photo CD resolution: 0 base, 1 base/4, 2 base/16\n"
+           "  -size WxH+OFFSET    geometry of headerless raw and YUV files\n"
+           "  -ctype T            raw channels: grey, rgb, bgr, rgba, abgr, cmy, cmyk\n"
+           "  -corder O           raw channel order: inter, seq, sep\n"
+           "  -page N             load page N (0 = first) of a multi-image file\n"
+           "  -xall               convert every page (outputs NAME-1, NAME-2 ...)\n"
+           "  -thumb WxH          load shrunk to fit in W x H while decoding (thumbnails)\n"
+           "  -n START END STEP   numbered sequence: '#' marks in the pattern stand for the number\n"
+           "Writing:\n"
+           "  -out FORMAT         output format (registry short name); required to convert\n"
+           "  -o DEST             a folder (existing, or ending in /), a file name for one input,\n"
+           "                      or a pattern with '#' numbering; default: beside the source\n"
+           "  -q N                quality (JPEG, PNG)          -c N   writer compression switch\n"
+           "  -i                  interlaced / progressive output\n"
+           "  -overwrite          replace existing outputs (otherwise an existing output is an error)\n"
+           "  -D                  delete the original after a successful save (never the output itself)\n"
+           "Operations (applied in command-line order; kaleocmd -l lists formats):\n"
+           "  -truecolors  -colors N  -grey N  -binary pattern|halft45|halft90|floyd\n"
+           "  [-ratio] [-rtype linear|quick] -resize W H | W% H%    -crop X Y W H   [-ratio] -canvas W H\n"
+           "  -xflip -yflip -rotate A -negate -brightness N -contrast N -gamma G -balance R G B\n"
+           "  -log -solarize N -posterize N -normalize -equalize -swap rbg|bgr|brg|grb|gbr\n"
+           "  -edetail -efocus -eedge -frestore -edgedetect light|medium|heavy -emboss -embossmore\n"
+           "  -average N -soften N -blur N -gauss N -maximum N -minimum N -medianb N -medianc N\n"
+           "  -sharpen N -noise reduce|uniform V|gaussian V|laplacian V|poisson V -mosaic N\n"
+           "  -slice -tile N -shear -oil N -swirl N -spread N -lens N -waves LENGTH PHASE AMPLITUDE\n"
+           "  -dither             dither the next -colors or -grey\n"
+           "Other:\n"
+           "  -info               print what each file is without decoding it\n"
+           "  -check              decode each file (and apply the operations) without writing anything\n"
+           "  -l                  list the formats (index, name, read/write, description, extensions)\n"
+           "  -v                  verbose trace          -progress   progress bar\n"
+           "  -j N                worker threads (default: every core)\n"
+           "  -seed N             seed of the random effects, for reproducible results\n"
+           "  -quiet              do not print a line per converted file\n";
+}
