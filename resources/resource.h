@@ -1,0 +1,298 @@
+// Every identifier of the Kaleos resources: commands, strings, controls,
+// bitmaps. Included by kaleos.rc, by the Win32 layer and by app/logic (it holds
+// nothing but #defines, so plain C++ may include it).
+#ifndef KALEOS_RESOURCE_H
+#define KALEOS_RESOURCE_H
+
+// ---- Icons and bitmaps ----------------------------------------------------
+#define IDI_KALEOS 1000           // program icon
+#define IDB_TOOLBAR_TRUE 4000     // tool bar images for displays above 8 bits per pixel
+#define IDB_TOOLBAR_256 4001      // the same for displays of 256 colours or fewer
+// The bitmap "ConfigIcon" (two 16x16 check images) is named, not numbered.
+
+// ---- Commands: file (1-30) ------------------------------------------------
+#define CMD_OPEN 1
+#define CMD_OPEN_ALL 2
+#define CMD_VIEW_HEX 3
+#define CMD_BROWSE 4
+#define CMD_REOPEN 5
+#define CMD_SAVE 6
+#define CMD_SAVE_AS 7
+#define CMD_CLOSE 8
+#define CMD_CLOSE_ALL 9
+#define CMD_DESCRIBE 10
+#define CMD_PRINT 11
+#define CMD_IMPORT_CLIPBOARD 12
+#define CMD_CAPTURE 13
+#define CMD_CONVERT_SEQUENCE 14
+#define CMD_CONVERT_MULTIPLE 15
+#define CMD_SLIDE_SHOW 16
+#define CMD_ESCAPE 17
+#define CMD_QUIT 18
+#define CMD_UNDO 20
+#define CMD_CROP 21
+#define CMD_NEXT_FILE 22
+#define CMD_PREV_FILE 23
+#define CMD_FIRST_FILE 24
+#define CMD_LAST_FILE 25
+#define CMD_NEXT_PAGE 26
+#define CMD_PREV_PAGE 27
+#define CMD_FIRST_PAGE 28
+#define CMD_LAST_PAGE 29
+#define CMD_EXTRACT_PAGES 30
+
+// ---- Commands: image operations (50-138) -----------------------------------
+#define CMD_COUNT_COLOURS 50
+#define CMD_REDUCE_FIRST 51       // colour reduction: code = id - 50
+#define CMD_REDUCE_LAST 82
+#define CMD_BRIGHTNESS 83
+#define CMD_CONTRAST 84
+#define CMD_GAMMA 85
+#define CMD_BALANCE 86
+#define CMD_NEGATE 87
+#define CMD_LOG_LUT 88
+#define CMD_NORMALIZE 89
+#define CMD_EQUALIZE 90
+#define CMD_SOLARIZE 91
+#define CMD_POSTERIZE 92
+#define CMD_FLIP_VERTICAL 93
+#define CMD_FLIP_HORIZONTAL 94
+#define CMD_ROTATE_RIGHT 95
+#define CMD_ROTATE_LEFT 96
+#define CMD_ROTATE_FREE 97
+#define CMD_RESIZE 98
+#define CMD_CANVAS 99
+#define CMD_SWAP_RBG 100
+#define CMD_SWAP_BGR 101
+#define CMD_SWAP_BRG 102
+#define CMD_SWAP_GRB 103
+#define CMD_SWAP_GBR 104
+#define CMD_AVERAGE 105
+#define CMD_BLUR 106
+#define CMD_GAUSSIAN_BLUR 107
+#define CMD_SOFTEN 108
+#define CMD_ENHANCE_DETAIL 109
+#define CMD_ENHANCE_EDGES 110
+#define CMD_ENHANCE_FOCUS 111
+#define CMD_RESTORE_FOCUS 112
+#define CMD_SHARPEN 113
+#define CMD_EDGE_FIRST 114        // 114-116 edge detections
+#define CMD_EMBOSS 117
+#define CMD_EMBOSS_MORE 118
+#define CMD_REDUCE_NOISE 119
+#define CMD_NOISE_UNIFORM 120
+#define CMD_NOISE_GAUSSIAN 121
+#define CMD_NOISE_LAPLACIAN 122
+#define CMD_NOISE_POISSON 123
+#define CMD_MAXIMUM 124
+#define CMD_MINIMUM 125
+#define CMD_MEDIAN_BOX 126
+#define CMD_MEDIAN_CROSS 127
+#define CMD_DEINTERLACE 128
+#define CMD_USER_FILTER 129
+#define CMD_SLICE 130
+#define CMD_SHEAR 131
+#define CMD_SPREAD 132
+#define CMD_SPIRAL 133
+#define CMD_CHECKERBOARD 134
+#define CMD_MOSAIC 135
+#define CMD_OIL 136
+#define CMD_LENS 137
+#define CMD_WAVES 138
+
+// ---- Commands: display (140-180) ------------------------------------------
+#define CMD_FULL_SCREEN 140
+#define CMD_FIT_WINDOW_TO_IMAGE 141
+#define CMD_FIT_TO_WINDOW 142
+#define CMD_ZOOM_IN 143
+#define CMD_ZOOM_OUT 144
+#define CMD_ZOOM_FIRST 145        // 16:1
+#define CMD_ZOOM_LAST 153         // 1:16
+#define CMD_WALLPAPER_CENTRE 164
+#define CMD_WALLPAPER_TILE 165
+#define CMD_WALLPAPER_PREVIOUS 180
+
+// ---- Commands: frame (181-193) --------------------------------------------
+#define CMD_STATUS_BAR 181
+#define CMD_TOOL_BAR 182
+#define CMD_OPTIONS 183
+#define CMD_INSTALL 185
+#define CMD_CASCADE 186
+#define CMD_TILE 187
+#define CMD_ARRANGE 188
+#define CMD_MINIMIZE_ALL 189
+#define CMD_RESTORE_ALL 190
+#define CMD_ABOUT 191
+#define CMD_FORMATS 192
+#define CMD_COMMAND_LINE_HELP 193
+
+// ---- Commands: browser (200-255) ------------------------------------------
+#define CMD_SELECT_ALL 200
+#define CMD_BROWSER_OPEN 201
+#define CMD_BROWSER_OPEN_ALL 202
+#define CMD_BROWSER_HEX 203
+#define CMD_BROWSER_PROPERTIES 204
+#define CMD_VIEW_ICONS 205
+#define CMD_VIEW_SMALL_ICONS 206
+#define CMD_VIEW_LIST 207
+#define CMD_VIEW_DETAILS 208
+#define CMD_ARRANGE_FIRST 209     // 209-213 sort keys, 214 normal, 215 reverse
+#define CMD_ARRANGE_NORMAL 214
+#define CMD_ARRANGE_REVERSE 215
+#define CMD_COLUMN_FIRST 216      // 216-220 detail columns
+#define CMD_COLUMN_LAST 220
+#define CMD_BROWSER_CONVERT 221
+#define CMD_BROWSER_SLIDE_SHOW 222
+#define CMD_WEB_PAGE 223
+#define CMD_COPY_NAMES 224
+#define CMD_FILE_LISTING 225
+#define CMD_COPY_TO 226
+#define CMD_MOVE_TO 227
+#define CMD_RENAME_SEQUENCE 228
+#define CMD_DELETE 229
+#define CMD_SHOW_DIR_LIST 230
+#define CMD_SHOW_DIRS 231
+#define CMD_SHOW_PARENT_DIR 232
+#define CMD_HIDE_NON_IMAGES 233
+#define CMD_SHOW_HIDDEN 234
+#define CMD_SHOW_PREVIEW 235
+#define CMD_FIT_PREVIEW 236
+#define CMD_SHOW_CONTENT 237
+#define CMD_SHOW_IN_ASCII 238
+#define CMD_QUICK_REFRESH 239
+#define CMD_REFRESH 240
+#define CMD_STOP_THUMBNAILS 241
+#define CMD_THUMB_SIZE_FIRST 242  // 242-250 thumbnail sizes
+#define CMD_THUMB_SIZE_LAST 250
+#define CMD_LAYOUT_FIRST 251      // 251-255 pane layouts
+#define CMD_LAYOUT_LAST 255
+
+// ---- Commands: recent files (280-288) -------------------------------------
+#define CMD_RECENT_FIRST 280
+#define CMD_RECENT_LAST 288
+
+// ---- Tool bar separators ----------------------------------------------------
+#define TB_SEP_FIRST 1000
+#define TB_SEP_LAST 1005
+
+// ---- Control identifiers of the frame --------------------------------------
+#define IDC_STATUS_BAR 2000
+#define IDC_TOOL_BAR 2001
+#define IDC_FIRST_CHILD 300       // MDI children are numbered from here
+
+// ---- Strings (4000-5002) ---------------------------------------------------
+// Tool tips of the tool bar are the strings whose identifier is the command's.
+#define IDS_LANGUAGE 4000          // "Fr", appended to the frame title
+#define IDS_ALL_FILES 4010
+#define IDS_ALL_PICTURES 4011
+#define IDS_SAVE_PICTURE 4014
+#define IDS_OPEN_PICTURES 4016
+#define IDS_OVERWRITE 4017
+#define IDS_PROBLEM 4018
+#define IDS_ERR_NO_MEMORY 4020
+#define IDS_ERR_JPEG 4021
+#define IDS_ERR_CANNOT_OPEN 4022
+#define IDS_ERR_CANNOT_WRITE 4023
+#define IDS_ERR_READ 4024
+#define IDS_ERR_UNKNOWN_FORMAT 4025
+#define IDS_ERR_BAD_FILE 4026
+#define IDS_ERR_OTHER 4027
+#define IDS_ERR_CORRUPT 4028
+#define IDS_LOADING 4040
+#define IDS_SAVING 4041
+#define IDS_CONVERTING 4042
+#define IDS_SAVE_CHANGES 4047
+#define IDS_YES 4048
+#define IDS_NO 4049
+#define IDS_COL_NAME 4050
+#define IDS_COL_READ 4051
+#define IDS_COL_WRITE 4052
+#define IDS_COL_EXTENSION 4053
+#define IDS_OPT_WRITING 4060       // option categories
+#define IDS_OPT_READING 4061
+#define IDS_OPT_MISC 4062
+#define IDS_OPT_BROWSER 4063
+#define IDS_VALUE_FIRST 4200       // titles of the value dialogs (4200-4225)
+#define IDS_REDUCTION_NONE 4300    // conversion codes 4300 + code
+#define IDS_RESIZE_NEAREST 5000
+#define IDS_RESIZE_BILINEAR 5001
+#define IDS_RESIZE_PRESET 5002
+
+// ---- Options dialog "KaleoOption" -----------------------------------------
+#define IDC_OPT_WRITE_FIRST 2000
+#define IDC_OPT_GIF_INTERLACED 2001
+#define IDC_OPT_JPEG_PROGRESSIVE 2002
+#define IDC_OPT_IFF_COMPRESS 2003
+#define IDC_OPT_PCX_COMPRESS 2004
+#define IDC_OPT_TGA_COMPRESS 2005
+#define IDC_OPT_SOFT_COMPRESS 2006
+#define IDC_OPT_RGB_COMPRESS 2007
+#define IDC_OPT_BMP_COMPRESS 2008
+#define IDC_OPT_TIFF_LABEL 2009
+#define IDC_OPT_TIFF 2010
+#define IDC_OPT_JPEG_LABEL 2011
+#define IDC_OPT_JPEG_QUALITY 2012
+#define IDC_OPT_JPEG_SPIN 2013
+#define IDC_OPT_PNG_LABEL 2014
+#define IDC_OPT_PNG_QUALITY 2015
+#define IDC_OPT_PNG_SPIN 2016
+#define IDC_OPT_WRITE_LAST 2016
+#define IDC_OPT_READ_FIRST 2017
+#define IDC_OPT_PCD_LABEL 2018
+#define IDC_OPT_PCD 2019
+#define IDC_OPT_GROB_LABEL 2020
+#define IDC_OPT_GROB 2021
+#define IDC_OPT_IGNORE_ERRORS 2022
+#define IDC_OPT_RAW_WIDTH_LABEL 2023
+#define IDC_OPT_RAW_WIDTH 2024
+#define IDC_OPT_RAW_HEIGHT_LABEL 2025
+#define IDC_OPT_RAW_HEIGHT 2026
+#define IDC_OPT_RAW_OFFSET_LABEL 2027
+#define IDC_OPT_RAW_OFFSET 2028
+#define IDC_OPT_RAW_ORDER_LABEL 2029
+#define IDC_OPT_RAW_ORDER 2030
+#define IDC_OPT_RAW_TYPE_LABEL 2031
+#define IDC_OPT_RAW_TYPE 2032
+#define IDC_OPT_READ_LAST 2032
+#define IDC_OPT_MISC_FIRST 2033
+#define IDC_OPT_SAVE_POSITION 2034
+#define IDC_OPT_MAXIMIZE_KALEOS 2035
+#define IDC_OPT_MAXIMIZE_VIEWS 2036
+#define IDC_OPT_HEXA_IF_NOT_PICTURE 2037
+#define IDC_OPT_FULL_SCREEN_GROUP 2038
+#define IDC_OPT_SHOW_FILENAME 2039
+#define IDC_OPT_MOUSE_NAVIGATION 2040
+#define IDC_OPT_HIDE_MOUSE 2041
+#define IDC_OPT_ALWAYS_ON_TOP 2042
+#define IDC_OPT_ONLY_ONE_INSTANCE 2043
+#define IDC_OPT_MISC_LAST 2043
+#define IDC_OPT_BROWSER_FIRST 2044
+#define IDC_OPT_BROWSER_AT_STARTUP 2045
+#define IDC_OPT_START_IN_PREV_DIR 2046
+#define IDC_OPT_RECOGNIZE_BY_EXT 2047
+#define IDC_OPT_GRID_LINES 2048
+#define IDC_OPT_FULL_ROW_SELECT 2049
+#define IDC_OPT_FIT_GROUP 2050
+#define IDC_OPT_FIT_LARGER 2051
+#define IDC_OPT_FIT_ALL 2052
+#define IDC_OPT_BROWSER_LAST 2052
+#define IDC_OPT_CATEGORIES 2053
+
+// ---- Installation dialog "KaleoConfig" -------------------------------------
+#define IDC_CFG_LIST 2000
+#define IDC_CFG_ADD_ALL 2001
+#define IDC_CFG_RESTORE_ALL 2002
+#define IDC_CFG_BROWSE_VERB 2003
+#define IDC_CFG_BY_NAME 2004
+#define IDC_CFG_BY_EXTENSION 2005
+#define IDC_CFG_DESKTOP_ICON 2006
+#define IDC_CFG_PROGRAMS_MENU 2007
+#define IDC_CFG_START_MENU 2008
+
+// ---- About, formats and command-line help dialogs --------------------------
+#define IDC_ABOUT_VERSION 1000
+#define IDC_ABOUT_LIBRARY 1001
+#define IDC_HELP_LIST 2000
+#define IDC_HELP_SORT_BY_ID 2001
+
+#endif
