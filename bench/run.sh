@@ -28,6 +28,10 @@ cjpeg -quality 90 "$w/big.ppm" >"$w/big.jpg"
 $IM "$w/big.ppm" -quality 75 "$w/big.png"
 $IM "$w/big.ppm" -compress LZW "$w/big.tif"
 $IM "$w/big.ppm" -resize 400x300! "$w/small.ppm"
+$IM "$w/big.ppm" -compress RLE "$w/big.pcx"
+$IM "$w/big.ppm" -compress RLE "$w/big.tga"
+$IM "$w/big.ppm" -compress RLE "$w/big.sgi"
+$IM "$w/big.ppm" -compress RLE "$w/big.ras"
 i=0
 while [ $i -lt 100 ]; do
     cjpeg -quality 85 "$w/small.ppm" >"$w/batch/f$i.jpg"
@@ -71,6 +75,7 @@ row() {
 }
 
 o="$w/out"
+P="$w/big.ppm"
 
 echo "| case                         | kaleocmd |    IM6   |    GM    |  libvips |  netpbm  | ratio  |"
 echo "|------------------------------|----------|----------|----------|----------|----------|--------|"
@@ -84,6 +89,17 @@ row "decode TIFF LZW" "$K -quiet -check $w/big.tif" "$IM $w/big.tif null:" "gm c
     "vips avg $w/big.tif" "tifftopnm $w/big.tif"
 row "decode PPM" "$K -quiet -check $w/big.ppm" "$IM $w/big.ppm null:" "gm convert $w/big.ppm null:" \
     "vips avg $w/big.ppm" "pnmtopnm $w/big.ppm"
+for f in pcx tga sgi ras; do
+    row "decode $f (run-length)" "$K -quiet -check $w/big.$f" "$IM $w/big.$f null:" "gm convert $w/big.$f null:" "" ""
+done
+row "encode PCX (run-length)" "$K -quiet -overwrite -c 1 -out pcx -o $o/k.pcx $P" "$IM $P -compress RLE $o/i.pcx" \
+    "gm convert $P -compress RLE $o/g.pcx" "" "ppmtopcx $P > $o/n.pcx"
+row "encode Targa (run-length)" "$K -quiet -overwrite -c 1 -out tga -o $o/k.tga $P" "$IM $P -compress RLE $o/i.tga" \
+    "gm convert $P -compress RLE $o/g.tga" "" "pamtotga $P > $o/n.tga"
+row "encode SGI (run-length)" "$K -quiet -overwrite -c 1 -out sgi -o $o/k.rgb $P" "$IM $P -compress RLE $o/i.sgi" \
+    "gm convert $P -compress RLE $o/g.sgi" "" "pnmtosgi -rle $P > $o/n.sgi"
+row "encode PPM" "$K -quiet -overwrite -out pnm -o $o/k.ppm $w/big.bmp" "$IM $w/big.bmp $o/i.ppm" \
+    "gm convert $w/big.bmp $o/g.ppm" "vips copy $w/big.bmp $o/v.ppm" "bmptopnm $w/big.bmp > $o/n.ppm"
 row "BMP to PNG" "$K -quiet -overwrite -out png -o $o/k.png $w/big.bmp" "$IM $w/big.bmp $o/i.png" \
     "gm convert $w/big.bmp $o/g.png" "vips copy $w/big.bmp $o/v.png" "bmptopnm $w/big.bmp | pnmtopng > $o/n.png"
 row "JPEG to PNG" "$K -quiet -overwrite -out png -o $o/k.png $w/big.jpg" "$IM $w/big.jpg $o/i.png" \
@@ -107,7 +123,6 @@ row "batch: 100 JPEG to PNG" "$K -quiet -overwrite -out png -o $o/kb/ $w/batch/*
     "for f in $w/batch/*.jpg; do vips copy \$f $o/vb_\$(basename \$f .jpg).png; done" \
     "for f in $w/batch/*.jpg; do djpeg \$f | pnmtopng > $o/nb_\$(basename \$f .jpg).png; done"
 # Operations: PPM in, PPM out, so the codecs cost little next to the operation.
-P="$w/big.ppm"
 op() {
     row "$1" "$K -quiet -overwrite -out pnm $2 -o $o/k.ppm $P" "$IM $P $3 $o/i.ppm" "gm convert $P $3 $o/g.ppm" "$4" "$5"
 }

@@ -326,7 +326,8 @@ Status writeTiff(FILE* stream, SaveRequest* request) {
     entries[n++] = {296, TYPE_SHORT, 1, 2};
     const int softwareEntry = n;
     entries[n++] = {305, TYPE_ASCII, sizeof SOFTWARE, 0};
-    entries[n++] = {317, TYPE_SHORT, 1, t.predictor ? 2u : 1u};
+    // libtiff knows the Predictor tag only for the LZW compressions.
+    if (t.option != OPT_NONE && t.option != OPT_PACKBITS) entries[n++] = {317, TYPE_SHORT, 1, t.predictor ? 2u : 1u};
     const int colourMapEntry = t.palette ? n : -1;
     if (t.palette) entries[n++] = {320, TYPE_SHORT, 3u << t.bits, 0};
     if (t.samples == 4) entries[n++] = {338, TYPE_SHORT, 1, 2};  // the fourth sample is alpha
