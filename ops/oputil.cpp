@@ -5,28 +5,12 @@
 #include <ctime>
 
 #include "codec.h"
+#include "opsupport.h"
 
 namespace oputil {
 
-bool validImage(const Image* image) {
-    if (!image || !image->pixels || image->width < 1 || image->height < 1) return false;
-    switch (image->kind) {
-    case IMG_BINARY:
-    case IMG_GREY:
-    case IMG_RGB:
-    case IMG_RGB32:
-    case IMG_BGR:
-    case IMG_BGR32:
-        break;
-    case IMG_PALETTE:
-        if (!image->palette) return false;
-        break;
-    default:
-        return false;
-    }
-    if (image->bytesPerPixel != kindBytesPerPixel(image->kind)) return false;
-    return static_cast<int64_t>(image->stride) >= static_cast<int64_t>(image->bytesPerPixel) * image->width;
-}
+// The two families of operations share one definition of a usable picture.
+bool validImage(const Image* image) { return opImageValid(image); }
 
 int32_t clampSide(int64_t side) {
     if (side < 1) return 1;
