@@ -22,7 +22,7 @@ mkdir -p "$w/out" "$w/batch"
 
 echo "Generating the test pictures (4000 x 3000) ..." >&2
 $IM -size 4000x3000 gradient:'#1a3050'-'#f0c060' \( -size 4000x3000 gradient:'#ff0000'-'#0000ff' -rotate 90 -resize 4000x3000! \) \
-    -compose multiply -composite -attenuate 0.35 +noise Gaussian "$w/big.ppm"
+    -compose multiply -composite -attenuate 0.35 +noise Gaussian -depth 8 "$w/big.ppm"
 $IM "$w/big.ppm" BMP3:"$w/big.bmp"
 cjpeg -quality 90 "$w/big.ppm" >"$w/big.jpg"
 $IM "$w/big.ppm" -quality 75 "$w/big.png"
