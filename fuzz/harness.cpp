@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <zlib.h>
+
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -161,4 +163,15 @@ int fuzzOneInput(const uint8_t* data, size_t size, int formatIndex) {
             fail("examine", "examination and load disagree", examined);
     }
     return 0;
+}
+
+void fixChunkCrcs(uint8_t* b, size_t size, size_t start) {
+    for (size_t at = start; at + 12 <= size;) {
+        const uint64_t length = (uint64_t(b[at]) << 24) | (b[at + 1] << 16) | (b[at + 2] << 8) | b[at + 3];
+        if (length > size - at - 12) break;
+        const size_t crcAt = at + 8 + static_cast<size_t>(length);
+        const uLong crc = crc32(0, b + at + 4, static_cast<uInt>(length + 4));
+        for (int i = 0; i < 4; ++i) b[crcAt + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+        at = crcAt + 4;
+    }
 }

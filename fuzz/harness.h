@@ -8,3 +8,7 @@
 // formatIndex -1 identifies the input automatically; otherwise that reader only.
 // Always returns 0, as libFuzzer expects.
 int fuzzOneInput(const uint8_t* data, size_t size, int formatIndex);
+
+// Rewrites the CRC of every PNG-style chunk from byte `start` on, so that
+// mutated chunks reach the reader instead of failing their checksum.
+void fixChunkCrcs(uint8_t* data, size_t size, size_t start);
