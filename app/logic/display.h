@@ -29,11 +29,14 @@ void cubeColour(int index, uint8_t rgb[3]);
 struct DibBuffer {
     int32_t width = 0;
     int32_t height = 0;
+    int32_t originX = 0;        // position of the copy in the displayed picture
+    int32_t originY = 0;
     int bitsPerPixel = 0;       // 24, or 8 with a colour table
     int32_t stride = 0;         // bytes per row, a multiple of 4
     int colourCount = 0;        // entries of the colour table (8 bits)
     uint8_t colours[256][4] = {};  // blue, green, red, 0
     Buffer pixels;                 // stride × height bytes, bottom-up rows
+    uint64_t capacity = 0;         // bytes allocated in pixels
 };
 
 // The 256-entry grey ramp of an n-level grey image: i × 255 / (n − 1); an
