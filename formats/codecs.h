@@ -49,6 +49,12 @@ Status writeSgi(FILE* stream, SaveRequest* request);
 // Sun raster (reader only).
 Status readRas(FILE* stream, LoadRequest* request);
 
+// Macintosh QuickDraw picture (reader only).
+Status readPict(FILE* stream, LoadRequest* request);
+
+// Adobe Photoshop document (reader only).
+Status readPsd(FILE* stream, LoadRequest* request);
+
 // TIFF (reader in tiff.cpp, writer in tiffwrite.cpp).
 Status readTiff(FILE* stream, LoadRequest* request);
 Status writeTiff(FILE* stream, SaveRequest* request);
@@ -59,3 +65,16 @@ Status readFax(FILE* stream, LoadRequest* request);
 // JBIG through JBIG-KIT.
 Status readJbig(FILE* stream, LoadRequest* request);
 Status writeJbig(FILE* stream, SaveRequest* request);
+
+// Amiga IFF ILBM and PBM.
+Status readIff(FILE* stream, LoadRequest* request);
+Status writeIff(FILE* stream, SaveRequest* request);
+
+// Paint Shop Pro (reader only).
+Status readPsp(FILE* stream, LoadRequest* request);
+
+// X11 bitmap and pixmap.
+Status readXbm(FILE* stream, LoadRequest* request);
+Status writeXbm(FILE* stream, SaveRequest* request);
+Status readXpm(FILE* stream, LoadRequest* request);
+Status writeXpm(FILE* stream, SaveRequest* request);

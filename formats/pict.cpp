@@ -1,0 +1,601 @@
+// Macintosh QuickDraw pictures (reader only).
+//
+// A picture file is a 512-byte preamble that QuickDraw ignores, the picture
+// size word, the frame (top, left, bottom, right) and a stream of opcodes.
+// Version 1 pictures use byte opcodes and start with 0x11 0x01; version 2
+// pictures use word opcodes, start with 0x0011 0x02FF and the 0x0C00 header
+// opcode with its 24 bytes, and pad the data of every opcode to an even length.
+// All numbers are big-endian.
+//
+// The reader walks the opcodes, skipping each by its defined length, until the
+// first BitsRect (0x90), PackBitsRect (0x98) or DirectBitsRect (0x9A), and
+// decodes that bitmap or pixmap: 1-bit bitmaps, indexed pixmaps of 1, 2, 4 and
+// 8 bits with their colour table, 16-bit pixmaps (5-5-5 words, run-length coded
+// a word at a time) and 32-bit pixmaps (run-length coded component planes, or
+// unpacked pixels). The region variants (0x91, 0x99, 0x9B) are skipped whole.
+#include <cstring>
+
+#include "codec.h"
+#include "codecs.h"
+#include "kaleocore.h"
+#include "packbits.h"
+#include "stream.h"
+
+namespace {
+
+const char MSG_BAD_FORMAT[] = "APPLE pict : Bad picture's format !";
+const char MSG_BAD_PIXEL_TYPE[] = "APPLE pict : Bad pixel type !";
+const char MSG_BAD_CMP_COUNT[] = "APPLE pict : Bad cmpCount != 1 !";
+const char MSG_BAD_PIXEL_SIZE[] = "APPLE pict : Bad pixel size !";
+const char MSG_BAD_SIZE[] = "APPLE pict : Bad picture's size !";
+
+const char NAME_PIXMAP[] = "Macintosh PICT (Pixmap)";
+const char NAME_BITMAP[] = "Macintosh PICT (Bitmap)";
+const char NAME_DIRECT[] = "Macintosh PICT 2 (DirectBits Pixmap)";
+
+constexpr long PREAMBLE = 512;
+constexpr uint16_t VERSION_1 = 0x1101;        // VersionOp 0x11 and version byte 1
+constexpr uint16_t VERSION_2 = 0x0011;        // VersionOp as a word ...
+constexpr uint16_t VERSION_2_NUMBER = 0x02FF; // ... and its version number
+constexpr int VERSION_2_HEADER = 26;          // HeaderOp 0x0C00 and its 24 bytes
+
+constexpr uint16_t OP_BITS_RECT = 0x90;
+constexpr uint16_t OP_BITS_RGN = 0x91;
+constexpr uint16_t OP_PACK_BITS_RECT = 0x98;
+constexpr uint16_t OP_PACK_BITS_RGN = 0x99;
+constexpr uint16_t OP_DIRECT_BITS_RECT = 0x9A;
+constexpr uint16_t OP_DIRECT_BITS_RGN = 0x9B;
+constexpr uint16_t OP_END = 0xFF;
+
+constexpr uint16_t ROW_BYTES_PIXMAP = 0x8000;  // top bit of rowBytes: a PixMap follows
+constexpr uint16_t ROW_BYTES_MASK = 0x7FFF;
+constexpr uint16_t CT_FLAG_DEVICE = 0x8000;    // colour table entries are in position order
+constexpr int64_t UNPACKED_BELOW = 8;          // rows of fewer bytes are stored as they stand
+constexpr int64_t BYTE_COUNT_MAX_ROW = 250;    // longer rows have a word byte count
+constexpr size_t MAX_PACKED_ROW = 0xFFFF;      // a word byte count
+constexpr int64_t MIN_REGION = 10;             // size word and bounding box
+
+// PixMap packing types.
+constexpr uint16_t PACK_DEFAULT = 0;
+constexpr uint16_t PACK_NONE = 1;
+constexpr uint16_t PACK_NO_PAD = 2;     // 32-bit pixels stored as R,G,B, unpacked
+
+// Data length of the opcodes 0x00..0xA1; the negative codes name the opcodes
+// whose data describe their own length.
+enum : int8_t {
+    REGION = -1,      // region or polygon: a size word that counts itself, then the rest
+    WORD_LENGTH = -2, // a length word, then that many bytes
+    PIX_PAT = -3,     // colour pattern
+    TEXT_4 = -4,      // LongText: a 4-byte point, a count byte and the text
+    TEXT_1 = -5,      // DHText, DVText: one offset byte, a count byte and the text
+    TEXT_2 = -6,      // DHDVText: two offset bytes, a count byte and the text
+    LONG_COMMENT = -7,// kind word, size word, data
+    IMAGE = -8,       // the bitmaps and pixmaps (0x90..0x9B)
+    VERSION = -9,     // VersionOp: one byte in version 1, a word in version 2
+};
+
+constexpr int OPCODE_TABLE_SIZE = 0xA2;
+const int8_t OPCODE_LENGTH[OPCODE_TABLE_SIZE] = {
+    // 0x00 NOP, Clip, BkPat, TxFont, TxFace, TxMode, SpExtra, PnSize,
+    //      PnMode, PnPat, FillPat, OvSize, Origin, TxSize, FgColor, BkColor
+    0, REGION, 8, 2, 1, 2, 4, 4, 2, 8, 8, 4, 4, 2, 4, 4,
+    // 0x10 TxRatio, VersionOp, BkPixPat, PnPixPat, FillPixPat, PnLocHFrac, ChExtra,
+    //      reserved x3, RGBFgCol, RGBBkCol, HiliteMode, HiliteColor, DefHilite, OpColor
+    8, VERSION, PIX_PAT, PIX_PAT, PIX_PAT, 2, 2, 0, 0, 0, 6, 6, 0, 6, 0, 6,
+    // 0x20 Line, LineFrom, ShortLine, ShortLineFrom, reserved x4, LongText, DHText,
+    //      DVText, DHDVText, fontName, lineJustify, glyphState, reserved
+    8, 4, 6, 2, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH, TEXT_4, TEXT_1, TEXT_1, TEXT_2,
+    WORD_LENGTH, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH,
+    // 0x30 rectangles (frame, paint, erase, invert, fill, reserved x3), then "same" forms
+    8, 8, 8, 8, 8, 8, 8, 8, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x40 rounded rectangles
+    8, 8, 8, 8, 8, 8, 8, 8, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x50 ovals
+    8, 8, 8, 8, 8, 8, 8, 8, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x60 arcs: rectangle and two angles; "same" arcs: the angles
+    12, 12, 12, 12, 12, 12, 12, 12, 4, 4, 4, 4, 4, 4, 4, 4,
+    // 0x70 polygons
+    REGION, REGION, REGION, REGION, REGION, REGION, REGION, REGION, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x80 regions
+    REGION, REGION, REGION, REGION, REGION, REGION, REGION, REGION, 0, 0, 0, 0, 0, 0, 0, 0,
+    // 0x90 BitsRect, BitsRgn, reserved x6, PackBitsRect, PackBitsRgn, DirectBitsRect,
+    //      DirectBitsRgn, reserved x4
+    IMAGE, IMAGE, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH,
+    IMAGE, IMAGE, IMAGE, IMAGE, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH, WORD_LENGTH,
+    // 0xA0 ShortComment, LongComment
+    2, LONG_COMMENT,
+};
+
+// Sequential reading with a position, so that lengths can be checked against
+// the size of the file before anything is skipped or allocated.
+class PictInput {
+public:
+    PictInput(FILE* f, int64_t size, int64_t position) : f_(f), size_(size), pos_(position) {}
+
+    bool ended() const { return ended_; }
+    int64_t position() const { return pos_; }
+    int64_t remaining() const { return size_ > 0 ? size_ - pos_ : INT64_MAX; }
+
+    int byte() {
+        int c = getc(f_);
+        if (c == EOF) {
+            ended_ = true;
+            return -1;
+        }
+        ++pos_;
+        return c;
+    }
+    uint16_t u16() {
+        int a = byte(), b = byte();
+        return ended_ ? 0 : static_cast<uint16_t>((a << 8) | b);
+    }
+    int16_t s16() { return static_cast<int16_t>(u16()); }
+    uint32_t u32() {
+        uint32_t hi = u16();
+        uint32_t lo = u16();
+        return ended_ ? 0 : (hi << 16) | lo;
+    }
+    // Reads up to n bytes; returns how many were there.
+    size_t read(uint8_t* dst, size_t n) {
+        size_t got = fread(dst, 1, n, f_);
+        pos_ += static_cast<int64_t>(got);
+        if (got < n) ended_ = true;
+        return got;
+    }
+    bool skip(uint64_t n) {
+        if (n == 0) return !ended_;
+        if (static_cast<uint64_t>(remaining()) < n) {
+            ended_ = true;
+            return false;
+        }
+        if (size_ > 0) {
+            if (fseek(f_, static_cast<long>(n), SEEK_CUR) != 0) {
+                ended_ = true;
+                return false;
+            }
+            pos_ += static_cast<int64_t>(n);
+            return true;
+        }
+        for (uint64_t i = 0; i < n; ++i)
+            if (byte() < 0) return false;
+        return true;
+    }
+    // Version 2 opcodes start on even offsets (the preamble is even).
+    void align() {
+        if (pos_ & 1) skip(1);
+    }
+
+private:
+    FILE* f_;
+    int64_t size_;
+    int64_t pos_;
+    bool ended_ = false;
+};
+
+struct PictRect {
+    int16_t top, left, bottom, right;
+};
+
+PictRect readRect(PictInput* in) {
+    PictRect r;
+    r.top = in->s16();
+    r.left = in->s16();
+    r.bottom = in->s16();
+    r.right = in->s16();
+    return r;
+}
+
+// The PixMap fields after rowBytes (44 bytes).
+struct PixMapFields {
+    PictRect bounds;
+    uint16_t version;
+    uint16_t packType;
+    uint32_t packSize;
+    uint32_t hRes, vRes;
+    uint16_t pixelType;
+    uint16_t pixelSize;
+    uint16_t cmpCount;
+    uint16_t cmpSize;
+};
+
+PixMapFields readPixMap(PictInput* in) {
+    PixMapFields p;
+    p.bounds = readRect(in);
+    p.version = in->u16();
+    p.packType = in->u16();
+    p.packSize = in->u32();
+    p.hRes = in->u32();
+    p.vRes = in->u32();
+    p.pixelType = in->u16();
+    p.pixelSize = in->u16();
+    p.cmpCount = in->u16();
+    p.cmpSize = in->u16();
+    in->skip(12);  // planeBytes, pmTable, pmReserved
+    return p;
+}
+
+// A 16-bit colour component (0xFFFF full intensity) scaled to 0..255, rounded.
+uint8_t componentByte(uint32_t v) { return static_cast<uint8_t>((v * 255 + 32767) / 65535); }
+
+// Reads a colour table into 256 R,G,B triplets (palette null: skipped).
+// Entries land at their position when the device flag is set, else at their
+// value; an index past the table's last entry goes to the last entry.
+bool readColourTable(PictInput* in, uint8_t* palette) {
+    in->skip(4);  // seed
+    const uint16_t flags = in->u16();
+    const int16_t size = in->s16();  // entries minus 1; -1 for none
+    if (in->ended()) return false;
+    const int32_t entries = size < 0 ? 0 : size + 1;
+    const int32_t last = size < 0 ? 0 : size > 255 ? 255 : size;
+    if (in->remaining() < static_cast<int64_t>(entries) * 8) {
+        in->skip(static_cast<uint64_t>(entries) * 8);
+        return false;
+    }
+    for (int32_t i = 0; i < entries; ++i) {
+        uint8_t e[8];
+        if (in->read(e, sizeof e) < sizeof e) return false;
+        if (!palette) continue;
+        int32_t index = (flags & CT_FLAG_DEVICE) ? i : loadU16BE(e);
+        if (index > last) index = last;
+        for (int c = 0; c < 3; ++c) palette[3 * index + c] = componentByte(loadU16BE(e + 2 + 2 * c));
+    }
+    return true;
+}
+
+// Skips a region or polygon: its size word counts itself and is at least the
+// size word and the bounding box.
+bool skipRegion(PictInput* in) {
+    int64_t size = in->u16();
+    if (in->ended()) return false;
+    if (size < MIN_REGION) size = MIN_REGION;
+    return in->skip(static_cast<uint64_t>(size - 2));
+}
+
+// How the rows of one bitmap or pixmap are stored.
+struct RowCoding {
+    int64_t unpacked = 0;      // bytes one row expands to
+    bool packed = false;       // each row: a byte count and run-length groups
+    bool wordCounts = false;   // the byte count is a word
+    int unit = 1;              // bytes repeated by a run: 1, or 2 for 16-bit pixels
+};
+
+// Rows of bitmaps and indexed pixmaps: rowBytes bytes, packed from 8 bytes on.
+RowCoding byteRows(int64_t rowBytes) {
+    RowCoding c;
+    c.unpacked = rowBytes;
+    c.packed = rowBytes >= UNPACKED_BELOW;
+    c.wordCounts = rowBytes > BYTE_COUNT_MAX_ROW;
+    return c;
+}
+
+// The run-length code of 16-bit pixmaps: the PackBits header bytes, counting
+// units of two bytes. Stops when the output is full; the rest is left as it is.
+void unpackWordRuns(const uint8_t* in, size_t n, uint8_t* out, size_t outSize) {
+    outSize &= ~static_cast<size_t>(1);
+    size_t i = 0, o = 0;
+    while (o < outSize && i < n) {
+        const unsigned header = in[i++];
+        if (header < 128) {
+            for (size_t k = 0; k <= header && i + 2 <= n && o < outSize; ++k, i += 2, o += 2) {
+                out[o] = in[i];
+                out[o + 1] = in[i + 1];
+            }
+        } else if (header > 128) {
+            if (i + 2 > n) break;
+            for (size_t k = 0; k < 257 - header && o < outSize; ++k, o += 2) {
+                out[o] = in[i];
+                out[o + 1] = in[i + 1];
+            }
+            i += 2;
+        }
+    }
+}
+
+// Reads one row into out (coding.unpacked bytes, zeroed first). The first row of
+// component planes whose word count cannot be a packed row is read with a byte
+// count: some writers choose the count's width from the unpacked planes.
+Status readRow(PictInput* in, RowCoding* coding, uint8_t* packed, uint8_t* out, bool firstRow) {
+    const size_t size = static_cast<size_t>(coding->unpacked);
+    memset(out, 0, size);
+    if (!coding->packed) return in->read(out, size) < size ? ST_READ_ERROR : ST_OK;
+
+    size_t count, have = 0;
+    if (coding->wordCounts) {
+        int hi = in->byte(), lo = in->byte();
+        if (lo < 0) return ST_READ_ERROR;
+        count = static_cast<size_t>(hi << 8 | lo);
+        if (firstRow && count > packBitsMaxEncodedSize(size) && size <= BYTE_COUNT_MAX_ROW) {
+            coding->wordCounts = false;
+            count = static_cast<size_t>(hi);
+            packed[have++] = static_cast<uint8_t>(lo);
+        }
+    } else {
+        int c = in->byte();
+        if (c < 0) return ST_READ_ERROR;
+        count = static_cast<size_t>(c);
+    }
+    if (count > have) have += in->read(packed + have, count - have);
+    if (coding->unit == 2) unpackWordRuns(packed, have, out, size);
+    else packBitsDecode(packed, have, out, size);
+    return have < count ? ST_READ_ERROR : ST_OK;
+}
+
+// Skips the rows of an image that is not decoded.
+bool skipRows(PictInput* in, const RowCoding& coding, int64_t height) {
+    if (!coding.packed) return in->skip(static_cast<uint64_t>(coding.unpacked * height));
+    for (int64_t y = 0; y < height; ++y) {
+        uint32_t count = coding.wordCounts ? in->u16() : static_cast<uint32_t>(in->byte());
+        if (in->ended() || !in->skip(count)) return false;
+    }
+    return true;
+}
+
+int64_t rectWidth(const PictRect& r) { return int64_t(r.right) - r.left; }
+int64_t rectHeight(const PictRect& r) { return int64_t(r.bottom) - r.top; }
+
+bool sizeFits(const PictRect& bounds) {
+    const int64_t w = rectWidth(bounds), h = rectHeight(bounds);
+    return w >= 1 && w <= MAX_IMAGE_SIDE && h >= 1 && h <= MAX_IMAGE_SIDE;
+}
+
+Status badFile(LoadRequest* request, const char* message) {
+    setReaderMessage(request, message);
+    return ST_BAD_FILE;
+}
+
+// How the decoded rows reach the core.
+enum class RowFix {
+    None,
+    SwapWords,   // 16-bit big-endian words to machine order
+    ClearPad,    // unpacked 32-bit pixels without alpha: the first byte is padding
+};
+
+// Decodes height rows and delivers them; calls endImage on every path after beginImage.
+Status decodeRows(PictInput* in, RasterHeader* rh, RowCoding coding, RowFix fix, uint16_t paletteFormat,
+                  const uint8_t* palette) {
+    Status st = beginImage(rh);
+    if (st != ST_OK) return st;
+    const int64_t deliver = fileRowLength();
+    Buffer row = allocBuffer(static_cast<uint64_t>(coding.unpacked > deliver ? coding.unpacked : deliver));
+    Buffer packed = coding.packed ? allocBuffer(MAX_PACKED_ROW + 1) : Buffer();
+    if (!row || (coding.packed && !packed)) {
+        endImage(paletteFormat, 8, palette);
+        return ST_NO_MEMORY;
+    }
+    for (int32_t y = 0; y < rh->height && st == ST_OK; ++y) {
+        st = readRow(in, &coding, packed.get(), row.get(), y == 0);
+        uint8_t* r = row.get();
+        if (fix == RowFix::SwapWords) {
+            for (int64_t i = 0; i + 1 < deliver; i += 2) {
+                uint8_t t = r[i];
+                r[i] = r[i + 1];
+                r[i + 1] = t;
+            }
+        } else if (fix == RowFix::ClearPad) {
+            for (int64_t i = 0; i < deliver; i += 4) r[i] = 0;
+        }
+        memcpy(rh->rowBuffer, r, static_cast<size_t>(deliver));
+        Status put = putRows(-1, y, 1);
+        if (put != ST_OK) st = put;
+    }
+    endImage(paletteFormat, 8, palette);
+    return st;
+}
+
+// Everything between the opcode and the pixel data of a BitsRect or PackBitsRect
+// (and their region forms), then the decode or, for the region forms, the skip.
+Status readBitsOpcode(PictInput* in, uint16_t op, LoadRequest* request) {
+    const bool decode = op != OP_BITS_RGN && op != OP_PACK_BITS_RGN;
+    const uint16_t rowBytesWord = in->u16();
+    const int64_t rowBytes = rowBytesWord & ROW_BYTES_MASK;
+    const bool pixmap = (rowBytesWord & ROW_BYTES_PIXMAP) != 0;
+
+    RasterHeader rh{};
+    rh.channels = 1;
+    rh.planes = 1;
+    Buffer palette;
+    PictRect bounds;
+    if (pixmap) {
+        PixMapFields pm = readPixMap(in);
+        bounds = pm.bounds;
+        if (decode && !in->ended()) {
+            if (pm.pixelType != 0) return badFile(request, MSG_BAD_PIXEL_TYPE);
+            if (pm.cmpCount != 1) return badFile(request, MSG_BAD_CMP_COUNT);
+            if (pm.pixelSize != pm.cmpSize ||
+                (pm.pixelSize != 1 && pm.pixelSize != 2 && pm.pixelSize != 4 && pm.pixelSize != 8))
+                return badFile(request, MSG_BAD_PIXEL_SIZE);
+            palette = allocBuffer(PALETTE_BYTES);
+            if (!palette) return ST_NO_MEMORY;
+        }
+        readColourTable(in, palette.get());
+        rh.bitsPerPlane = static_cast<int16_t>(pm.pixelSize);
+        setRasterName(rh.name, NAME_PIXMAP);
+    } else {
+        bounds = readRect(in);
+        rh.bitsPerPlane = 1;
+        setRasterName(rh.name, NAME_BITMAP);
+    }
+    in->skip(18);  // source and destination rectangles, transfer mode
+    if (!decode) skipRegion(in);
+    if (in->ended()) return badFile(request, MSG_BAD_FORMAT);
+
+    const RowCoding coding = byteRows(rowBytes);
+    if (!decode) return skipRows(in, coding, rectHeight(bounds) > 0 ? rectHeight(bounds) : 0) ? ST_OK
+                                                                                              : ST_READ_ERROR;
+    if (!sizeFits(bounds)) return badFile(request, MSG_BAD_SIZE);
+    rh.width = static_cast<int32_t>(rectWidth(bounds));
+    rh.height = static_cast<int32_t>(rectHeight(bounds));
+    rh.bytesPerPlane = static_cast<int32_t>(rowBytes);
+    if (pixmap) return decodeRows(in, &rh, coding, RowFix::None, PF_TRIPLETS, palette.get());
+    return decodeRows(in, &rh, coding, RowFix::None, PF_INVERT, nullptr);
+}
+
+// DirectBitsRect and DirectBitsRgn: 16- and 32-bit pixmaps without colour table.
+Status readDirectBitsOpcode(PictInput* in, uint16_t op, LoadRequest* request) {
+    const bool decode = op == OP_DIRECT_BITS_RECT;
+    in->skip(4);  // base address
+    const int64_t rowBytes = in->u16() & ROW_BYTES_MASK;
+    const PixMapFields pm = readPixMap(in);
+    in->skip(18);  // source and destination rectangles, transfer mode
+    if (!decode) skipRegion(in);
+    if (in->ended()) return badFile(request, MSG_BAD_FORMAT);
+    if (decode && pm.pixelSize != 16 && pm.pixelSize != 32) return badFile(request, MSG_BAD_PIXEL_SIZE);
+
+    const int64_t width = rectWidth(pm.bounds);
+    const int64_t height = rectHeight(pm.bounds);
+    RasterHeader rh{};
+    rh.channels = 1;
+    rh.planes = 1;
+    RowCoding coding;
+    RowFix fix = RowFix::None;
+    const bool unpacked = rowBytes < UNPACKED_BELOW || pm.packType == PACK_NONE || pm.packType == PACK_NO_PAD;
+    if (pm.pixelSize == 16) {
+        // 5-5-5 words, red in bits 10-14, each row packed a word at a time.
+        coding = byteRows(rowBytes);
+        coding.packed = !unpacked;
+        coding.unit = 2;
+        rh.layout = PL_WORD_HINT;
+        rh.bitsPerPlane = 16;
+        rh.bytesPerPlane = static_cast<int32_t>(2 * (width > 0 ? width : 0));
+        fix = RowFix::SwapWords;
+    } else if (pm.packType == PACK_NO_PAD) {
+        // R,G,B pixels: the padding byte of each pixel is left out.
+        coding.unpacked = rowBytes * 3 / 4;
+        rh.bitsPerPlane = 24;
+        rh.bytesPerPlane = static_cast<int32_t>(coding.unpacked);
+    } else if (unpacked) {
+        // Whole pixels: padding or alpha, R, G, B.
+        coding.unpacked = rowBytes;
+        rh.layout = PL_ALPHA_FIRST;
+        rh.bitsPerPlane = 32;
+        rh.bytesPerPlane = static_cast<int32_t>(rowBytes);
+        if (pm.cmpCount != 4) fix = RowFix::ClearPad;
+    } else {
+        // Each row holds the component planes one after another (alpha first
+        // when there are four), each packed with the rest of the row.
+        if (decode && pm.cmpCount != 3 && pm.cmpCount != 4) return ST_CORRUPT;
+        coding.packed = true;
+        coding.wordCounts = rowBytes > BYTE_COUNT_MAX_ROW;
+        coding.unpacked = pm.cmpCount * (width > 0 ? width : 0);
+        rh.layout = pm.cmpCount == 3 ? 0 : PL_ALPHA_FIRST;
+        rh.channels = static_cast<int16_t>(pm.cmpCount);
+        rh.planes = static_cast<int16_t>(pm.cmpCount);
+        rh.bitsPerPlane = 8;
+        rh.bytesPerPlane = static_cast<int32_t>(width > 0 ? width : 0);
+    }
+    if (!decode) return skipRows(in, coding, height > 0 ? height : 0) ? ST_OK : ST_READ_ERROR;
+    if (!sizeFits(pm.bounds)) return badFile(request, MSG_BAD_SIZE);
+    rh.width = static_cast<int32_t>(width);
+    rh.height = static_cast<int32_t>(height);
+    setRasterName(rh.name, NAME_DIRECT);
+    return decodeRows(in, &rh, coding, fix, 0, nullptr);
+}
+
+// Skips a colour pattern: its type, the 8-byte black-and-white pattern, then an
+// RGB colour (dither patterns) or a whole pixmap with its table and pixels.
+bool skipPixPat(PictInput* in) {
+    const uint16_t type = in->u16();
+    in->skip(8);
+    if (type == 2) return in->skip(6);
+    if (type != 1) return !in->ended();
+    const int64_t rowBytes = in->u16() & ROW_BYTES_MASK;
+    const PixMapFields pm = readPixMap(in);
+    if (in->ended() || !readColourTable(in, nullptr)) return false;
+    const int64_t height = rectHeight(pm.bounds);
+    return skipRows(in, byteRows(rowBytes), height > 0 ? height : 0);
+}
+
+// Skips the data of a drawing, text or comment opcode. False when the file ends.
+bool skipOpcodeData(PictInput* in, uint16_t op, int version) {
+    if (op < OPCODE_TABLE_SIZE) {
+        int8_t length = OPCODE_LENGTH[op];
+        if (length >= 0) return in->skip(static_cast<uint64_t>(length));
+        switch (length) {
+        case REGION: return skipRegion(in);
+        case WORD_LENGTH: {
+            uint16_t n = in->u16();
+            return !in->ended() && in->skip(n);
+        }
+        case PIX_PAT: return skipPixPat(in);
+        case TEXT_4: case TEXT_1: case TEXT_2: {
+            in->skip(length == TEXT_4 ? 4 : length == TEXT_2 ? 2 : 1);
+            int count = in->byte();
+            return count >= 0 && in->skip(static_cast<uint64_t>(count));
+        }
+        case LONG_COMMENT: {
+            in->skip(2);  // kind
+            uint16_t n = in->u16();
+            return !in->ended() && in->skip(n);
+        }
+        case VERSION: return in->skip(version == 1 ? 1 : 2);
+        default: return false;  // images are handled by the caller
+        }
+    }
+    // Opcodes past the table: 0xA2..0xAF a length word and data, 0xB0..0xCF
+    // nothing, 0xD0..0xFE a 32-bit length and data; from 0x0100 on (version 2):
+    // 0x0100..0x7FFF (high byte x 2) bytes, 0x8000..0x80FF nothing, then a
+    // 32-bit length and data.
+    if (op <= 0xAF) {
+        uint16_t n = in->u16();
+        return !in->ended() && in->skip(n);
+    }
+    if (op <= 0xCF) return true;
+    if (op <= 0xFE) {
+        uint32_t n = in->u32();
+        return !in->ended() && in->skip(n);
+    }
+    if (op <= 0x7FFF) return in->skip(static_cast<uint64_t>(op >> 8) * 2);
+    if (op <= 0x80FF) return true;
+    uint32_t n = in->u32();
+    return !in->ended() && in->skip(n);
+}
+
+}  // namespace
+
+Status readPict(FILE* stream, LoadRequest* request) {
+    if (request->fileSize > 0 && request->fileSize < PREAMBLE + 12) return ST_UNKNOWN_FORMAT;
+    if (fseek(stream, PREAMBLE, SEEK_SET) != 0) return ST_UNKNOWN_FORMAT;
+    PictInput in(stream, request->fileSize, PREAMBLE);
+    in.skip(10);  // picture size and frame
+    const uint16_t versionWord = in.u16();
+    if (in.ended()) return ST_UNKNOWN_FORMAT;
+    int version;
+    if (versionWord == VERSION_1) {
+        version = 1;
+    } else if (versionWord == VERSION_2) {
+        if (in.u16() != VERSION_2_NUMBER || in.ended()) return ST_UNKNOWN_FORMAT;
+        version = 2;
+        in.skip(VERSION_2_HEADER);
+    } else {
+        return ST_UNKNOWN_FORMAT;
+    }
+
+    for (;;) {
+        uint16_t op;
+        if (version == 2) {
+            in.align();
+            op = in.u16();
+        } else {
+            int c = in.byte();
+            op = static_cast<uint16_t>(c < 0 ? 0 : c);
+        }
+        if (in.ended() || op == OP_END) break;
+        Status st;
+        switch (op) {
+        case OP_BITS_RECT: case OP_BITS_RGN: case OP_PACK_BITS_RECT: case OP_PACK_BITS_RGN:
+            st = readBitsOpcode(&in, op, request);
+            break;
+        case OP_DIRECT_BITS_RECT: case OP_DIRECT_BITS_RGN:
+            st = readDirectBitsOpcode(&in, op, request);
+            break;
+        default:
+            st = skipOpcodeData(&in, op, version) ? ST_OK : ST_READ_ERROR;
+            break;
+        }
+        // The region forms are skipped: only the rectangle forms end the walk.
+        const bool image = op == OP_BITS_RECT || op == OP_PACK_BITS_RECT || op == OP_DIRECT_BITS_RECT;
+        if (image || (st != ST_OK && st != ST_READ_ERROR)) return st;
+        if (st == ST_READ_ERROR) break;
+    }
+    return badFile(request, MSG_BAD_FORMAT);
+}
