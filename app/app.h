@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display.h"
+#include "image.h"
 #include "frametables.h"
 #include "resource.h"
 #include "settings.h"
@@ -21,6 +22,9 @@ constexpr UINT WM_APP_QUERY_COMMAND = WM_APP + 2;
 constexpr UINT WM_APP_QUERY_CLOSE = WM_APP + 3;
 // Sent to an image window: marks its image changed (wParam 1) or saved (0).
 constexpr UINT WM_APP_SET_MODIFIED = WM_APP + 4;
+// Posted to the frame when the library is free again: opens the files that
+// arrived while a load or save was pumping messages.
+constexpr UINT WM_APP_OPEN_PENDING = WM_APP + 5;
 
 constexpr UINT_PTR CLOCK_TIMER = 500;
 
@@ -89,6 +93,79 @@ void setStatusText(int part, const char* text);
 // ---- Image window (imagewnd.cpp) ----
 bool registerImageWindowClass();
 HWND openImageWindow(const char* path, int formatIndex, const std::vector<std::string>* list);
+
+// What an image window holds, for the frame and the GUI test.
+struct ImageWindowState {
+    const Image* image;
+    const Image* undoImage;      // null when there is none
+    const Image* shown;          // the picture on screen: a preview of "Vue Auto." or the image
+    bool modified, fitToWindow, fullScreen, hasSelection;
+    int zoom;
+    int32_t displayWidth, displayHeight;  // the displayed picture
+    int32_t bufferWidth, bufferHeight;    // the screen copy (what the window shows)
+    int32_t offsetX, offsetY;
+    int currentPage, pageCount, formatIndex;
+    std::string path;
+    RECT selection;
+};
+// False when hwnd is not an image window.
+bool imageWindowState(HWND hwnd, ImageWindowState* state);
+// "Sauver S&ous..." without the file dialog. Returns 0 when saved.
+int imageWindowSaveAs(HWND hwnd, const char* path, int formatIndex);
+// Sets the rubber-band selection (picture coordinates).
+void imageWindowSelect(HWND hwnd, const RECT& selection);
+
+// ---- Progress window and busy state (progress.cpp) ----
+struct Progress;
+// Opens "KaleoProgress" over owner (disabled meanwhile) with the title and
+// text; "Annuler" is hidden unless allowStop. Null when it cannot be created.
+Progress* openProgress(HWND owner, const char* title, const char* text, bool allowStop);
+void progressSetText(Progress* p, const char* text);
+void progressSetTotal(Progress* p, int total);
+void progressStep(Progress* p);
+// Dispatches every pending message; returns the stop flag and clears it.
+bool progressPump(Progress* p);
+void closeProgress(Progress* p);
+// The library's progress callback; datum is the Progress. Nonzero stops.
+int progressCallback(int32_t row, int32_t total, void* datum);
+// While a load or save runs it may pump messages: nothing else may enter the
+// library then. Timers skip their tick and open requests wait in a queue.
+struct BusyScope {
+    BusyScope();
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+};
+bool libraryBusy();
+void queueOpenRequest(const char* path, int formatIndex);
+void openPendingRequests();
+
+// ---- Save pipeline (saveconv.cpp) ----
+constexpr int SAVE_CANCELLED = 255;
+// Saves image to path in the format: chooses the write variant, asks for a
+// conversion when none accepts the image (interactive saves always ask,
+// batch saves reuse the code chosen earlier in the run), resizes to a fixed
+// size, shows the progress window with `progress`, reports failures. With
+// setExtension the path's extension becomes the format's and `path` (of
+// FILE_NAME_LEN bytes) receives the final name. Returns 0 on success,
+// SAVE_CANCELLED, or the library status.
+int saveConverted(HWND owner, char* path, int formatIndex, const Image* image, bool setExtension, bool batch,
+                  bool progress);
+// Forgets the conversion code chosen earlier (at every interactive save).
+void resetRememberedConversion();
+
+// ---- Hexadecimal dump window (dumpwnd.cpp) ----
+// Opens a "VdumpClass" child showing the file as hexadecimal lines; null when
+// the file cannot be read (nothing is shown then).
+HWND openDumpWindow(const char* path);
+extern const char DUMP_CLASS[];  // "VdumpClass"
+// Sent to a dump window, to read back what it shows. WM_APP_DUMP_STATE:
+// wParam 0 the first visible line, 1 the whole lines of a page, 2 the line
+// count. WM_APP_DUMP_ROW: wParam a visible row (0 at the top), lParam a
+// char[HEX_LINE_MAX + 1] receiving that row's text; returns its length (0 when
+// no line shows there).
+constexpr UINT WM_APP_DUMP_STATE = WM_APP + 0x190;
+constexpr UINT WM_APP_DUMP_ROW = WM_APP + 0x191;
 
 // ---- Dialogs ----
 void showOptionsDialog(HWND owner, int category);

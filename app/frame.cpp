@@ -219,6 +219,12 @@ bool haveChild() { return activeChild() != nullptr; }
 bool notViewOnly() { return !g_frame.viewOnly; }
 bool notWin32s() { return !g_frame.isWin32s; }
 
+// Image windows get the image menu and tool bar; a dump window keeps the default ones.
+bool isImageWindow(HWND w) {
+    char name[32];
+    return GetClassNameA(w, name, sizeof name) > 0 && strcmp(name, CHILD_CLASS) == 0;
+}
+
 // Children of the client that are ours to close (no icon titles, no owned windows).
 std::vector<HWND> documentWindows() {
     std::vector<HWND> list;
@@ -307,6 +313,11 @@ void openPaths(const std::vector<std::string>& paths, bool eachInOwnWindow) {
 void cmdOpen() { openPaths(askFilesToOpen(), false); }
 void cmdOpenAll() { openPaths(askFilesToOpen(), true); }
 
+// "Voir en &hexa...": each chosen file in its own dump window.
+void cmdViewHex() {
+    for (const std::string& p : askFilesToOpen()) openDumpWindow(p.c_str());
+}
+
 void cmdClose() {
     HWND child = activeChild();
     if (child) SendMessageA(child, WM_CLOSE, 0, 0);
@@ -369,11 +380,12 @@ struct FrameCommand {
 };
 
 // The commands the frame executes itself. Those of the frame's range that are
-// missing here (hexadecimal view, browser, clipboard, capture, conversions,
-// slide show) come with their windows and stay greyed until then.
+// missing here (browser, clipboard, capture, conversions, slide show) come
+// with their windows and stay greyed until then.
 const FrameCommand FRAME_COMMANDS[] = {
     {CMD_OPEN, cmdOpen, always},
     {CMD_OPEN_ALL, cmdOpenAll, always},
+    {CMD_VIEW_HEX, cmdViewHex, always},
     {CMD_CLOSE, cmdClose, haveChild},
     {CMD_CLOSE_ALL, cmdCloseAll, haveChild},
     {CMD_ESCAPE, cmdEscape, always},
@@ -547,16 +559,19 @@ LRESULT CALLBACK frameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     case WM_NOTIFY: return onNotify(reinterpret_cast<NMHDR*>(lParam));
+    case WM_APP_OPEN_PENDING: openPendingRequests(); return 0;
     case WM_OPEN_FILE: {
         char* path = reinterpret_cast<char*>(lParam);
         if (path) openImageWindow(path, static_cast<int>(static_cast<INT_PTR>(wParam)), nullptr);
         heapFree(path);
         return 0;
     }
-    case WM_OPEN_HEXA:
-        // The hexadecimal dump window comes with the small tools.
-        heapFree(reinterpret_cast<void*>(lParam));
+    case WM_OPEN_HEXA: {
+        char* path = reinterpret_cast<char*>(lParam);
+        if (path) openDumpWindow(path);
+        heapFree(path);
         return 0;
+    }
     case WM_COPYDATA: return onCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_APP_CONTEXT: updateFrameContext(); return 0;
     case WM_QUERYNEWPALETTE:
@@ -651,7 +666,7 @@ void updateFrameContext() {
     if (child && child == g_frame.browser && g_frame.browserMenu) {
         context = CONTEXT_BROWSER;
         menu = g_frame.browserMenu;
-    } else if (child && g_frame.imageMenu) {
+    } else if (child && g_frame.imageMenu && isImageWindow(child)) {
         context = CONTEXT_IMAGE;
         menu = g_frame.imageMenu;
     }
@@ -696,6 +711,9 @@ void runSlideShowFile(const char*) {
 bool closeAllChildren() {
     for (HWND w : documentWindows()) {
         if (!IsWindow(w)) continue;
+        // In full screen the first close only leaves full screen.
+        ImageWindowState state;
+        if (imageWindowState(w, &state) && state.fullScreen) SendMessageA(w, WM_CLOSE, 0, 0);
         SendMessageA(w, WM_CLOSE, 0, 0);
         if (IsWindow(w)) return false;  // it answered Cancel
     }

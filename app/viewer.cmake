@@ -6,7 +6,7 @@
 file(GLOB KALEOS_LOGIC_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/logic/*.cpp)
 add_library(kaleoslogic STATIC ${KALEOS_LOGIC_SOURCES})
 target_include_directories(kaleoslogic PUBLIC ${CMAKE_SOURCE_DIR}/app/logic ${CMAKE_SOURCE_DIR}/resources)
-target_link_libraries(kaleoslogic PUBLIC kaleocore)
+target_link_libraries(kaleoslogic PUBLIC kaleoops kaleocore)
 target_compile_options(kaleoslogic PRIVATE ${KALEO_WARNINGS} ${KALEO_NOEXCEPT})
 if(TARGET kaleotests)
   target_link_libraries(kaleotests PRIVATE kaleoslogic)

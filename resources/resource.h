@@ -201,6 +201,7 @@
 #define IDS_LOADING 4040
 #define IDS_SAVING 4041
 #define IDS_CONVERTING 4042
+#define IDS_RESIZE_TO 4043
 #define IDS_SAVE_CHANGES 4047
 #define IDS_YES 4048
 #define IDS_NO 4049
@@ -294,5 +295,102 @@
 #define IDC_ABOUT_LIBRARY 1001
 #define IDC_HELP_LIST 2000
 #define IDC_HELP_SORT_BY_ID 2001
+
+// ---- Save dialog template "2011" ---------------------------------------------
+#define IDC_SAVE_OPTIONS 2010
+
+// ---- Progress window "KaleoProgress" ---------------------------------------
+#define IDC_PROGRESS_TEXT 2001
+#define IDC_PROGRESS_BAR 2002
+
+// ---- Operation dialogs of the image window (begin) -------------------------
+#define IDS_USER_FILTER_ZERO 4230  // the user filter's divisor is 0
+#define IDS_CURRENT_SIZE 4231      // "Image : %d x %d"
+
+// Value dialog "KaleoValue"
+#define IDC_VALUE_SCROLL 2000
+#define IDC_VALUE_MIN 2001
+#define IDC_VALUE_MAX 2002
+#define IDC_VALUE_CURRENT 2021
+#define IDC_VALUE_AUTO 2022
+#define IDC_VALUE_PREVIOUS 2023
+#define IDC_VALUE_ZERO 2025
+
+// Resize dialog "KaleoResize"
+#define IDC_RESIZE_PRESET 2000
+#define IDC_RESIZE_WIDTH 2001
+#define IDC_RESIZE_WIDTH_SPIN 2002
+#define IDC_RESIZE_HEIGHT 2003
+#define IDC_RESIZE_HEIGHT_SPIN 2004
+#define IDC_RESIZE_WIDTH_PERCENT 2005
+#define IDC_RESIZE_WIDTH_PERCENT_SPIN 2006
+#define IDC_RESIZE_HEIGHT_PERCENT 2007
+#define IDC_RESIZE_HEIGHT_PERCENT_SPIN 2008
+#define IDC_RESIZE_RATIO 2009
+#define IDC_RESIZE_METHOD 2010
+#define IDC_RESIZE_CURRENT 2011
+
+// Canvas size dialog "KaleoCanvas"
+#define IDC_CANVAS_WIDTH 2001
+#define IDC_CANVAS_WIDTH_SPIN 2002
+#define IDC_CANVAS_HEIGHT 2003
+#define IDC_CANVAS_HEIGHT_SPIN 2004
+#define IDC_CANVAS_RATIO 2009
+#define IDC_CANVAS_CURRENT 2011
+
+// Colour balance dialog "KaleoBalance": scroll bars and their values
+#define IDC_BALANCE_RED 2000
+#define IDC_BALANCE_RED_VALUE 2001
+#define IDC_BALANCE_GREEN 2002
+#define IDC_BALANCE_GREEN_VALUE 2003
+#define IDC_BALANCE_BLUE 2004
+#define IDC_BALANCE_BLUE_VALUE 2005
+#define IDC_BALANCE_AUTO 2022
+#define IDC_BALANCE_PREVIOUS 2023
+#define IDC_BALANCE_ZERO 2025
+
+// Filter size dialog "KaleoFilterSize": 3X3 ... 13X13
+#define IDC_FILTER_SIZE_FIRST 2056
+#define IDC_FILTER_SIZE_LAST 2061
+
+// De-interlacing dialog "KaleoDeinterlace"
+#define IDC_DEINTERLACE_EVEN 2000         // drop the even rows
+#define IDC_DEINTERLACE_ODD 2001          // drop the odd rows
+#define IDC_DEINTERLACE_DUPLICATE 2002
+#define IDC_DEINTERLACE_INTERPOLATE 2003
+
+// User filter dialog "KaleoUserFilter": 25 weights row by row
+#define IDC_USER_WEIGHT_FIRST 2100
+#define IDC_USER_WEIGHT_LAST 2124
+#define IDC_USER_DIVISOR 2125
+#define IDC_USER_BIAS 2126
+#define IDC_USER_3X3 2127
+#define IDC_USER_5X5 2128
+
+// Waves dialog "KaleoWaves"
+#define IDC_WAVES_LENGTH 2000
+#define IDC_WAVES_LENGTH_VALUE 2001
+#define IDC_WAVES_AMPLITUDE 2002
+#define IDC_WAVES_AMPLITUDE_VALUE 2003
+#define IDC_WAVES_PHASE 2004
+#define IDC_WAVES_PHASE_VALUE 2005
+#define IDC_WAVES_AUTO 2022
+
+// Conversion choice dialog "KaleoConv"
+#define IDC_CONV_TEXT 2000
+#define IDC_CONV_BINARY_FIRST 2001        // "Tramé", "Floyd Steinberg", "Demi Teinte 45", "Demi Teinte 90"
+#define IDC_CONV_BINARY_LAST 2004
+#define IDC_CONV_GREY_FIRST 2005          // 4 ... 256 levels
+#define IDC_CONV_GREY_LAST 2011
+#define IDC_CONV_GREY_DITHER 2012
+#define IDC_CONV_COLOUR_FIRST 2013        // 8 ... 256 colours
+#define IDC_CONV_COLOUR_LAST 2019
+#define IDC_CONV_COLOUR_DITHER 2020
+#define IDC_CONV_TRUE_COLOUR 2021
+#define IDC_CONV_BINARY_GROUP 2030
+#define IDC_CONV_GREY_GROUP 2031
+#define IDC_CONV_COLOUR_GROUP 2032
+#define IDC_CONV_TRUE_GROUP 2033
+// ---- Operation dialogs of the image window (end) ---------------------------
 
 #endif

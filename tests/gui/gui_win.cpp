@@ -105,8 +105,12 @@ std::string tempFolder() {
     char base[MAX_PATH];
     GetTempPathA(sizeof base, base);
     char folder[MAX_PATH];
-    snprintf(folder, sizeof folder, "%skaleosgui%lu_%d\\", base, GetCurrentProcessId(), ++counter);
-    CreateDirectoryA(folder, nullptr);
+    // Process ids repeat from one Wine session to the next: a folder that
+    // exists already belongs to an earlier run.
+    do {
+        snprintf(folder, sizeof folder, "%skaleosgui%lu_%lu_%d\\", base, GetCurrentProcessId(), GetTickCount(),
+                 ++counter);
+    } while (!CreateDirectoryA(folder, nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
     return folder;
 }
 
