@@ -631,9 +631,9 @@ void stepFile(HWND hwnd, ImageWindow* w, NavKind kind) {
     SetCursor(old);
 }
 
-void showPage(HWND hwnd, ImageWindow* w, int page) {
-    if (page == w->currentPage || page < 0 || page >= w->pageCount) return;
-    if (!confirmDiscard(hwnd, w)) return;
+// Loads a page of the window's file; the picture shown so far becomes the
+// undo image. Used for another page and for "Réouvrir".
+void loadPageOfFile(HWND hwnd, ImageWindow* w, int page) {
     HCURSOR old = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     OwnedImage picture;
     FileInfo info;
@@ -644,7 +644,6 @@ void showPage(HWND hwnd, ImageWindow* w, int page) {
         if (st != ST_STOPPED) showStatusError(hwnd, st, path.c_str(), info.message);
         return;
     }
-    // The page shown so far becomes the undo image.
     freeImage(&w->undoImage);
     swapImages(&w->undoImage, &w->image);
     swapImages(&w->image, &picture);
@@ -655,25 +654,15 @@ void showPage(HWND hwnd, ImageWindow* w, int page) {
     refreshDisplay(hwnd, w);
 }
 
+void showPage(HWND hwnd, ImageWindow* w, int page) {
+    if (page == w->currentPage || page < 0 || page >= w->pageCount) return;
+    if (!confirmDiscard(hwnd, w)) return;
+    loadPageOfFile(hwnd, w, page);
+}
+
 void reloadPage(HWND hwnd, ImageWindow* w) {
     if (!w->folder[0] && !w->name[0]) return;
-    HCURSOR old = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    OwnedImage picture;
-    FileInfo info;
-    std::string path = windowPath(w);
-    Status st = loadPicture(path.c_str(), w->formatIndex, w->currentPage, &picture, &info, nullptr);
-    SetCursor(old);
-    if (st != ST_OK) {
-        if (st != ST_STOPPED) showStatusError(hwnd, st, path.c_str(), info.message);
-        return;
-    }
-    freeImage(&w->undoImage);
-    swapImages(&w->undoImage, &w->image);
-    swapImages(&w->image, &picture);
-    w->modified = false;
-    w->hasSelection = false;
-    describe(w, &info);
-    refreshDisplay(hwnd, w);
+    loadPageOfFile(hwnd, w, w->currentPage);
 }
 
 HWND createChild(ImageWindow* w, const char* title);

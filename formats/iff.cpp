@@ -62,40 +62,6 @@ bool iffSeekTo(FILE* f, uint64_t offset) {
     return skipBytes(f, static_cast<long>(offset - static_cast<uint64_t>(here)));
 }
 
-// The bytes of one chunk, read one at a time up to its end.
-class ChunkCursor final : public ByteCursor {
-public:
-    ChunkCursor(FILE* f, uint64_t length) : f_(f), left_(length) {}
-    int next() override {
-        if (left_ == 0) return -1;
-        int c = getc(f_);
-        if (c == EOF) {
-            endOfFile_ = true;
-            left_ = 0;
-            return -1;
-        }
-        --left_;
-        return c;
-    }
-    // Reads up to n bytes; returns how many came.
-    size_t read(uint8_t* dst, size_t n) {
-        size_t want = n < left_ ? n : static_cast<size_t>(left_);
-        size_t got = fread(dst, 1, want, f_);
-        left_ -= got;
-        if (got < want) {
-            endOfFile_ = true;
-            left_ = 0;
-        }
-        return got;
-    }
-    bool endOfFile() const { return endOfFile_; }
-
-private:
-    FILE* f_;
-    uint64_t left_;
-    bool endOfFile_ = false;
-};
-
 struct IffBitmap {
     bool chunky = false;     // PBM form
     bool haveHeader = false;
@@ -163,7 +129,7 @@ public:
 
     // Decodes every row from the cursor. Returns ST_OK, ST_NO_MEMORY, ST_STOPPED,
     // or ST_READ_ERROR / ST_CORRUPT when the data end early (in the file / in the chunk).
-    Status run(ChunkCursor* in) {
+    Status run(StreamCursor* in) {
         const uint64_t planeBytes = planeRowBytes(static_cast<uint64_t>(b_.width));
         const uint64_t fileRow = b_.chunky ? static_cast<uint64_t>(b_.width) + (b_.width & 1)
                                            : planeBytes * static_cast<uint64_t>(b_.planes + (b_.masking == MASK_PLANE));
@@ -293,7 +259,7 @@ Status iffReadBody(FILE* f, IffBitmap* b, uint64_t length, LoadRequest* request)
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
 
-    ChunkCursor in(f, length);
+    StreamCursor in(f, length);
     IffBodyReader reader(*b, &rh, mode);
     st = reader.run(&in);
     if (mode == IffPixels::Indexed && b->cmapEntries > 0) endImage(PF_TRIPLETS, 8, b->cmap);

@@ -9,6 +9,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #include "status.h"
 
@@ -20,6 +21,45 @@ public:
 
 protected:
     ~ByteCursor() = default;
+};
+
+// The bytes of a bounded part of a stream (a chunk, a channel's data), read
+// up to its end; a file that ends first is told apart from data that simply
+// run out.
+class StreamCursor final : public ByteCursor {
+public:
+    StreamCursor(FILE* f, uint64_t length) : f_(f), left_(length) {}
+    int next() override {
+        if (left_ == 0) return -1;
+        int c = getc(f_);
+        if (c == EOF) {
+            endOfFile_ = true;
+            left_ = 0;
+            return -1;
+        }
+        --left_;
+        return c;
+    }
+    // Reads up to n bytes; returns how many came.
+    size_t read(uint8_t* dst, size_t n) {
+        size_t want = n < left_ ? n : static_cast<size_t>(left_);
+        size_t got = fread(dst, 1, want, f_);
+        left_ -= got;
+        if (got < want) {
+            endOfFile_ = true;
+            left_ = 0;
+        }
+        return got;
+    }
+    // The file ended before the part did.
+    bool endOfFile() const { return endOfFile_; }
+    // The status of data that ended early: the file was cut, or the part is too short.
+    Status shortStatus() const { return endOfFile_ ? ST_READ_ERROR : ST_CORRUPT; }
+
+private:
+    FILE* f_;
+    uint64_t left_;
+    bool endOfFile_ = false;
 };
 
 // Bytes held in memory.

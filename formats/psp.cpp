@@ -18,6 +18,7 @@
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "lzw.h"
 #include "stream.h"
 
 namespace {
@@ -135,40 +136,6 @@ Status pspReadPalette(FILE* f, const PspBlock& b, PspImage* img, LoadRequest* re
     return ST_OK;
 }
 
-// The bytes of one channel's data, read one at a time up to its end.
-class ChannelCursor {
-public:
-    ChannelCursor(FILE* f, uint64_t length) : f_(f), left_(length) {}
-    int next() {
-        if (left_ == 0) return -1;
-        int c = getc(f_);
-        if (c == EOF) {
-            endOfFile_ = true;
-            left_ = 0;
-            return -1;
-        }
-        --left_;
-        return c;
-    }
-    size_t read(uint8_t* dst, size_t n) {
-        size_t want = n < left_ ? n : static_cast<size_t>(left_);
-        size_t got = fread(dst, 1, want, f_);
-        left_ -= got;
-        if (got < want) {
-            endOfFile_ = true;
-            left_ = 0;
-        }
-        return got;
-    }
-    // The status of data that ended early: the file was cut, or the channel is too short.
-    Status shortStatus() const { return endOfFile_ ? ST_READ_ERROR : ST_CORRUPT; }
-
-private:
-    FILE* f_;
-    uint64_t left_;
-    bool endOfFile_ = false;
-};
-
 // Hands one row of the channel to the core.
 Status pspDeliver(RasterHeader* rh, const uint8_t* row, int32_t rowBytes, int plane, int32_t y) {
     int64_t n = fileRowLength();
@@ -177,7 +144,7 @@ Status pspDeliver(RasterHeader* rh, const uint8_t* row, int32_t rowBytes, int pl
     return putRows(plane, y, 1);
 }
 
-Status pspReadRawChannel(ChannelCursor* in, RasterHeader* rh, uint8_t* row, int plane) {
+Status pspReadRawChannel(StreamCursor* in, RasterHeader* rh, uint8_t* row, int plane) {
     const size_t rowBytes = static_cast<size_t>(rh->bytesPerPlane);
     for (int32_t y = 0; y < rh->height; ++y) {
         memset(row, 0, rowBytes);
@@ -189,7 +156,7 @@ Status pspReadRawChannel(ChannelCursor* in, RasterHeader* rh, uint8_t* row, int 
     return ST_OK;
 }
 
-Status pspReadRleChannel(ChannelCursor* in, RasterHeader* rh, uint8_t* row, int plane) {
+Status pspReadRleChannel(StreamCursor* in, RasterHeader* rh, uint8_t* row, int plane) {
     const int32_t rowBytes = rh->bytesPerPlane;
     int32_t y = 0;
     int32_t x = 0;
@@ -263,7 +230,7 @@ Status pspReadChannels(FILE* f, uint64_t at, const PspImage& img, RasterHeader* 
         } else {
             continue;
         }
-        ChannelCursor in(f, compressedLength);
+        StreamCursor in(f, compressedLength);
         Status st = img.compression ? pspReadRleChannel(&in, rh, row.get(), plane)
                                     : pspReadRawChannel(&in, rh, row.get(), plane);
         if (st != ST_OK) return st;
