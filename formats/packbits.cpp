@@ -131,3 +131,24 @@ size_t packBitsEncode(const uint8_t* in, size_t n, uint8_t* out, size_t outCapac
     flushLiteral();
     return o;
 }
+
+void packBitsDecodeWords(const uint8_t* in, size_t n, uint8_t* out, size_t outSize) {
+    outSize &= ~static_cast<size_t>(1);
+    size_t i = 0, o = 0;
+    while (o < outSize && i < n) {
+        const unsigned header = in[i++];
+        if (header < 128) {
+            for (size_t k = 0; k <= header && i + 2 <= n && o < outSize; ++k, i += 2, o += 2) {
+                out[o] = in[i];
+                out[o + 1] = in[i + 1];
+            }
+        } else if (header > 128) {
+            if (i + 2 > n) break;
+            for (size_t k = 0; k < 257 - header && o < outSize; ++k, o += 2) {
+                out[o] = in[i];
+                out[o + 1] = in[i + 1];
+            }
+            i += 2;
+        }
+    }
+}

@@ -1,4 +1,4 @@
-// PackBits run-length coding of byte rows, shared by the TIFF, IFF, Photoshop,
+// PackBits run-length coding of byte rows, shared by the TIFF, IFF, Photoshop, PICT,
 // MacPaint and Degas codecs.
 //
 // The data are a series of groups, each led by a header byte n:
@@ -35,6 +35,11 @@ PackBitsResult packBitsDecode(const uint8_t* in, size_t inSize, uint8_t* out, si
 
 // The same from a cursor: reads groups until `outSize` bytes are produced.
 PackBitsResult packBitsDecode(ByteCursor* in, uint8_t* out, size_t outSize);
+
+// The variant of 16-bit QuickDraw pixmaps: the same header bytes counting
+// units of two bytes. Stops when the output (rounded down to whole units) is
+// full or the input ends; the bytes not produced are left as they were.
+void packBitsDecodeWords(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
 
 // The largest encoded size of n bytes: one header byte for every 128 literal bytes.
 constexpr size_t packBitsMaxEncodedSize(size_t n) { return n + (n + 127) / 128 + 1; }

@@ -268,29 +268,6 @@ RowCoding byteRows(int64_t rowBytes) {
     return c;
 }
 
-// The run-length code of 16-bit pixmaps: the PackBits header bytes, counting
-// units of two bytes. Stops when the output is full; the rest is left as it is.
-void unpackWordRuns(const uint8_t* in, size_t n, uint8_t* out, size_t outSize) {
-    outSize &= ~static_cast<size_t>(1);
-    size_t i = 0, o = 0;
-    while (o < outSize && i < n) {
-        const unsigned header = in[i++];
-        if (header < 128) {
-            for (size_t k = 0; k <= header && i + 2 <= n && o < outSize; ++k, i += 2, o += 2) {
-                out[o] = in[i];
-                out[o + 1] = in[i + 1];
-            }
-        } else if (header > 128) {
-            if (i + 2 > n) break;
-            for (size_t k = 0; k < 257 - header && o < outSize; ++k, o += 2) {
-                out[o] = in[i];
-                out[o + 1] = in[i + 1];
-            }
-            i += 2;
-        }
-    }
-}
-
 // Reads one row into out (coding.unpacked bytes, zeroed first). The first row of
 // component planes whose word count cannot be a packed row is read with a byte
 // count: some writers choose the count's width from the unpacked planes.
@@ -315,7 +292,7 @@ Status readRow(PictInput* in, RowCoding* coding, uint8_t* packed, uint8_t* out, 
         count = static_cast<size_t>(c);
     }
     if (count > have) have += in->read(packed + have, count - have);
-    if (coding->unit == 2) unpackWordRuns(packed, have, out, size);
+    if (coding->unit == 2) packBitsDecodeWords(packed, have, out, size);
     else packBitsDecode(packed, have, out, size);
     return have < count ? ST_READ_ERROR : ST_OK;
 }

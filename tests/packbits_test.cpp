@@ -128,3 +128,25 @@ TEST(PackBits, RandomRowsRoundTrip) {
 }
 
 }  // namespace
+
+TEST(PackBits, WordUnitsOfQuickDrawPixmaps) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> in;
+        size_t outSize;
+        std::vector<uint8_t> out;  // expected output (0xEE where nothing was written)
+    } cases[] = {
+        {"literal of two words", {1, 0x12, 0x34, 0x56, 0x78}, 4, {0x12, 0x34, 0x56, 0x78}},
+        {"run of three words", {0xFE, 0xAB, 0xCD}, 6, {0xAB, 0xCD, 0xAB, 0xCD, 0xAB, 0xCD}},
+        {"run cut at the output", {0xFD, 0x01, 0x02}, 4, {0x01, 0x02, 0x01, 0x02}},
+        {"odd output: whole words only", {0xFE, 0x01, 0x02}, 5, {0x01, 0x02, 0x01, 0x02, 0xEE}},
+        {"no-op header then a literal", {0x80, 0, 0x09, 0x08}, 2, {0x09, 0x08}},
+        {"input ends inside a word", {1, 0x01, 0x02, 0x03}, 4, {0x01, 0x02, 0xEE, 0xEE}},
+        {"run without its word", {0xFE, 0x01}, 4, {0xEE, 0xEE, 0xEE, 0xEE}},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> out(c.outSize, 0xEE);
+        packBitsDecodeWords(c.in.data(), c.in.size(), out.data(), out.size());
+        EXPECT_EQ(out, c.out) << c.name;
+    }
+}
