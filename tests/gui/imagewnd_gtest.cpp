@@ -218,6 +218,11 @@ TEST_F(ImageWindowTest, SaveAsAnotherFormatReadsBackAndSaveReplaces) {
     std::vector<std::string> entries = gui::folderEntries(folder);
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::string>{"a.bmp", "k.ini", "neg.png"}));  // no temporary left
+    // The PNG opens in a window of its own with the same pixels.
+    gui::openFile(png);
+    EXPECT_EQ(gui::childCount(), 2);
+    EXPECT_EQ(gui::activeChildTitle(), "neg.png");
+    EXPECT_EQ(gui::activePixels(), flipped);
 }
 
 struct SaveDialogRun {
