@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dither.h"
 #include "gui.h"
 #include "imagewnd_gui.h"
 #include "resource.h"
@@ -378,6 +379,23 @@ TEST_F(ImageWindowTest, ValueDialogPreviewsCancelsAndApplies) {
     EXPECT_TRUE(gui::activeImage().modified);
     EXPECT_EQ(gui::activeUndoPixels(), original);
     EXPECT_EQ(gui::settingInt("Process", "LastValue"), 255 + 60);  // the slot remembers the position
+}
+
+// The strings of the conversion codes are the labels of the menu commands
+// (in the ANSI code page: "é" is 0xE9).
+TEST(ViewerStrings, ConversionCodesNameTheMenuConversions) {
+    for (int code = 1; code <= 32; ++code) {
+        std::string label = conversionLabel(code);
+        std::string ansi;
+        for (size_t i = 0; i < label.size(); ++i) {
+            if (static_cast<unsigned char>(label[i]) == 0xC3 && i + 1 < label.size()) {
+                ansi.push_back(static_cast<char>(static_cast<unsigned char>(label[++i]) + 0x40));
+            } else {
+                ansi.push_back(label[i]);
+            }
+        }
+        EXPECT_EQ(gui::resourceString(4300 + code), ansi) << code;
+    }
 }
 
 TEST_F(ImageWindowTest, FilesArrivingDuringALoadWaitForIt) {

@@ -70,3 +70,8 @@ void typeFileNameAndAccept(void* dialog, const std::string& name);
 // Whether a dialog holds a control with this id (the file dialog's own part included).
 bool dialogHasItem(void* dialog, int id);
 }  // namespace gui
+
+namespace gui {
+// A string of the program's resources (as the ANSI functions return it).
+std::string resourceString(int id);
+}  // namespace gui

@@ -311,3 +311,9 @@ bool dialogHasItem(void* dialog, int id) {
 }
 
 }  // namespace gui
+
+namespace gui {
+
+std::string resourceString(int id) { return loadText(static_cast<UINT>(id)); }
+
+}  // namespace gui
