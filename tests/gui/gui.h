@@ -59,6 +59,9 @@ std::string settingsPath();
 // runs on it (as an opaque handle) and should close it. False when the
 // window never appeared.
 bool withDialog(int command, const std::string& title, void (*act)(void* dialog, void* datum), void* datum);
+// The same around any action that opens a modal window.
+bool withDialogWhile(void (*run)(void* runDatum), void* runDatum, const std::string& title,
+                     void (*act)(void* dialog, void* datum), void* datum);
 // Answers the next message box titled `title` with the button id.
 void answerNextMessageBox(const std::string& title, int button);
 // Dialog helpers on the opaque handle.

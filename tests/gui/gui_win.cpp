@@ -356,14 +356,26 @@ std::string settingsPath() { return g_frame.settingsPath; }
 
 // ---- Dialogs ----
 
-bool withDialog(int command, const std::string& title, void (*act)(void*, void*), void* datum) {
+bool withDialogWhile(void (*run)(void*), void* runDatum, const std::string& title, void (*act)(void*, void*),
+                     void* datum) {
     g_job = DialogJob{title, act, datum, false};
     SetTimer(nullptr, 0, 100, dialogTimer);
-    SendMessageA(g_frame.frame, WM_COMMAND, command, 0);
+    run(runDatum);
     pump(50);
     bool done = g_job.done;
     g_job.done = true;  // a timer still running stops at its next tick
     return done;
+}
+
+namespace {
+void sendFrameCommand(void* command) {
+    SendMessageA(g_frame.frame, WM_COMMAND, static_cast<WPARAM>(reinterpret_cast<INT_PTR>(command)), 0);
+}
+}  // namespace
+
+bool withDialog(int command, const std::string& title, void (*act)(void*, void*), void* datum) {
+    return withDialogWhile(sendFrameCommand, reinterpret_cast<void*>(static_cast<INT_PTR>(command)), title, act,
+                           datum);
 }
 
 void answerNextMessageBox(const std::string& title, int button) {

@@ -253,6 +253,47 @@ TEST_F(ImageWindowTest, SaveDialogNamesTheFileInTheCurrentFormat) {
     EXPECT_FALSE(gui::activeImage().modified);
 }
 
+// Saving a true-colour picture as GIF asks for a conversion ("KaleoConv",
+// titled "Sauver sous...") and saves a converted copy; the window keeps its
+// true-colour picture.
+struct GifSave {
+    std::string path;
+    int result = -1;
+};
+
+void saveAsGif(void* datum) {
+    auto* run = static_cast<GifSave*>(datum);
+    run->result = gui::saveActiveAs(run->path, "gif");
+}
+
+void chooseGreyLevels(void* dialog, void*) {
+    gui::setChecked(dialog, IDC_CONV_GREY_FIRST + 6, true);  // 256 levels
+    gui::clickItem(dialog, IDC_CONV_GREY_FIRST + 6);
+    gui::clickItem(dialog, BUTTON_OK);
+}
+
+void cancelConversion(void* dialog, void*) { gui::clickItem(dialog, BUTTON_CANCEL); }
+
+TEST_F(ImageWindowTest, SavingTrueColourAsGifAsksForAConversion) {
+    ASSERT_TRUE(startWith(inQuotes(small)));
+    std::vector<uint8_t> original = gui::activePixels();
+    GifSave cancelled{folder + "c.gif"};
+    ASSERT_TRUE(gui::withDialogWhile(saveAsGif, &cancelled, "Sauver sous...", cancelConversion, nullptr));
+    EXPECT_EQ(cancelled.result, 255);
+    EXPECT_FALSE(gui::fileExists(cancelled.path));
+    GifSave grey{folder + "g.gif"};
+    ASSERT_TRUE(gui::withDialogWhile(saveAsGif, &grey, "Sauver sous...", chooseGreyLevels, nullptr));
+    ASSERT_EQ(grey.result, 0);
+    std::vector<uint8_t> saved = gui::filePixels(grey.path);
+    ASSERT_EQ(saved.size(), original.size());
+    for (size_t i = 0; i < saved.size(); i += 3) {
+        EXPECT_EQ(saved[i], saved[i + 1]);  // grey
+        int expected = (77 * original[i] + 150 * original[i + 1] + 29 * original[i + 2]) >> 8;
+        ASSERT_NEAR(saved[i], expected, 1) << i / 3;
+    }
+    EXPECT_EQ(gui::activePixels(), original);
+}
+
 TEST_F(ImageWindowTest, PagesStepExtractAndBecomeTheUndoImage) {
     std::string tiff = folder + "pages.tif";
     ASSERT_TRUE(gui::writeGreyTiff(tiff, 3, 12, 9));
