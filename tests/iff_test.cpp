@@ -104,14 +104,7 @@ Bytes cmap(const std::vector<Bytes>& colours) {
 }
 
 Status loadBytes(const Bytes& bytes, Image* img, uint16_t flags = 0, FileInfo* info = nullptr) {
-    static int counter = 0;
-    std::string path = tempPath("hand" + std::to_string(counter++) + ".iff");
-    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
-    freeImage(img);
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(iffIndex());
-    o.flags = flags;
-    return loadImage(path.c_str(), img, &o, info);
+    return loadBytesAs("iff", bytes, img, flags, info);
 }
 
 // Pixel (x, y) as R,G,B.

@@ -150,13 +150,7 @@ struct HandCase {
 };
 
 Status loadPict(const Bytes& bytes, Image* img, uint16_t flags, FileInfo* info) {
-    static int counter = 0;
-    const std::string path = tempPath("hand" + std::to_string(counter++) + ".pct");
-    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(findFormat("pict"));
-    o.flags = flags;
-    return loadImage(path.c_str(), img, &o, info);
+    return loadBytesAs("pict", bytes, img, flags, info);
 }
 
 TEST(PictReader, HandBuiltPictures) {

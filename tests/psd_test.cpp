@@ -104,13 +104,7 @@ struct HandCase {
 };
 
 Status loadPsd(const Bytes& bytes, Image* img, uint16_t flags, FileInfo* info) {
-    static int counter = 0;
-    const std::string path = tempPath("hand" + std::to_string(counter++) + ".psd");
-    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(findFormat("psd"));
-    o.flags = flags;
-    return loadImage(path.c_str(), img, &o, info);
+    return loadBytesAs("psd", bytes, img, flags, info);
 }
 
 TEST(PsdReader, HandBuiltDocuments) {

@@ -127,14 +127,7 @@ Bytes pspFile(const std::vector<Bytes>& blocks) {
 }
 
 Status loadBytes(const Bytes& bytes, Image* img, uint16_t flags = 0, FileInfo* info = nullptr) {
-    static int counter = 0;
-    std::string path = tempPath("hand" + std::to_string(counter++) + ".psp");
-    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
-    freeImage(img);
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(pspIndex());
-    o.flags = flags;
-    return loadImage(path.c_str(), img, &o, info);
+    return loadBytesAs("psp", bytes, img, flags, info);
 }
 
 Bytes rawRow(const Image& img, int y) {

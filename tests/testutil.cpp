@@ -135,4 +135,17 @@ Status load(const std::string& path, Image* image, uint16_t flags, FileInfo* inf
     return loadImage(path.c_str(), image, &o, info);
 }
 
+Status loadBytesAs(const char* shortName, const std::vector<uint8_t>& bytes, Image* image, uint16_t flags,
+                   FileInfo* info) {
+    static int counter = 0;
+    const int index = findFormat(shortName);
+    std::string path = tempPath("hand" + std::to_string(counter++) + "." + shortName);
+    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
+    freeImage(image);
+    IoOptions o = defaultIoOptions();
+    o.formatIndex = static_cast<int16_t>(index);
+    o.flags = flags;
+    return loadImage(path.c_str(), image, &o, info);
+}
+
 }  // namespace testutil

@@ -36,4 +36,10 @@ long compareRgb(const Rgb& a, const Rgb& b);
 // Loads a file with default options (plus the given flags).
 Status load(const std::string& path, Image* image, uint16_t flags = 0, FileInfo* info = nullptr);
 
+// Writes bytes to a fresh temporary file and loads it as the format named
+// (forced, not identified), with the given flags. The picture already in
+// *image (zeroed or loaded before) is freed first.
+Status loadBytesAs(const char* shortName, const std::vector<uint8_t>& bytes, Image* image, uint16_t flags = 0,
+                   FileInfo* info = nullptr);
+
 }  // namespace testutil

@@ -25,16 +25,7 @@ int xbmIndex() {
 
 Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-Status loadText(const std::string& s, Image* img, uint16_t flags = 0) {
-    static int counter = 0;
-    std::string path = tempPath("hand" + std::to_string(counter++) + ".xbm");
-    if (!writeFile(path, text(s))) return ST_CANNOT_OPEN;
-    freeImage(img);
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(xbmIndex());
-    o.flags = flags;
-    return loadImage(path.c_str(), img, &o, nullptr);
-}
+Status loadText(const std::string& s, Image* img, uint16_t flags = 0) { return loadBytesAs("xbm", text(s), img, flags); }
 
 // The picture as text rows, '#' for black and '.' for white.
 std::vector<std::string> rowsOf(const Image& img) {

@@ -36,14 +36,7 @@ std::string xpm(const std::vector<std::string>& strings) {
 }
 
 Status loadText(const std::string& s, Image* img, uint16_t flags = 0, FileInfo* info = nullptr) {
-    static int counter = 0;
-    std::string path = tempPath("hand" + std::to_string(counter++) + ".xpm");
-    if (!writeFile(path, text(s))) return ST_CANNOT_OPEN;
-    freeImage(img);
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(xpmIndex());
-    o.flags = flags;
-    return loadImage(path.c_str(), img, &o, info);
+    return loadBytesAs("xpm", text(s), img, flags, info);
 }
 
 Colour pixel(const Rgb& rgb, int x, int y) {
