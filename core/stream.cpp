@@ -1,5 +1,6 @@
 #include "stream.h"
 
+#include <climits>
 #include <cstring>
 
 FILE* openStream(const char* name, const char* mode, char* buffer, size_t bufferSize) {
@@ -66,6 +67,14 @@ static Status readFloat(FILE* f, double* out, bool bigEndian) {
 
 Status readFloatBE(FILE* f, double* out) { return readFloat(f, out, true); }
 Status readFloatLE(FILE* f, double* out) { return readFloat(f, out, false); }
+
+bool seekTo(FILE* f, uint64_t offset) {
+    if (offset > static_cast<uint64_t>(LONG_MAX)) return false;
+    if (fseek(f, static_cast<long>(offset), SEEK_SET) == 0) return true;
+    long here = ftell(f);
+    if (here < 0 || static_cast<uint64_t>(here) > offset) return false;
+    return skipBytes(f, static_cast<long>(offset - static_cast<uint64_t>(here)));
+}
 
 bool skipBytes(FILE* f, long n) {
     if (n <= 0) return n == 0;

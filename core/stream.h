@@ -36,6 +36,10 @@ inline bool readBlock(FILE* f, void* dst, size_t n) { return fread(dst, 1, n, f)
 inline bool writeBlock(FILE* f, const void* src, size_t n) { return fwrite(src, 1, n, f) == n; }
 // Skips n bytes forward; false when the stream cannot move.
 bool skipBytes(FILE* f, long n);
+// Positions the stream at an absolute offset, reading forward where it
+// cannot seek; false for an offset behind a stream that cannot go back, or
+// beyond what the stream functions can address.
+bool seekTo(FILE* f, uint64_t offset);
 
 // Unaligned little/big-endian loads from memory.
 inline uint16_t loadU16LE(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }

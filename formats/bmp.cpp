@@ -245,14 +245,6 @@ PixelPath bmpPixelPath(const BmpHeader& h, uint16_t* layout) {
     return PixelPath::Masks;
 }
 
-// Positions the stream at an absolute offset, reading forward where it cannot seek.
-bool bmpSeekTo(FILE* f, uint64_t offset) {
-    if (fseek(f, static_cast<long>(offset), SEEK_SET) == 0) return true;
-    long here = ftell(f);
-    if (here < 0 || static_cast<uint64_t>(here) > offset) return false;
-    return skipBytes(f, static_cast<long>(offset - static_cast<uint64_t>(here)));
-}
-
 // Hands one row of rowBytes bytes to the core.
 Status bmpDeliver(RasterHeader* rh, const uint8_t* row, int64_t rowBytes, int32_t fileRow) {
     int64_t n = fileRowLength();
@@ -421,7 +413,7 @@ Status bmpReadPalette(FILE* f, const BmpHeader& h, uint8_t* table) {
     uint64_t room = (h.dataOffset - h.paletteStart) / h.paletteEntrySize;
     if (entries > room) entries = room;
     if (entries == 0) return ST_OK;
-    if (!bmpSeekTo(f, h.paletteStart)) return ST_READ_ERROR;
+    if (!seekTo(f, h.paletteStart)) return ST_READ_ERROR;
     uint8_t raw[256 * 4];
     size_t want = static_cast<size_t>(entries) * h.paletteEntrySize;
     size_t got = fread(raw, 1, want, f);
@@ -441,7 +433,7 @@ Status bmpReadPaletteImage(FILE* f, const BmpHeader& h, RasterHeader* rh) {
 
     uint8_t table[PALETTE_BYTES] = {};
     st = bmpReadPalette(f, h, table);
-    if (st == ST_OK && !bmpSeekTo(f, h.dataOffset)) st = ST_READ_ERROR;
+    if (st == ST_OK && !seekTo(f, h.dataOffset)) st = ST_READ_ERROR;
     if (st == ST_OK) st = rle ? bmpReadRleRows(f, h, rh) : bmpReadPlainRows(f, h, PixelPath::Palette, rh);
     endImage(PF_BGR, 8, table);
     return st;
@@ -458,7 +450,7 @@ Status bmpReadTrueColourImage(FILE* f, const BmpHeader& h, PixelPath path, Raste
     setRasterName(rh->name, NAME_TRUECOLOUR);
     Status st = beginImage(rh);
     if (st != ST_OK) return st;
-    st = bmpSeekTo(f, h.dataOffset) ? bmpReadPlainRows(f, h, path, rh) : ST_READ_ERROR;
+    st = seekTo(f, h.dataOffset) ? bmpReadPlainRows(f, h, path, rh) : ST_READ_ERROR;
     endImage(0, 8, nullptr);
     return st;
 }

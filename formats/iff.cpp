@@ -53,15 +53,6 @@ inline bool sameId(const uint8_t* p, const char* id) { return memcmp(p, id, 4) =
 // Bytes of one plane row: the width rounded up to 16 pixels.
 inline uint64_t planeRowBytes(uint64_t width) { return (width + 15) / 16 * 2; }
 
-// Positions the stream at an absolute offset, reading forward where it cannot seek.
-bool iffSeekTo(FILE* f, uint64_t offset) {
-    if (offset > static_cast<uint64_t>(LONG_MAX)) return false;
-    if (fseek(f, static_cast<long>(offset), SEEK_SET) == 0) return true;
-    long here = ftell(f);
-    if (here < 0 || static_cast<uint64_t>(here) > offset) return false;
-    return skipBytes(f, static_cast<long>(offset - static_cast<uint64_t>(here)));
-}
-
 struct IffBitmap {
     bool chunky = false;     // PBM form
     bool haveHeader = false;
@@ -352,7 +343,7 @@ Status readIff(FILE* stream, LoadRequest* request) {
             b.camg = readU32BE(stream);
         }
         if (st != ST_OK) return st;
-        if (!iffSeekTo(stream, next)) return ST_READ_ERROR;
+        if (!seekTo(stream, next)) return ST_READ_ERROR;
         pos = next;
     }
 }

@@ -85,14 +85,6 @@ bool pspReadBlockHeader(FILE* f, uint64_t at, PspBlock* b) {
     return true;
 }
 
-bool pspSeekTo(FILE* f, uint64_t offset) {
-    if (offset > static_cast<uint64_t>(LONG_MAX)) return false;
-    if (fseek(f, static_cast<long>(offset), SEEK_SET) == 0) return true;
-    long here = ftell(f);
-    if (here < 0 || static_cast<uint64_t>(here) > offset) return false;
-    return skipBytes(f, static_cast<long>(offset - static_cast<uint64_t>(here)));
-}
-
 // The block's data must hold its record; the next block starts after the data.
 Status pspCheckRecord(const PspBlock& b, uint32_t recordSize, LoadRequest* request) {
     if (b.totalLength < recordSize) {
@@ -205,7 +197,7 @@ Status pspReadChannels(FILE* f, uint64_t at, const PspImage& img, RasterHeader* 
     const int planes = rh->planes;
     for (int c = 0; c < img.channelCount; ++c) {
         PspBlock b;
-        if (!pspSeekTo(f, at) || !pspReadBlockHeader(f, at, &b)) return ST_READ_ERROR;
+        if (!seekTo(f, at) || !pspReadBlockHeader(f, at, &b)) return ST_READ_ERROR;
         if (b.id != BLOCK_CHANNEL) {
             setReaderMessage(request, MSG_BAD_IDENTIFIER);
             return ST_BAD_FILE;
@@ -256,7 +248,7 @@ Status readPsp(FILE* stream, LoadRequest* request) {
     uint64_t channelsAt = 0;
     for (;;) {
         PspBlock b;
-        if (!pspSeekTo(stream, at) || !pspReadBlockHeader(stream, at, &b)) return ST_READ_ERROR;
+        if (!seekTo(stream, at) || !pspReadBlockHeader(stream, at, &b)) return ST_READ_ERROR;
         const uint64_t next = b.dataStart + b.totalLength;
         // A block to be read or skipped that reaches past the end of the file
         // means the file was cut; the layer's channels keep the rows they hold.
