@@ -58,8 +58,6 @@ struct SgiHeader {
     uint32_t xsize;
     uint32_t ysize;
     uint32_t zsize;
-    uint32_t pixmin;
-    uint32_t pixmax;
 };
 
 // The file's own byte order.
@@ -91,8 +89,6 @@ Status sgiReadHeader(FILE* f, SgiHeader* h, LoadRequest* request) {
     h->xsize = o.u16(b + OFF_XSIZE);
     h->ysize = o.u16(b + OFF_YSIZE);
     h->zsize = o.u16(b + OFF_ZSIZE);
-    h->pixmin = o.u32(b + OFF_PIXMIN);
-    h->pixmax = o.u32(b + OFF_PIXMAX);
     if (h->storage > 1) {
         setReaderMessage(request, MSG_BAD_STORAGE);
         return ST_BAD_FILE;
@@ -118,11 +114,7 @@ Status sgiReadHeader(FILE* f, SgiHeader* h, LoadRequest* request) {
 // Reads the rows of a file into the row buffer and hands them to the core.
 class SgiReader {
 public:
-    SgiReader(FILE* f, const SgiHeader& h, RasterHeader* rh) : f_(f), h_(h), order_{h.little}, rh_(rh) {
-        // Two-byte samples: a largest sample above 255 gives their range;
-        // otherwise they use the whole 16 bits.
-        wideMax_ = h.pixmax > 255 && h.pixmax <= 65535 ? h.pixmax : 65535;
-    }
+    SgiReader(FILE* f, const SgiHeader& h, RasterHeader* rh) : f_(f), h_(h), order_{h.little}, rh_(rh) {}
 
     Status readTables() {
         const uint64_t n = static_cast<uint64_t>(h_.ysize) * h_.zsize;
@@ -192,10 +184,9 @@ private:
         return true;
     }
 
-    uint8_t narrow(uint32_t v) const {
-        if (v >= wideMax_) return 255;
-        return static_cast<uint8_t>(static_cast<uint64_t>(v) * 255 / wideMax_);
-    }
+    // Two-byte samples span the whole 16 bits: PIXMAX is a statistic of the
+    // picture written by some programs, not the range of its samples.
+    static uint8_t narrow(uint32_t v) { return static_cast<uint8_t>((v + 128) / 257); }
 
     Status readChannelRow(uint32_t y, uint32_t z, uint8_t* line) {
         const uint64_t index = y + static_cast<uint64_t>(z) * h_.ysize;
@@ -249,7 +240,6 @@ private:
     const SgiHeader& h_;
     SgiOrder order_;
     RasterHeader* rh_;
-    uint32_t wideMax_;
     Buffer starts_;
     Buffer lengths_;
     Buffer packed_;
@@ -369,9 +359,9 @@ private:
         storeU16BE(b + OFF_XSIZE, xsize_);
         storeU16BE(b + OFF_YSIZE, ysize_);
         storeU16BE(b + OFF_ZSIZE, zsize_);
-        // Before any line is seen: an empty range.
-        storeU32BE(b + OFF_PIXMIN, pixmin_ <= pixmax_ ? pixmin_ : 0);
-        storeU32BE(b + OFF_PIXMAX, pixmin_ <= pixmax_ ? pixmax_ : 255);
+        // The range of the samples, as readers that scale by PIXMAX expect.
+        storeU32BE(b + OFF_PIXMIN, 0);
+        storeU32BE(b + OFF_PIXMAX, 255);
         memcpy(b + OFF_NAME, "no name", 7);
         if (rle_) storeU32BE(b + OFF_END_OF_DATA, static_cast<uint32_t>(nextOffset_));
         return writeBlock(f_, b, sizeof b) ? ST_OK : ST_WRITE_ERROR;
@@ -385,10 +375,6 @@ private:
     }
 
     Status writeLine(uint32_t y, uint32_t z, const uint8_t* line) {
-        for (uint32_t x = 0; x < xsize_; ++x) {
-            if (line[x] < pixmin_) pixmin_ = line[x];
-            if (line[x] > pixmax_) pixmax_ = line[x];
-        }
         const uint64_t index = y + static_cast<uint64_t>(z) * ysize_;
         const uint8_t* data = line;
         uint32_t length = xsize_;
@@ -409,7 +395,7 @@ private:
         return ST_OK;
     }
 
-    // The header again with the real sample range (and, run-length, the tables).
+    // The header again with where the data end (and, run-length, the tables).
     Status finish() {
         if (fseek(f_, 0, SEEK_SET) != 0) return ST_WRITE_ERROR;
         Status st = writeHeader();
@@ -426,8 +412,6 @@ private:
     uint32_t ysize_;
     uint32_t zsize_;
     bool rle_;
-    uint32_t pixmin_ = 255;
-    uint32_t pixmax_ = 0;
     uint64_t position_ = HEADER_SIZE;
     uint64_t nextOffset_ = 0;
     Buffer starts_;

@@ -122,10 +122,10 @@ Rgb toRgb(const Image& image) {
     return out;
 }
 
-long compareRgb(const Rgb& a, const Rgb& b) {
+long compareRgb(const Rgb& a, const Rgb& b, int tolerance) {
     if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) return -1;
     long diff = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i) diff += a.pixels[i] != b.pixels[i];
+    for (size_t i = 0; i < a.pixels.size(); ++i) diff += std::abs(a.pixels[i] - b.pixels[i]) > tolerance;
     return diff;
 }
 

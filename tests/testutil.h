@@ -30,8 +30,8 @@ struct Rgb {
 bool readPnmReference(const std::string& path, Rgb* out);
 // Any Image as R,G,B triplets (palette, grey, binary and the four true-colour kinds).
 Rgb toRgb(const Image& image);
-// Number of differing bytes, or -1 when the sizes differ.
-long compareRgb(const Rgb& a, const Rgb& b);
+// Number of bytes that differ by more than tolerance, or -1 when the sizes differ.
+long compareRgb(const Rgb& a, const Rgb& b, int tolerance = 0);
 
 // Loads a file with default options (plus the given flags).
 Status load(const std::string& path, Image* image, uint16_t flags = 0, FileInfo* info = nullptr);
