@@ -29,8 +29,17 @@ void jumpBack(j_common_ptr cinfo) {
     longjmp(err->jump, 1);
 }
 
+// Watches the warning that the entropy decoder ran out of data: after the end
+// of the source, the rest of the picture is filling.
+void watchWarnings(j_common_ptr cinfo, int level) {
+    JpegErrorManager* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    if (level < 0 && err->inputEnded && cinfo->err->msg_code == JWRN_HIT_MARKER) err->dataMissing = true;
+    err->defaultEmit(cinfo, level);
+}
+
 // Ends a cut-off stream: libjpeg warns and sees the end of the image.
 boolean insertEoi(j_decompress_ptr cinfo) {
+    reinterpret_cast<JpegErrorManager*>(cinfo->err)->inputEnded = true;
     WARNMS(cinfo, JWRN_JPEG_EOF);
     cinfo->src->next_input_byte = FAKE_EOI;
     cinfo->src->bytes_in_buffer = sizeof FAKE_EOI;
@@ -141,6 +150,10 @@ jpeg_error_mgr* jpegInitErrors(JpegErrorManager* err) {
     pub->error_exit = jumpBack;
     pub->trace_level = 0;
     err->message[0] = '\0';
+    err->inputEnded = false;
+    err->dataMissing = false;
+    err->defaultEmit = pub->emit_message;
+    pub->emit_message = watchWarnings;
     return pub;
 }
 
@@ -258,14 +271,24 @@ Status jpegReadImage(const JpegReadJob& job) {
     }
 
     jpeg_start_decompress(&cinfo);
+    // A file of several scans is read whole before the first row comes out: cut
+    // short, every row is there at a lower quality, and the load still fails.
+    const bool cutBeforeRows = err.inputEnded;
     for (int32_t y = 0; y < rh.height && st == ST_OK; ++y) {
         JSAMPROW row = rh.rowBuffer;
         if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
             st = ST_CORRUPT;  // a source never suspends; no progress means no data
             break;
         }
+        // A single scan cut short: this row and the rest are filling. (A file
+        // missing only its end marker has every row.)
+        if (err.dataMissing && !cutBeforeRows) {
+            st = ST_READ_ERROR;
+            break;
+        }
         st = putRows(-1, y, 1);
     }
+    if (st == ST_OK && cutBeforeRows) st = ST_READ_ERROR;
     endImage(0, 8, nullptr);
     stage = 2;
     if (st == ST_OK) jpeg_finish_decompress(&cinfo);
@@ -305,13 +328,15 @@ Status jpegDecodeScanlines(const JpegScanlineJob& job) {
     JSAMPARRAY rows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                                  cinfo.output_width * cinfo.output_components, 1);
     Status st = ST_OK;
+    const bool cutBeforeRows = err.inputEnded;
     for (int32_t y = 0; y < static_cast<int32_t>(cinfo.output_height) && st == ST_OK; ++y) {
-        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1) {
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1 || (err.dataMissing && !cutBeforeRows)) {
             st = ST_READ_ERROR;
             break;
         }
         if (job.row) st = job.row(job.datum, rows[0], y, &cinfo);
     }
+    if (st == ST_OK && cutBeforeRows) st = ST_READ_ERROR;
     if (st == ST_OK) jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return st;

@@ -7,7 +7,8 @@
 //   setjmp(err.jump) in a function that holds no object with a destructor.
 // - Sources: a stream from its current position (optionally limited to a
 //   number of bytes) and a block of memory; both end a cut-off stream with
-//   an end-of-image marker, so libjpeg fills the missing part.
+//   an end-of-image marker, so libjpeg fills the missing part, and say so in
+//   the error manager: rows made of that filling are not delivered.
 // - A stream destination.
 // - jpegReadImage: decodes one whole stream into the image being loaded
 //   (beginImage / putRows / endImage), the JPEG reader's whole algorithm.
@@ -29,6 +30,9 @@ struct JpegErrorManager {
     jpeg_error_mgr pub;
     jmp_buf jump;
     char message[JMSG_LENGTH_MAX];  // the text of the error that jumped, empty before
+    bool inputEnded;                // the source ran dry and an end marker was supplied
+    bool dataMissing;               // ... and entropy-coded data were needed past it
+    void (*defaultEmit)(j_common_ptr, int);
 };
 
 // Sets up `err` (trace level 0, warnings printed as libjpeg does) and returns
