@@ -85,6 +85,12 @@ Status putRows(int plane, int32_t firstRow, int32_t count);
 Status endImage(uint16_t paletteFormat, int componentBits, const uint8_t* palette);
 // Bytes of one delivered row, as computed by beginImage (0 outside a decode).
 int64_t fileRowLength();
+// Whether the file being read can hold a picture of width x height pixels of
+// bytesPerPixel bytes: ST_OK, ST_READ_ERROR when the file is too short for it
+// (its size times its format's largest compression ratio), or ST_NO_MEMORY
+// past the pixel limit. beginImage applies it to every raster; a reader that
+// allocates a whole-picture buffer of its own before beginImage asks first.
+Status checkPictureBudget(int64_t width, int64_t height, int bytesPerPixel);
 
 // Writing: the image comes from the save in progress. Returns ST_OK,
 // ST_NO_MEMORY, ST_UNKNOWN_FORMAT for a header no packing routine handles,

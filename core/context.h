@@ -10,6 +10,8 @@ struct IoContext {
     FileInfo* info;         // filled by beginImage when not null
     bool examine;           // examination only: beginImage stops with ST_INFO_ONLY
     bool stop;              // the progress callback asked to stop
+    int64_t fileSize;       // bytes of the file being read, 0 when unknown
+    uint32_t maxRatio;      // the reading format's RATIO_*
 };
 
 // The calling thread's context: one load or save at a time per thread.

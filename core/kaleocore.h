@@ -115,7 +115,22 @@ struct FileInfo {
 };
 
 using ReaderFn = Status (*)(FILE* stream, LoadRequest* request);
+// Whether the first bytes of a file (n of them, fewer when the file is
+// shorter; the file's size too, 0 when unknown) may be of a format.
+using AcceptFn = bool (*)(const uint8_t* head, size_t n, int64_t fileSize);
 using WriterFn = Status (*)(FILE* stream, SaveRequest* request);
+
+// How many bytes of decoded picture one byte of a file may give at most. A
+// header that claims more than its file can hold (a few hundred bytes that
+// claim 15999 x 15999) is refused before anything is allocated, as a file cut
+// short. The default suits formats stored plain or with byte runs, with room
+// for files cut short; formats with dictionary, entropy or fax coding name
+// their own.
+constexpr uint32_t RATIO_RUNS = 512;         // plain rows, PackBits and other byte runs
+constexpr uint32_t RATIO_DICTIONARY = 4096;  // LZW
+constexpr uint32_t RATIO_ENTROPY = 16384;    // deflate, JPEG, fax and JBIG coding
+// Whatever the ratio, a picture of this many bytes may come from any file.
+constexpr uint64_t PICTURE_BYTES_FLOOR = uint64_t(16) << 20;
 
 struct FormatRecord {
     int32_t trial;
@@ -125,6 +140,8 @@ struct FormatRecord {
     WriterFn writer;                        // null when the format cannot be written
     const char* extensions[MAX_EXTENSIONS];  // ends at the first null
     WriteVariant modes[MAX_WRITE_VARIANTS];  // ends at the first mask 0xFFFF
+    AcceptFn accept = nullptr;              // the format's identification test, or null
+    uint32_t maxRatio = 0;                  // RATIO_*; 0 = RATIO_RUNS
 };
 
 constexpr uint16_t CAP_READ = 1;
@@ -150,6 +167,14 @@ Status tryReaders(FILE* stream, int index, LoadRequest* request);
 const FormatRecord* formatRecord(int index);
 // True while a format still points at the placeholder reader of formats to come.
 bool formatReaderIsPlaceholder(int index);
+
+// The most pixels a picture may have (width x height, before any shrinking);
+// beyond it beginImage refuses the file as out of memory. Generous by default
+// (larger than any picture of the largest sides); a caller may lower it. The
+// limit belongs to the calling thread, as loads do.
+void setPixelLimit(uint64_t pixels);
+uint64_t pixelLimit();
+constexpr uint64_t DEFAULT_PIXEL_LIMIT = uint64_t(1) << 28;
 
 // Library entry points.
 Status loadImage(const char* fileName, Image* image, const IoOptions* options, FileInfo* info);

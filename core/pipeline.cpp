@@ -690,6 +690,25 @@ void setRasterName(char (&dst)[RASTER_NAME_LEN], const char* name) {
     copyName(dst, RASTER_NAME_LEN, name ? name : "");
 }
 
+namespace {
+thread_local uint64_t t_pixelLimit = DEFAULT_PIXEL_LIMIT;
+}  // namespace
+
+void setPixelLimit(uint64_t pixels) { t_pixelLimit = pixels ? pixels : DEFAULT_PIXEL_LIMIT; }
+uint64_t pixelLimit() { return t_pixelLimit; }
+
+Status checkPictureBudget(int64_t width, int64_t height, int bytesPerPixel) {
+    if (width < 1 || height < 1 || bytesPerPixel < 1) return ST_OK;
+    const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+    if (pixels > t_pixelLimit) return ST_NO_MEMORY;
+    const IoContext& ctx = ioContext();
+    if (ctx.fileSize <= 0) return ST_OK;
+    const uint64_t bytes = pixels * static_cast<uint64_t>(bytesPerPixel);
+    const uint64_t ratio = ctx.maxRatio ? ctx.maxRatio : RATIO_RUNS;
+    const uint64_t holds = std::max(static_cast<uint64_t>(ctx.fileSize) * ratio, PICTURE_BYTES_FLOOR);
+    return bytes > holds ? ST_READ_ERROR : ST_OK;
+}
+
 Status beginImage(RasterHeader* h) {
     if (!h) return ST_UNKNOWN_FORMAT;
     IoContext& ctx = ioContext();
@@ -726,6 +745,9 @@ Status beginImage(RasterHeader* h) {
     if (ctx.examine) return ST_INFO_ONLY;
     Image* img = ctx.image;
     if (!img) return ST_NO_MEMORY;
+    // The picture's own bytes: one a pixel up to 8 bits, else three or four.
+    const Status budget = checkPictureBudget(h->width, h->height, depth <= 8 ? 1 : depth <= 24 ? 3 : 4);
+    if (budget != ST_OK) return budget;
 
     const uint16_t flags = ctx.options.flags;
     if (flags & OPT_VERBOSE) {

@@ -44,6 +44,8 @@ Status runReader(FILE* stream, int index, LoadRequest* request) {
     if (fseek(stream, 0, SEEK_SET) != 0) return ST_READ_ERROR;
     clearerr(stream);
     request->message[0] = '\0';
+    g_context.fileSize = request->fileSize > 0 ? request->fileSize : 0;
+    g_context.maxRatio = FORMAT_TABLE[index].maxRatio ? FORMAT_TABLE[index].maxRatio : RATIO_RUNS;
     Status st = FORMAT_TABLE[index].reader(stream, request);
     abandonConversion();
     if (st == ST_UNKNOWN_FORMAT && g_context.image && !g_context.examine) freeImage(g_context.image);
@@ -138,6 +140,8 @@ IoScope::IoScope(Image* image, const IoOptions* options, FileInfo* info, const c
     g_context.fileName = fileName ? fileName : "";
     g_context.examine = examine;
     g_context.stop = false;
+    g_context.fileSize = 0;
+    g_context.maxRatio = RATIO_RUNS;
 }
 
 IoScope::~IoScope() {
