@@ -210,7 +210,7 @@ TEST(ViewerSettings, RoundTripKeepsEveryValue) {
     a.alwaysOnTop = 1;
     a.fullRowSelect = 1;
     a.jpegQuality = 42;
-    a.tiffCompress = 3;
+    a.tiffCompress = TIFF_SAVE_LZW_PREDICTOR;
     a.lastValue[24] = 99;
     a.htmlSort = 0x102;
     MemoryProfile p;

@@ -68,7 +68,7 @@ TEST_F(OpDialog, ValueDialogTitleLabelsAndNeutralPosition) {
         SCOPED_TRACE(c.command);
         opgui::setLastValue(c.slot, -1);
         Script script;
-        script.shot = c.command == CMD_BRIGHTNESS ? "value" : "";
+        script.shot = c.command == CMD_BRIGHTNESS ? "value" : c.command == CMD_GAMMA ? "value-gamma" : "";
         script.act = [](Dialog d, Script* s) {
             s->seen = {opgui::title(d), opgui::text(d, IDC_VALUE_MIN), opgui::text(d, IDC_VALUE_CURRENT),
                        opgui::text(d, IDC_VALUE_MAX), opgui::text(d, IDC_VALUE_AUTO), opgui::text(d, IDC_VALUE_ZERO),
