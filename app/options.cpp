@@ -15,12 +15,24 @@ struct ListChoices {
     const char* items[8];
 };
 
+// The lists of the reading options; the writer options' lists come from the
+// writer option table.
 const ListChoices LISTS[] = {
-    {IDC_OPT_TIFF, {"None", "Packbits", "LZW", "LZW+Predict.", nullptr}},
     {IDC_OPT_PCD, {"Base (768x512)", "Base/4 (384x256)", "Base/16 (192x128)", nullptr}},
     {IDC_OPT_GROB, {"2", "4", "8", nullptr}},
     {IDC_OPT_RAW_ORDER, {"Interleaved", "Sequential", "Separate", nullptr}},
     {IDC_OPT_RAW_TYPE, {"Greyscale", "RGB", "BGR", "RGBA", "ABGR", "CMY", "CMYK", nullptr}},
+};
+
+// The quality fields and their spin buttons.
+struct QualitySpin {
+    int spin;
+    int edit;
+    const char* key;
+};
+const QualitySpin QUALITY_SPINS[] = {
+    {IDC_OPT_JPEG_SPIN, IDC_OPT_JPEG_QUALITY, "JpegQuality"},
+    {IDC_OPT_PNG_SPIN, IDC_OPT_PNG_QUALITY, "PngQuality"},
 };
 
 void showCategory(HWND dialog, int category) {
@@ -39,10 +51,18 @@ void fillControls(HWND dialog) {
     for (const ListChoices& list : LISTS)
         for (int i = 0; list.items[i]; ++i)
             SendDlgItemMessageA(dialog, list.control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(list.items[i]));
-    SendDlgItemMessageA(dialog, IDC_OPT_JPEG_SPIN, UDM_SETRANGE32, 0, 100);
-    SendDlgItemMessageA(dialog, IDC_OPT_PNG_SPIN, UDM_SETRANGE32, 0, 100);
     size_t count = 0;
     const OptionControl* controls = optionControls(&count);
+    for (size_t i = 0; i < count; ++i) {
+        const OptionControl& c = controls[i];
+        if (const char* const* choices = c.kind == OPT_LIST ? writerOptionChoices(c.key) : nullptr)
+            for (int k = 0; choices[k]; ++k)
+                SendDlgItemMessageA(dialog, c.control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choices[k]));
+    }
+    for (const QualitySpin& q : QUALITY_SPINS) {
+        const WriterOption* w = writerOptionOfSetting(q.key);
+        if (w) SendDlgItemMessageA(dialog, q.spin, UDM_SETRANGE32, w->minimum, w->maximum);
+    }
     for (size_t i = 0; i < count; ++i) {
         const OptionControl& c = controls[i];
         int32_t value = 0;
@@ -84,14 +104,18 @@ void readControls(HWND dialog) {
     }
 }
 
+const QualitySpin* qualitySpin(UINT_PTR id) {
+    for (const QualitySpin& q : QUALITY_SPINS)
+        if (static_cast<UINT_PTR>(q.spin) == id) return &q;
+    return nullptr;
+}
+
 // A quality spin: one step per click within 0…100, whatever the control would do.
-bool onSpin(HWND dialog, NMUPDOWN* spin) {
-    int edit = spin->hdr.idFrom == IDC_OPT_JPEG_SPIN ? IDC_OPT_JPEG_QUALITY : IDC_OPT_PNG_QUALITY;
+void onSpin(HWND dialog, const QualitySpin& q, NMUPDOWN* spin) {
     BOOL ok = FALSE;
-    int value = static_cast<int>(GetDlgItemInt(dialog, edit, &ok, TRUE));
+    int value = static_cast<int>(GetDlgItemInt(dialog, q.edit, &ok, TRUE));
     if (!ok) value = 0;
-    SetDlgItemInt(dialog, edit, static_cast<UINT>(stepQuality(value, spin->iDelta > 0 ? 1 : -1)), TRUE);
-    return true;
+    SetDlgItemInt(dialog, q.edit, static_cast<UINT>(stepQuality(value, spin->iDelta > 0 ? 1 : -1)), TRUE);
 }
 
 INT_PTR CALLBACK optionsProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -108,9 +132,9 @@ INT_PTR CALLBACK optionsProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam
     }
     case WM_NOTIFY: {
         NMHDR* header = reinterpret_cast<NMHDR*>(lParam);
-        if (header->code == UDN_DELTAPOS &&
-            (header->idFrom == IDC_OPT_JPEG_SPIN || header->idFrom == IDC_OPT_PNG_SPIN)) {
-            onSpin(dialog, reinterpret_cast<NMUPDOWN*>(lParam));
+        const QualitySpin* q = header->code == UDN_DELTAPOS ? qualitySpin(header->idFrom) : nullptr;
+        if (q) {
+            onSpin(dialog, *q, reinterpret_cast<NMUPDOWN*>(lParam));
             SetWindowLongPtrA(dialog, DWLP_MSGRESULT, TRUE);  // the control changes nothing itself
             return TRUE;
         }

@@ -9,6 +9,7 @@
 #include "geometry.h"
 #include "kaleocore.h"
 #include "opdialogs.h"
+#include "optiontable.h"
 
 namespace {
 
@@ -33,33 +34,6 @@ const char* baseName(const char* path) {
     const char* other = strrchr(path, '/');
     if (other > slash) slash = other;
     return slash ? slash + 1 : path;
-}
-
-// The writer switches of the format from the settings.
-void writerSwitches(int formatIndex, IoOptions* o) {
-    const FormatRecord* r = formatRecord(formatIndex);
-    if (!r) return;
-    const char* n = r->shortName;
-    if (!strcmp(n, "jpeg")) {
-        o->writerOption2 = g_settings.jpegQuality;
-        o->writerOption3 = g_settings.jpegProgressive;
-    } else if (!strcmp(n, "png")) {
-        o->writerOption2 = g_settings.pngQuality;
-    } else if (!strcmp(n, "gif")) {
-        o->writerOption3 = g_settings.gifInterlaced;
-    } else if (!strcmp(n, "iff")) {
-        o->writerOption1 = g_settings.iffCompress;
-    } else if (!strcmp(n, "pcx")) {
-        o->writerOption1 = g_settings.pcxCompress;
-    } else if (!strcmp(n, "tga")) {
-        o->writerOption1 = g_settings.tgaCompress;
-    } else if (!strcmp(n, "tiff")) {
-        o->writerOption1 = g_settings.tiffCompress;
-    } else if (!strcmp(n, "soft")) {
-        o->writerOption1 = g_settings.softCompress;
-    } else if (!strcmp(n, "sgi")) {
-        o->writerOption1 = g_settings.rgbCompress;
-    }
 }
 
 // Replaces the extension of a Windows path by that of the library's final name.
@@ -136,10 +110,7 @@ int saveConverted(HWND owner, char* path, int formatIndex, const Image* image, b
     IoOptions o = defaultIoOptions();
     o.formatIndex = static_cast<int16_t>(formatIndex);
     if (setExtension) o.flags |= OPT_SET_EXTENSION | OPT_NAME_IN_PLACE;
-    o.writerOption1 = 0;
-    o.writerOption2 = 100;
-    o.writerOption3 = 0;
-    writerSwitches(formatIndex, &o);
+    writerOptionsFromSettings(g_settings, record->shortName, &o);
     Progress* window = nullptr;
     if (progress) {
         std::string saving = loadText(IDS_SAVING);

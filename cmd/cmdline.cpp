@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "kaleocore.h"
+#include "writeoptions.h"
 
 namespace {
 
@@ -269,6 +270,30 @@ struct Parser {
         }
         if (ratio || rtypeSet) return fail("-ratio and -rtype must come before -resize or -canvas");
         if (dither) return fail("-dither must come before -colors or -grey");
+        return writerSwitchesFit();
+    }
+
+    // -c, -q and -i against the options of the output format's writer; a
+    // switch that the writer does not read is left alone.
+    bool writerSwitchesFit() {
+        const FormatRecord* r = job->outFormat >= 0 ? formatRecord(job->outFormat) : nullptr;
+        if (!r) return true;
+        const struct {
+            WriterSlot slot;
+            const char* flag;
+            int value;  // -1: not given
+        } given[] = {
+            {WRITER_SLOT_COMPRESSION, "-c", job->compression},
+            {WRITER_SLOT_QUALITY, "-q", job->quality},
+            {WRITER_SLOT_PROGRESSIVE, "-i", job->interlace ? 1 : -1},
+        };
+        for (const auto& g : given) {
+            const WriterOption* w = g.value >= 0 ? findWriterOption(r->shortName, g.slot) : nullptr;
+            if (!w || writerOptionInRange(*w, g.value)) continue;
+            char text[160];
+            writerRangeMessage(*w, g.flag, g.value, text, sizeof text);
+            return fail(text);
+        }
         return true;
     }
 };

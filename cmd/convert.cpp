@@ -16,6 +16,7 @@
 #include "dither.h"
 #include "effects.h"
 #include "optable.h"
+#include "writeoptions.h"
 
 namespace {
 
@@ -284,9 +285,10 @@ bool runTask(const CmdJob& job, const CmdTask& task) {
     IoOptions so = defaultIoOptions();
     so.formatIndex = static_cast<int16_t>(job.outFormat);
     so.flags = static_cast<uint16_t>(lo.flags & (OPT_VERBOSE | OPT_PROGRESS_BAR));
-    so.writerOption1 = static_cast<int16_t>(job.compression < 0 ? 0 : job.compression);
-    so.writerOption2 = static_cast<int16_t>(job.quality < 0 ? 100 : job.quality);
-    so.writerOption3 = job.interlace ? 1 : 0;
+    clearWriterSlots(&so);
+    if (job.compression >= 0) setWriterSlot(&so, WRITER_SLOT_COMPRESSION, static_cast<int16_t>(job.compression));
+    if (job.quality >= 0) setWriterSlot(&so, WRITER_SLOT_QUALITY, static_cast<int16_t>(job.quality));
+    if (job.interlace) setWriterSlot(&so, WRITER_SLOT_PROGRESSIVE, 1);
     char name[FILE_NAME_LEN];
     if (out.size() >= sizeof name) {
         report("kaleocmd: " + out + ": name too long");

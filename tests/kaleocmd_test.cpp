@@ -130,6 +130,37 @@ TEST(KaleocmdScript, MistakesAreRefused) {
     }
 }
 
+TEST(KaleocmdScript, WriterSwitchesOutsideTheFormatsRangeAreRefused) {
+    struct Case {
+        const char* line;
+        const char* message;  // empty: accepted
+    } cases[] = {
+        {"kaleocmd -out tiff -c 4 a.bmp", "tiff compression (-c) takes 0 to 3, not 4"},
+        {"kaleocmd -c 2 -out sgi a.bmp", "sgi compression (-c) takes 0 to 1, not 2"},
+        {"kaleocmd -out bmp -c 5 a.bmp", "bmp compression (-c) takes 0 to 1, not 5"},
+        {"kaleocmd -out tiff -c 3 a.bmp", ""},
+        {"kaleocmd -out jpeg -q 0 -i a.bmp", ""},
+        {"kaleocmd -out png -q 100 a.bmp", ""},
+        {"kaleocmd -out gif -i a.bmp", ""},
+        // Switches that the format's writer does not read are left alone.
+        {"kaleocmd -out pnm -c 9 -q 80 -i a.bmp", ""},
+        {"kaleocmd -out jpeg -c 9 a.bmp", ""},
+    };
+    for (const Case& c : cases) {
+        CmdJob job;
+        std::string error;
+        EXPECT_EQ(parse(c.line, &job, &error), !*c.message) << c.line;
+        EXPECT_EQ(error, c.message) << c.line;
+    }
+    std::string a = sampleBmp("wopt_a.bmp");
+    EXPECT_EQ(2, run(kaleocmd() + " -quiet -out tiff -c 9 -o " + tempPath("wopt/") + " " + a + " 2>" +
+                     tempPath("wopt.err")));
+    std::vector<uint8_t> err;
+    ASSERT_TRUE(readFile(tempPath("wopt.err"), &err));
+    EXPECT_NE(std::string(err.begin(), err.end()).find("takes 0 to 3, not 9"), std::string::npos);
+    EXPECT_FALSE(exists(tempPath("wopt/wopt_a.tif")));
+}
+
 TEST(KaleocmdNames, SequencePatterns) {
     struct Case { const char* pattern; int n; const char* name; } cases[] = {
         {"img###.bmp", 7, "img007.bmp"}, {"img", 7, "img7"}, {"img#.bmp", 123, "img123.bmp"},

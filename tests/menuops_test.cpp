@@ -74,7 +74,7 @@ TEST(MenuOpsValue, LabelsAtTheEndsAndAtTheNeutralPosition) {
     } cases[] = {
         {CMD_BRIGHTNESS, 4200, 0, "-255", "0", "255"},
         {CMD_CONTRAST, 4201, 1, "-127", "0", "127"},
-        {CMD_GAMMA, 4202, 2, "0.01", "0.01", "5.00"},
+        {CMD_GAMMA, 4202, 2, "0.01", "1.00", "5.00"},
         {CMD_SOLARIZE, 4203, 3, "0", "128", "255"},
         {CMD_POSTERIZE, 4204, 4, "2", "256", "256"},
         {CMD_MOSAIC, 4205, 5, "1", "4", "64"},
@@ -177,6 +177,37 @@ TEST(MenuOpsValue, ScrollStepsByOneAndByATenth) {
     for (const Case& c : cases)
         EXPECT_EQ(steppedPosition(c.position, c.range, c.step), c.expected)
             << c.position << "/" << c.range << " step " << c.step;
+}
+
+TEST(MenuOpsValue, ToneDialogsOpenOnAPositionThatChangesNothing) {
+    // Opening the dialog and pressing "Appliquer" at once must leave the
+    // picture as it was; the gamma bar still reaches 0.01 and 5.00.
+    for (void (*make)(Image*) : {makeRgb, makePalette}) {
+        OwnedImage source;
+        make(&source);
+        for (int command : {CMD_BRIGHTNESS, CMD_CONTRAST, CMD_GAMMA}) {
+            SCOPED_TRACE(command);
+            MenuOpParams p;
+            defaultMenuOpParams(command, &source, &p);
+            OwnedImage result;
+            ASSERT_EQ(applyMenuOperation(command, p, &source, &result), ST_OK);
+            EXPECT_TRUE(samePicture(result, source));
+        }
+    }
+    const ValueRow& gamma = *valueRow(CMD_GAMMA);
+    EXPECT_EQ(valueAtPosition(gamma, gamma.neutral), 100);
+    EXPECT_EQ(valueAtPosition(gamma, 0), 1);
+    EXPECT_EQ(valueAtPosition(gamma, gamma.range - 1), 500);
+    OwnedImage source;
+    makeRgb(&source);
+    for (int position : {0, gamma.range - 1}) {
+        MenuOpParams p;
+        defaultMenuOpParams(CMD_GAMMA, &source, &p);
+        p.value = valueAtPosition(gamma, position);
+        OwnedImage result;
+        ASSERT_EQ(applyMenuOperation(CMD_GAMMA, p, &source, &result), ST_OK);
+        EXPECT_FALSE(samePicture(result, source)) << position;
+    }
 }
 
 // ---- Resize dialog ----

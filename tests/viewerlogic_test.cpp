@@ -18,6 +18,8 @@
 #include "optiontable.h"
 #include "recent.h"
 #include "settings.h"
+#include "testutil.h"
+#include "writeoptions.h"
 
 namespace {
 
@@ -208,7 +210,7 @@ TEST(ViewerSettings, RoundTripKeepsEveryValue) {
     a.alwaysOnTop = 1;
     a.fullRowSelect = 1;
     a.jpegQuality = 42;
-    a.tiffCompress = 3;
+    a.tiffCompress = TIFF_SAVE_LZW_PREDICTOR;
     a.lastValue[24] = 99;
     a.htmlSort = 0x102;
     MemoryProfile p;
@@ -754,6 +756,67 @@ TEST(ViewerOptions, QualitySpin) {
         int value, delta, expected;
     } cases[] = {{50, 1, 51}, {50, -1, 49}, {100, 1, 100}, {0, -1, 0}, {99, 1, 100}, {1, -1, 0}, {150, -1, 100}};
     for (const Case& c : cases) EXPECT_EQ(stepQuality(c.value, c.delta), c.expected) << c.value << " " << c.delta;
+}
+
+TEST(ViewerOptions, WriterOptionsComeFromTheirSaveKeys) {
+    // Every [Save] key is a writer option with the same range and default.
+    size_t keyCount = 0, saveKeys = 0;
+    const SettingEntry* table = settingsTable(&keyCount);
+    for (size_t i = 0; i < keyCount; ++i) {
+        if (strcmp(table[i].section, "Save") != 0) continue;
+        ++saveKeys;
+        const WriterOption* w = writerOptionOfSetting(table[i].key);
+        ASSERT_NE(w, nullptr) << table[i].key;
+        EXPECT_EQ(table[i].minimum, w->minimum) << table[i].key;
+        EXPECT_EQ(table[i].maximum, w->maximum) << table[i].key;
+        EXPECT_EQ(table[i].defaultValue, w->defaultValue) << table[i].key;
+    }
+    size_t optionCount = 0;
+    const WriterOption* options = writerOptions(&optionCount);
+    EXPECT_EQ(saveKeys, optionCount);
+
+    // Each option reaches its own slot; the other slots carry the unused values.
+    std::vector<uint8_t> rc;
+    ASSERT_TRUE(testutil::readFile(std::string(KALEO_SOURCE_DIR) + "/resources/kaleos.rc", &rc));
+    const std::string resources(rc.begin(), rc.end());
+    for (size_t i = 0; i < optionCount; ++i) {
+        const WriterOption& w = options[i];
+        SCOPED_TRACE(w.settingsKey);
+        Settings s;
+        setDefaultSettings(&s);
+        ASSERT_TRUE(setSettingInt(&s, "Save", w.settingsKey, 0, w.maximum));
+        IoOptions o = defaultIoOptions();
+        writerOptionsFromSettings(s, w.format, &o);
+        for (int slot = 1; slot <= WRITER_SLOT_COUNT; ++slot) {
+            const WriterOption* other = findWriterOption(w.format, slot);
+            int32_t expected = slot == 1 ? WRITER_UNUSED_COMPRESSION : slot == 2 ? WRITER_UNUSED_QUALITY
+                                                                                  : WRITER_UNUSED_PROGRESSIVE;
+            if (other == &w) expected = w.maximum;
+            else if (other) expected = other->defaultValue;
+            EXPECT_EQ(writerSlotValue(o, slot), expected) << slot;
+        }
+        // The options dialog shows it under its label, on a control of the writing category.
+        bool shown = false;
+        size_t controlCount = 0;
+        const OptionControl* controls = optionControls(&controlCount);
+        for (size_t k = 0; k < controlCount; ++k)
+            if (strcmp(controls[k].key, w.settingsKey) == 0) {
+                shown = true;
+                EXPECT_EQ(optionCategoryOf(controls[k].control), 0);
+                EXPECT_EQ(controls[k].kind == OPT_LIST, writerOptionChoices(w.settingsKey) != nullptr);
+            }
+        EXPECT_TRUE(shown);
+        ASSERT_NE(w.label, nullptr);
+        EXPECT_NE(resources.find(std::string("\"") + w.label + "\""), std::string::npos) << w.label;
+    }
+    // A format without options gets the unused values only.
+    Settings s;
+    setDefaultSettings(&s);
+    IoOptions o = defaultIoOptions();
+    writerOptionsFromSettings(s, "pnm", &o);
+    EXPECT_EQ(o.writerOption1, WRITER_UNUSED_COMPRESSION);
+    EXPECT_EQ(o.writerOption2, WRITER_UNUSED_QUALITY);
+    EXPECT_EQ(o.writerOption3, WRITER_UNUSED_PROGRESSIVE);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Colour tables of the screen copy and the conversion of an Image into a
-// device-independent bitmap (bottom-up rows padded to 4 bytes).
+// Colour tables of the screen copy and the conversion of an Image, whole or
+// the region of it that a window shows at some zoom, into a device-independent
+// bitmap (bottom-up rows padded to 4 bytes).
 #pragma once
 #include <cstdint>
 
@@ -47,3 +48,20 @@ int greyLevels(const Image& image);
 // 8 bits, otherwise 8-bit through the image's palette, its grey ramp or the
 // dithered colour cube. False when the image is empty or memory runs out.
 bool buildDib(const Image& image, int displayBits, const DisplayTables& tables, DibBuffer* out);
+
+// The part of the displayed picture (in displayed coordinates) that a window
+// shows: the origin and size of the copy.
+struct ViewRegion {
+    int32_t x = 0, y = 0, width = 0, height = 0;
+};
+// Nearest-neighbour maps: display column i shows source column
+// i × imageW / displayW (64-bit arithmetic).
+int32_t sourceColumn(int32_t i, int32_t imageW, int32_t displayW);
+// Builds in *out the screen copy of `region` of the picture displayed at
+// displayW x displayH: 24-bit above 8 display bits, else 8-bit through the
+// picture's palette, grey ramp or the dithered cube (dither positions are
+// those of the displayed picture, so scrolling does not move the pattern).
+// The buffer is reused when its size allows. False when the picture is
+// empty, the region lies outside it, or memory runs out.
+bool renderView(const Image& image, int displayBits, const DisplayTables& tables, int32_t displayW, int32_t displayH,
+                const ViewRegion& region, DibBuffer* out);

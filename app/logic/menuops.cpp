@@ -18,11 +18,13 @@ namespace {
 // The value dialog's operations: command, title string, range, neutral
 // position, LastValue slot, and how a position becomes the value.
 // Damier starts at 1 (a tile of 0 pixels is no tile) and Sharpen stops at 99
-// (at 100 its weights add up to 0 and every flat area turns black).
+// (at 100 its weights add up to 0 and every flat area turns black). Gamma
+// opens at 1.00, the position that leaves the picture as it is; its bar
+// still runs from 0.01 to 5.00.
 const ValueRow VALUE_ROWS[VALUE_ROW_COUNT] = {
     {CMD_BRIGHTNESS, 4200, 511, 255, 0, VALUE_OFFSET, -255, 1},
     {CMD_CONTRAST, 4201, 255, 127, 1, VALUE_OFFSET, -127, 1},
-    {CMD_GAMMA, 4202, 500, 0, 2, VALUE_OFFSET, 1, 100},
+    {CMD_GAMMA, 4202, 500, 99, 2, VALUE_OFFSET, 1, 100},
     {CMD_SOLARIZE, 4203, 256, 128, 3, VALUE_OFFSET, 0, 1},
     {CMD_POSTERIZE, 4204, 8, 7, 4, VALUE_POWER, 0, 1},
     {CMD_MOSAIC, 4205, 64, 3, 5, VALUE_OFFSET, 1, 1},

@@ -74,3 +74,18 @@ int stepQuality(int value, int delta) {
     if (v < 0) v = 0;
     return v;
 }
+
+void writerOptionsFromSettings(const Settings& s, const char* shortName, IoOptions* options) {
+    clearWriterSlots(options);
+    for (int slot = 1; slot <= WRITER_SLOT_COUNT; ++slot) {
+        const WriterOption* w = findWriterOption(shortName, slot);
+        int32_t value = 0;
+        if (w && w->settingsKey && getSettingInt(s, "Save", w->settingsKey, 0, &value))
+            setWriterSlot(options, slot, static_cast<int16_t>(value));
+    }
+}
+
+const char* const* writerOptionChoices(const char* settingsKey) {
+    const WriterOption* w = writerOptionOfSetting(settingsKey);
+    return w && w->choices[0] ? w->choices : nullptr;
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "settings.h"
+#include "writeoptions.h"
 
 enum OptionControlKind {
     OPT_CHECK,   // check box: 0 or 1
@@ -38,3 +39,10 @@ int optionCategoryOf(int control);
 
 // A quality spin button: one step up or down, kept within 0…100.
 int stepQuality(int value, int delta);
+
+// The writer switches of a save in the format `shortName`: every slot at
+// what a save carries when its writer reads nothing there, then each option
+// of the format (core/writeoptions.h) from its [Save] key.
+void writerOptionsFromSettings(const Settings& s, const char* shortName, IoOptions* options);
+// The names of a writer option's values for its drop-down list, or null.
+const char* const* writerOptionChoices(const char* settingsKey);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "writeoptions.h"
+
 namespace {
 
 constexpr int32_t I16_MIN = -32768;
@@ -85,7 +87,7 @@ const SettingEntry TABLE[] = {
     ENUM16("Save", "IffCompress", iffCompress, 0, 0, 1),
     ENUM16("Save", "PcxCompress", pcxCompress, 0, 0, 1),
     ENUM16("Save", "TgaCompress", tgaCompress, 0, 0, 1),
-    ENUM16("Save", "TiffCompress", tiffCompress, 0, 0, 3),
+    ENUM16("Save", "TiffCompress", tiffCompress, TIFF_SAVE_NONE, TIFF_SAVE_NONE, TIFF_SAVE_LZW_PREDICTOR),
     ENUM16("Save", "SoftCompress", softCompress, 1, 0, 1),
     ENUM16("Save", "RgbCompress", rgbCompress, 1, 0, 1),
     ENUM16("Save", "BmpCompress", bmpCompress, 0, 0, 1),

@@ -1,6 +1,6 @@
 // The geometry of an image window: zoom steps, displayed sizes, fitting,
-// scroll layout, the nearest-neighbour maps and the screen copy of the part
-// of the picture that the window shows; and the choice of the next file or
+// scroll layout and the part of the picture that the window shows (its
+// screen copy is built by display.h); and the choice of the next file or
 // page when the user steps through a folder or a document.
 #pragma once
 #include <cstdint>
@@ -45,27 +45,11 @@ ViewLayout layoutView(int32_t displayW, int32_t displayH, int32_t areaW, int32_t
 // A new scroll position clamped to 0 ... maxPosition.
 int32_t clampScroll(int32_t position, int32_t maxPosition);
 
-// ---- Screen copy ----
-// The part of the displayed picture (in displayed coordinates) that a window
-// shows: the origin and size of the copy.
-struct ViewRegion {
-    int32_t x = 0, y = 0, width = 0, height = 0;
-};
+// ---- Visible part ----
 // The region a window of clientW x clientH shows at the offsets (empty when
 // the client area is).
 ViewRegion visibleRegion(int32_t displayW, int32_t displayH, int32_t clientW, int32_t clientH, int32_t offsetX,
                          int32_t offsetY);
-// Nearest-neighbour maps: display column i shows source column
-// i × imageW / displayW (64-bit arithmetic).
-int32_t sourceColumn(int32_t i, int32_t imageW, int32_t displayW);
-// Builds in *out the screen copy of `region` of the picture displayed at
-// displayW x displayH: 24-bit above 8 display bits, else 8-bit through the
-// picture's palette, grey ramp or the dithered cube (dither positions are
-// those of the displayed picture, so scrolling does not move the pattern).
-// The buffer is reused when its size allows. False when the picture is
-// empty, the region lies outside it, or memory runs out.
-bool renderView(const Image& image, int displayBits, const DisplayTables& tables, int32_t displayW, int32_t displayH,
-                const ViewRegion& region, DibBuffer* out);
 
 // ---- Stepping ----
 enum NavKind { NAV_NEXT, NAV_PREVIOUS, NAV_FIRST, NAV_LAST };

@@ -58,7 +58,7 @@ TEST_F(OpDialog, ValueDialogTitleLabelsAndNeutralPosition) {
         int slot;
     } cases[] = {
         {CMD_BRIGHTNESS, "Luminosit\xe9", "-255", "0", "255", 0},
-        {CMD_GAMMA, "Changer Gamma", "0.01", "0.01", "5.00", 2},
+        {CMD_GAMMA, "Changer Gamma", "0.01", "1.00", "5.00", 2},
         {CMD_POSTERIZE, "Posteriser", "2", "256", "256", 4},
         {CMD_NOISE_UNIFORM, "Ajoute un bruit uniforme", "0.1", "25.0", "50.0", 15},
         {CMD_ENHANCE_EDGES, "R\xe9hausse Bords", "1", "50", "100", 12},
@@ -68,7 +68,7 @@ TEST_F(OpDialog, ValueDialogTitleLabelsAndNeutralPosition) {
         SCOPED_TRACE(c.command);
         opgui::setLastValue(c.slot, -1);
         Script script;
-        script.shot = c.command == CMD_BRIGHTNESS ? "value" : "";
+        script.shot = c.command == CMD_BRIGHTNESS ? "value" : c.command == CMD_GAMMA ? "value-gamma" : "";
         script.act = [](Dialog d, Script* s) {
             s->seen = {opgui::title(d), opgui::text(d, IDC_VALUE_MIN), opgui::text(d, IDC_VALUE_CURRENT),
                        opgui::text(d, IDC_VALUE_MAX), opgui::text(d, IDC_VALUE_AUTO), opgui::text(d, IDC_VALUE_ZERO),
