@@ -469,33 +469,30 @@ void expandImage(Image* img, const uint8_t* table, int workBytes, bool bgr) {
     }
 }
 
+// One colour channel from its ink and the black ink, both 0 (none) to 255
+// (full): the white the ink lets through times the white the black lets
+// through, (255 - ink)(255 - black) / 255, rounded.
+inline uint8_t inkToChannel(int ink, int black) {
+    return static_cast<uint8_t>(((255 - ink) * (255 - black) + 127) / 255);
+}
+
 // Four-byte C,M,Y,K pixels (in file order, whatever order placing used) to
-// R,G,B, repacked in place to three bytes a pixel.
+// R,G,B, repacked in place to three bytes a pixel. Inverted files store
+// 255 minus each ink.
 template <bool INV>
 void cmykToRgb(Image* img, bool bgr, int alignment) {
     const int32_t newStride = static_cast<int32_t>(alignUp(int64_t(img->width) * 3, alignment));
+    auto ink = [](int stored) { return INV ? 255 - stored : stored; };
     for (int32_t y = 0; y < img->height; ++y) {
         const uint8_t* s = imageRow(img, y);
         uint8_t* d = img->pixels + static_cast<int64_t>(y) * newStride;
         for (int32_t x = 0; x < img->width; ++x, s += 4, d += 3) {
             const int cc = bgr ? s[3] : s[0], m = bgr ? s[2] : s[1];
-            const int ye = bgr ? s[1] : s[2], k = bgr ? s[0] : s[3];
-            int r, g, b;
-            if (INV) {
-                const int kk = 255 - k;
-                r = 255 - std::min(255, (255 - cc) + kk);
-                g = 255 - std::min(255, (255 - m) + kk);
-                b = 255 - std::min(255, (255 - ye) + kk);
-            } else {
-                const int kk = 255 - k;
-                r = std::min(255, (255 - cc) * kk / 255);
-                g = std::min(255, (255 - m) * kk / 255);
-                b = std::min(255, (255 - ye) * kk / 255);
-            }
+            const int ye = bgr ? s[1] : s[2], k = ink(bgr ? s[0] : s[3]);
             // Reads stay ahead of writes: d never passes s.
-            d[0] = static_cast<uint8_t>(r);
-            d[1] = static_cast<uint8_t>(g);
-            d[2] = static_cast<uint8_t>(b);
+            d[0] = inkToChannel(ink(cc), k);
+            d[1] = inkToChannel(ink(m), k);
+            d[2] = inkToChannel(ink(ye), k);
         }
     }
     img->stride = newStride;

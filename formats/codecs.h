@@ -55,7 +55,7 @@ Status readPict(FILE* stream, LoadRequest* request);
 // Adobe Photoshop document (reader only).
 Status readPsd(FILE* stream, LoadRequest* request);
 
-// TIFF (reader in tiff.cpp, writer in tiffwrite.cpp).
+// TIFF (reader in tiffdir.cpp, tiffread.cpp and tiffdecode.cpp, writer in tiffwrite.cpp).
 Status readTiff(FILE* stream, LoadRequest* request);
 Status writeTiff(FILE* stream, SaveRequest* request);
 

@@ -7,10 +7,8 @@
 #include <memory>
 #include <new>
 
-#include "oputil.h"
+#include "opsupport.h"
 
-using oputil::Array;
-using oputil::allocArray;
 
 namespace {
 
@@ -23,18 +21,18 @@ constexpr int OIL_SLIDING_RADIUS = 5;
 // result over.
 template <typename Body>
 Status effectRun(Image* source, Image* destination, bool averages, Body body) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
     OwnedImage promoted;
     const Image* work = source;
     if (averages) {
-        Status st = oputil::promoteForBytes(source, &promoted, &work);
+        Status st = promoteForBytes(source, &promoted, &work);
         if (st != ST_OK) return st;
     }
     OwnedImage result;
-    if (!oputil::createLike(work, work->kind, work->width, work->height, &result)) return ST_NO_MEMORY;
+    if (!createLike(work, work->kind, work->width, work->height, &result)) return ST_NO_MEMORY;
     Status st = body(work, static_cast<Image*>(&result));
     if (st != ST_OK) return st;
-    oputil::commitResult(source, destination, &result);
+    commitResult(source, destination, &result);
     return ST_OK;
 }
 
@@ -60,7 +58,7 @@ void displace(const Image* src, Image* dst, const int32_t* columnOffset, const i
 }
 
 // Runs of offsets -32..31, each 8..71 entries long.
-void fillRuns(oputil::Random& rng, int32_t* offsets, int32_t count) {
+void fillRuns(OpRandom& rng, int32_t* offsets, int32_t count) {
     int32_t i = 0;
     while (i < count) {
         int32_t offset = (rng.next() & 63) - 32;
@@ -70,7 +68,7 @@ void fillRuns(oputil::Random& rng, int32_t* offsets, int32_t count) {
 }
 
 // A random walk of steps +1 / -1 starting from 0.
-void fillWalk(oputil::Random& rng, int32_t* offsets, int32_t count) {
+void fillWalk(OpRandom& rng, int32_t* offsets, int32_t count) {
     int32_t v = 0;
     for (int32_t i = 0; i < count; ++i) {
         v += rng.next() % 256 > 127 ? 1 : -1;
@@ -81,10 +79,10 @@ void fillWalk(oputil::Random& rng, int32_t* offsets, int32_t count) {
 template <typename Fill>
 Status offsetEffect(Image* source, Image* destination, Fill fill) {
     return effectRun(source, destination, false, [&fill](const Image* s, Image* d) {
-        Array<int32_t> columns = allocArray<int32_t>(s->width);
-        Array<int32_t> rows = allocArray<int32_t>(s->height);
+        OpArray<int32_t> columns = allocOpArray<int32_t>(s->width);
+        OpArray<int32_t> rows = allocOpArray<int32_t>(s->height);
         if (!columns || !rows) return ST_NO_MEMORY;
-        oputil::Random rng = oputil::operationRandom();
+        OpRandom rng = operationRandom();
         fill(rng, columns.get(), s->width);
         fill(rng, rows.get(), s->height);
         displace(s, d, columns.get(), rows.get());
@@ -228,7 +226,7 @@ Status oilBodySliding(const Image* src, Image* dst, int radius) {
 Status oilBodyColumns(const Image* src, Image* dst, int radius) {
     const int bpp = src->bytesPerPixel;
     const int32_t w = src->width, h = src->height;
-    Array<uint16_t> columns = allocArray<uint16_t>(static_cast<size_t>(w) * 256);
+    OpArray<uint16_t> columns = allocOpArray<uint16_t>(static_cast<size_t>(w) * 256);
     if (!columns) return ST_NO_MEMORY;
     uint16_t window[256];
     bool tied[256] = {};
@@ -313,7 +311,7 @@ Status shearImage(Image* source, Image* destination) {
 Status spreadImage(Image* source, Image* destination, int distance) {
     if (distance < 1 || distance > 32) return ST_OP_BAD_PARAMETER;
     return effectRun(source, destination, false, [distance](const Image* s, Image* d) {
-        oputil::Random rng = oputil::operationRandom();
+        OpRandom rng = operationRandom();
         const int bpp = s->bytesPerPixel;
         const int half = distance / 2;
         for (int32_t y = 0; y < s->height; ++y) {
@@ -331,7 +329,7 @@ Status spreadImage(Image* source, Image* destination, int distance) {
 Status randomTiles(Image* source, Image* destination, int size) {
     if (size < 1 || size > 64) return ST_OP_BAD_PARAMETER;
     return effectRun(source, destination, false, [size](const Image* s, Image* d) {
-        oputil::Random rng = oputil::operationRandom();
+        OpRandom rng = operationRandom();
         const int bpp = s->bytesPerPixel;
         for (int32_t ty = 0; ty < s->height - size; ty += size) {
             for (int32_t tx = 0; tx < s->width - size; tx += size) {

@@ -7,10 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "oputil.h"
+#include "opsupport.h"
 
-using oputil::Array;
-using oputil::allocArray;
 
 namespace {
 
@@ -24,7 +22,7 @@ public:
         slots_ = 2 * radius + 1;
         bpp_ = src->bytesPerPixel;
         rowBytes_ = (static_cast<size_t>(src->width) + 2 * radius) * bpp_;
-        data_ = allocArray<uint8_t>(rowBytes_ * slots_);
+        data_ = allocOpArray<uint8_t>(rowBytes_ * slots_);
         return data_ != nullptr;
     }
     // Centre on row 0.
@@ -66,7 +64,7 @@ private:
     int bpp_ = 1;
     size_t rowBytes_ = 0;
     int64_t centre_ = 0;
-    Array<uint8_t> data_;
+    OpArray<uint8_t> data_;
 };
 
 inline uint8_t clampByte(int64_t v) {
@@ -78,16 +76,16 @@ inline uint8_t clampByte(int64_t v) {
 // bytes and hands the result over.
 template <typename Body>
 Status filterRun(Image* source, Image* destination, Body body) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
     OwnedImage promoted;
     const Image* work = nullptr;
-    Status st = oputil::promoteForBytes(source, &promoted, &work);
+    Status st = promoteForBytes(source, &promoted, &work);
     if (st != ST_OK) return st;
     OwnedImage result;
-    if (!oputil::createLike(work, work->kind, work->width, work->height, &result)) return ST_NO_MEMORY;
+    if (!createLike(work, work->kind, work->width, work->height, &result)) return ST_NO_MEMORY;
     st = body(work, static_cast<Image*>(&result));
     if (st != ST_OK) return st;
-    int extra = oputil::extraByteOffset(work->kind);
+    int extra = channelOffsets(work->kind).x;
     if (extra >= 0) {
         for (int32_t y = 0; y < work->height; ++y) {
             const uint8_t* s = imageRow(work, y) + extra;
@@ -95,7 +93,7 @@ Status filterRun(Image* source, Image* destination, Body body) {
             for (int32_t x = 0; x < work->width; ++x) d[static_cast<size_t>(x) * 4] = s[static_cast<size_t>(x) * 4];
         }
     }
-    oputil::commitResult(source, destination, &result);
+    commitResult(source, destination, &result);
     return ST_OK;
 }
 
@@ -195,7 +193,7 @@ Status meanBody(const Image* src, Image* dst, int size) {
     RowRing ring;
     if (!ring.init(src, radius)) return ST_NO_MEMORY;
     const size_t padded = ring.rowBytes();
-    Array<uint32_t> columns = allocArray<uint32_t>(padded);
+    OpArray<uint32_t> columns = allocOpArray<uint32_t>(padded);
     if (!columns) return ST_NO_MEMORY;
     const uint32_t area = static_cast<uint32_t>(size) * size;
     ring.start();
@@ -253,7 +251,7 @@ Status gaussBody(const Image* src, Image* dst, int size) {
     RowRing ring;
     if (!ring.init(src, radius)) return ST_NO_MEMORY;
     const size_t padded = ring.rowBytes();
-    Array<uint32_t> columns = allocArray<uint32_t>(padded);
+    OpArray<uint32_t> columns = allocOpArray<uint32_t>(padded);
     if (!columns) return ST_NO_MEMORY;
     const size_t bytes = static_cast<size_t>(src->width) * bpp;
     ring.start();
@@ -283,7 +281,7 @@ Status rankExtremeBody(const Image* src, Image* dst, int size) {
     RowRing ring;
     if (!ring.init(src, radius)) return ST_NO_MEMORY;
     const size_t padded = ring.rowBytes();
-    Array<uint8_t> columns = allocArray<uint8_t>(padded);
+    OpArray<uint8_t> columns = allocOpArray<uint8_t>(padded);
     if (!columns) return ST_NO_MEMORY;
     const size_t bytes = static_cast<size_t>(src->width) * bpp;
     ring.start();
@@ -353,7 +351,7 @@ struct RankHistogram {
 Status medianBoxBody(const Image* src, Image* dst, int size) {
     const int radius = size / 2;
     const int bpp = src->bytesPerPixel;
-    const int extra = oputil::extraByteOffset(src->kind);
+    const int extra = channelOffsets(src->kind).x;
     RowRing ring;
     if (!ring.init(src, radius)) return ST_NO_MEMORY;
     const uint32_t rank = static_cast<uint32_t>(size) * size / 2;
@@ -390,7 +388,7 @@ Status medianBoxBody(const Image* src, Image* dst, int size) {
 Status medianCrossBody(const Image* src, Image* dst, int size) {
     const int radius = size / 2;
     const int bpp = src->bytesPerPixel;
-    const int extra = oputil::extraByteOffset(src->kind);
+    const int extra = channelOffsets(src->kind).x;
     RowRing ring;
     if (!ring.init(src, radius)) return ST_NO_MEMORY;
     const uint32_t rank = static_cast<uint32_t>(2 * size - 1) / 2;
@@ -425,7 +423,7 @@ Status medianCrossBody(const Image* src, Image* dst, int size) {
 // ---- noise ------------------------------------------------------------------
 
 // r in (0, 1]: a 15-bit value scaled by 1 / 32767, values below 1e-10 taken as 1.
-inline double unitRandom(oputil::Random& rng) {
+inline double unitRandom(OpRandom& rng) {
     double r = rng.next() / 32767.0;
     return r < 1e-10 ? 1.0 : r;
 }
@@ -439,7 +437,7 @@ inline uint8_t noiseByte(double v) {
 constexpr double TWO_PI = 6.28318530717958647692;
 constexpr int POISSON_STEPS = 4096;  // far above the 255 steps the largest mean needs
 
-uint8_t noisyValue(int kind, double v, double amplitude, oputil::Random& rng) {
+uint8_t noisyValue(int kind, double v, double amplitude, OpRandom& rng) {
     double r = unitRandom(rng);
     switch (kind) {
     case NOISE_UNIFORM:
@@ -566,9 +564,9 @@ Status userFilter(Image* source, Image* destination, const UserKernel& kernel) {
 Status addNoise(Image* source, Image* destination, int kind, double amplitude) {
     if (!validNoise(kind, amplitude)) return ST_OP_BAD_PARAMETER;
     return filterRun(source, destination, [kind, amplitude](const Image* s, Image* d) {
-        oputil::Random rng = oputil::operationRandom();
+        OpRandom rng = operationRandom();
         const int bpp = s->bytesPerPixel;
-        const int extra = oputil::extraByteOffset(s->kind);
+        const int extra = channelOffsets(s->kind).x;
         for (int32_t y = 0; y < s->height; ++y) {
             const uint8_t* in = imageRow(s, y);
             uint8_t* out = imageRow(d, y);

@@ -6,10 +6,8 @@
 #include <cstring>
 
 #include "codec.h"
-#include "oputil.h"
+#include "opsupport.h"
 
-using oputil::Array;
-using oputil::allocArray;
 
 namespace {
 
@@ -17,12 +15,12 @@ namespace {
 // build the result of the given size, and hands it over.
 template <typename Fill>
 Status geometryRun(Image* source, Image* destination, int32_t width, int32_t height, Fill fill) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
     OwnedImage result;
-    if (!oputil::createLike(source, source->kind, width, height, &result)) return ST_NO_MEMORY;
+    if (!createLike(source, source->kind, width, height, &result)) return ST_NO_MEMORY;
     Status st = fill(static_cast<const Image*>(source), &result);
     if (st != ST_OK) return st;
-    oputil::commitResult(source, destination, &result);
+    commitResult(source, destination, &result);
     return ST_OK;
 }
 
@@ -107,8 +105,8 @@ FreeRotation planRotation(const Image* src, int angle) {
     int64_t w = static_cast<int64_t>(hix - lox) + 1, h = static_cast<int64_t>(hiy - loy) + 1;
     r.minX = static_cast<int32_t>(lox);
     r.minY = static_cast<int32_t>(loy);
-    r.width = oputil::clampSide(w);
-    r.height = oputil::clampSide(h);
+    r.width = clampSide(w);
+    r.height = clampSide(h);
     // A box larger than the largest picture is cut evenly on both sides.
     r.minX += static_cast<int32_t>((w - r.width) / 2);
     r.minY += static_cast<int32_t>((h - r.height) / 2);
@@ -139,7 +137,7 @@ Status fillFreeRotation(const Image* src, Image* dst, const FreeRotation& r) {
 
 Status fillNearest(const Image* src, Image* dst) {
     const int bpp = src->bytesPerPixel;
-    Array<int32_t> columns = allocArray<int32_t>(dst->width);
+    OpArray<int32_t> columns = allocOpArray<int32_t>(dst->width);
     if (!columns) return ST_NO_MEMORY;
     for (int32_t x = 0; x < dst->width; ++x)
         columns[x] = static_cast<int32_t>(static_cast<int64_t>(x) * src->width / dst->width);
@@ -158,10 +156,10 @@ Status fillNearest(const Image* src, Image* dst) {
 // The source pixels one result pixel draws on along one axis, with weights
 // that add up to 1.
 struct AxisPlan {
-    Array<int32_t> first;   // per result pixel: index into taps
-    Array<int32_t> count;   // per result pixel: number of taps
-    Array<int32_t> index;   // source pixel of each tap
-    Array<double> weight;   // weight of each tap
+    OpArray<int32_t> first;   // per result pixel: index into taps
+    OpArray<int32_t> count;   // per result pixel: number of taps
+    OpArray<int32_t> index;   // source pixel of each tap
+    OpArray<double> weight;   // weight of each tap
 };
 
 constexpr double EDGE_TOLERANCE = 0.0001;
@@ -173,10 +171,10 @@ constexpr double EDGE_TOLERANCE = 0.0001;
 bool planAxis(int32_t srcN, int32_t dstN, AxisPlan* plan) {
     double scale = static_cast<double>(srcN) / dstN;
     size_t maxTaps = static_cast<size_t>(dstN) * (scale >= 1.0 ? static_cast<size_t>(std::ceil(scale)) + 2 : 2);
-    plan->first = allocArray<int32_t>(dstN);
-    plan->count = allocArray<int32_t>(dstN);
-    plan->index = allocArray<int32_t>(maxTaps);
-    plan->weight = allocArray<double>(maxTaps);
+    plan->first = allocOpArray<int32_t>(dstN);
+    plan->count = allocOpArray<int32_t>(dstN);
+    plan->index = allocOpArray<int32_t>(maxTaps);
+    plan->weight = allocOpArray<double>(maxTaps);
     if (!plan->first || !plan->count || !plan->index || !plan->weight) return false;
     size_t taps = 0;
     for (int32_t i = 0; i < dstN; ++i) {
@@ -231,7 +229,7 @@ Status fillArea(const Image* src, Image* dst) {
     if (!planAxis(src->width, dst->width, &px) || !planAxis(src->height, dst->height, &py)) return ST_NO_MEMORY;
     const int bpp = src->bytesPerPixel;
     const size_t rowValues = static_cast<size_t>(src->width) * bpp;
-    Array<double> column = allocArray<double>(rowValues);
+    OpArray<double> column = allocOpArray<double>(rowValues);
     if (!column) return ST_NO_MEMORY;
     const bool binary = src->kind == IMG_BINARY;
     for (int32_t y = 0; y < dst->height; ++y) {
@@ -267,17 +265,17 @@ Status fillArea(const Image* src, Image* dst) {
 }  // namespace
 
 Status flipVertical(Image* source, Image* destination) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
     return geometryRun(source, destination, source->width, source->height, fillFlip);
 }
 
 Status mirrorHorizontal(Image* source, Image* destination) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
     return geometryRun(source, destination, source->width, source->height, fillMirror);
 }
 
 Status rotateImage(Image* source, Image* destination, int angle) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
     int a = angle % 360;
     if (a < 0) a += 360;
     const int32_t w = source->width, h = source->height;
@@ -306,17 +304,17 @@ Status rotateImage(Image* source, Image* destination, int angle) {
 }
 
 Status resizeImage(Image* source, Image* destination, int32_t width, int32_t height, int method) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
     if (method != RESAMPLE_NEAREST && method != RESAMPLE_AREA) return ST_OP_BAD_PARAMETER;
-    width = oputil::clampSide(width);
-    height = oputil::clampSide(height);
+    width = clampSide(width);
+    height = clampSide(height);
     if (method == RESAMPLE_NEAREST || source->kind == IMG_PALETTE)
         return geometryRun(source, destination, width, height, fillNearest);
     return geometryRun(source, destination, width, height, fillArea);
 }
 
 Status cropImage(Image* source, Image* destination, int32_t x, int32_t y, int32_t width, int32_t height) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
     int64_t x0 = x, y0 = y, x1 = static_cast<int64_t>(x) + width, y1 = static_cast<int64_t>(y) + height;
     if (x1 < x0) { int64_t t = x0; x0 = x1; x1 = t; }
     if (y1 < y0) { int64_t t = y0; y0 = y1; y1 = t; }
@@ -336,9 +334,9 @@ Status cropImage(Image* source, Image* destination, int32_t x, int32_t y, int32_
 }
 
 Status canvasSize(Image* source, Image* destination, int32_t width, int32_t height) {
-    if (!oputil::validImage(source)) return ST_KIND_REFUSED;
-    width = oputil::clampSide(width);
-    height = oputil::clampSide(height);
+    if (!opImageValid(source)) return ST_KIND_REFUSED;
+    width = clampSide(width);
+    height = clampSide(height);
     return geometryRun(source, destination, width, height, [](const Image* s, Image* d) {
         int32_t cols = s->width < d->width ? s->width : d->width;
         int32_t rows = s->height < d->height ? s->height : d->height;
@@ -368,12 +366,12 @@ void batchTargetSize(const Image* image, int32_t width, int32_t height, bool per
             h = fitH;
         }
     }
-    *outWidth = oputil::clampSide(w);
-    *outHeight = oputil::clampSide(h);
+    *outWidth = clampSide(w);
+    *outHeight = clampSide(h);
 }
 
 Status opResize(Image* image, const OpInstance& op) {
-    if (!oputil::validImage(image)) return ST_KIND_REFUSED;
+    if (!opImageValid(image)) return ST_KIND_REFUSED;
     int32_t w, h;
     batchTargetSize(image, op.ints[0], op.ints[1], op.percent != 0, op.keepRatio != 0, &w, &h);
     if (w == image->width && h == image->height) return ST_OK;
@@ -391,7 +389,7 @@ Status opCrop(Image* image, const OpInstance& op) {
 }
 
 Status opCanvas(Image* image, const OpInstance& op) {
-    if (!oputil::validImage(image)) return ST_KIND_REFUSED;
+    if (!opImageValid(image)) return ST_KIND_REFUSED;
     int32_t w, h;
     batchTargetSize(image, op.ints[0], op.ints[1], op.percent != 0, op.keepRatio != 0, &w, &h);
     return canvasSize(image, nullptr, w, h);

@@ -1,6 +1,10 @@
 #include "opsupport.h"
 
 #include <cstring>
+#include <ctime>
+
+#include "codec.h"
+#include "effects.h"
 
 bool opImageValid(const Image* image) {
     if (!image || !image->pixels || image->width < 1 || image->height < 1) return false;
@@ -20,6 +24,12 @@ bool opImageValid(const Image* image) {
     }
     if (image->bytesPerPixel != kindBytesPerPixel(image->kind)) return false;
     return static_cast<int64_t>(image->stride) >= static_cast<int64_t>(image->bytesPerPixel) * image->width;
+}
+
+int32_t clampSide(int64_t side) {
+    if (side < 1) return 1;
+    if (side > MAX_IMAGE_SIDE) return MAX_IMAGE_SIDE;
+    return static_cast<int32_t>(side);
 }
 
 ChannelOffsets channelOffsets(uint16_t kind) {
@@ -48,11 +58,33 @@ void greySpreadTable(const Image* image, uint8_t spread[256]) {
     for (int v = 0; v < 256; ++v) spread[v] = v >= k ? 255 : static_cast<uint8_t>(v * 255 / (k - 1));
 }
 
+namespace {
+
+// A zeroed picture of the given kind and size carrying the source's
+// alignment, orientation and resolution.
+bool createShaped(const Image* source, uint16_t kind, int32_t width, int32_t height, Image* out) {
+    if (!createImage(out, kind, source->alignment, width, height)) return false;
+    out->orientation = source->orientation;
+    out->xdpi = source->xdpi;
+    out->ydpi = source->ydpi;
+    return true;
+}
+
+}  // namespace
+
 bool createResult(Image* result, const Image* source, uint16_t kind) {
-    if (!createImage(result, kind, source->alignment, source->width, source->height)) return false;
-    result->orientation = source->orientation;
-    result->xdpi = source->xdpi;
-    result->ydpi = source->ydpi;
+    return createShaped(source, kind, source->width, source->height, result);
+}
+
+bool createLike(const Image* source, uint16_t kind, int32_t width, int32_t height, Image* out) {
+    if (!createShaped(source, kind, width, height, out)) {
+        freeImage(out);
+        return false;
+    }
+    if (kind == source->kind) {
+        out->colours = source->colours;
+        if (kind == IMG_PALETTE && source->palette) memcpy(out->palette, source->palette, PALETTE_BYTES);
+    }
     return true;
 }
 
@@ -62,4 +94,57 @@ void commitResult(Image* source, Image* destination, Image* result) {
     *target = *result;
     result->pixels = nullptr;
     result->palette = nullptr;
+}
+
+Status spreadGreyLevels(const Image* source, Image* spread, const Image** work) {
+    *work = source;
+    if (source->kind != IMG_BINARY && !(source->kind == IMG_GREY && greyLevels(source) < 256)) return ST_OK;
+    if (!createResult(spread, source, IMG_GREY)) return ST_NO_MEMORY;
+    uint8_t table[256];
+    greySpreadTable(source, table);
+    for (int32_t y = 0; y < source->height; ++y) {
+        const uint8_t* s = imageRow(source, y);
+        uint8_t* d = imageRow(spread, y);
+        for (int32_t x = 0; x < source->width; ++x) d[x] = table[s[x]];
+    }
+    *work = spread;
+    return ST_OK;
+}
+
+Status promoteForBytes(const Image* source, Image* promoted, const Image** work) {
+    if (source->kind != IMG_PALETTE) return spreadGreyLevels(source, promoted, work);
+    *work = source;
+    const int32_t w = source->width;
+    if (!createLike(source, IMG_RGB, w, source->height, promoted)) return ST_NO_MEMORY;
+    const uint8_t* pal = source->palette;
+    for (int32_t y = 0; y < source->height; ++y) {
+        const uint8_t* s = imageRow(source, y);
+        uint8_t* d = imageRow(promoted, y);
+        for (int32_t x = 0; x < w; ++x, d += 3) {
+            d[0] = pal[s[x]];
+            d[1] = pal[256 + s[x]];
+            d[2] = pal[512 + s[x]];
+        }
+    }
+    *work = promoted;
+    return ST_OK;
+}
+
+namespace {
+bool gSeedFixed = false;
+uint32_t gSeed = 0;
+}  // namespace
+
+OpRandom operationRandom() {
+    if (gSeedFixed) return OpRandom(gSeed);
+    return OpRandom(static_cast<uint32_t>(time(nullptr)));
+}
+
+void setEffectSeed(uint32_t seed) {
+    gSeedFixed = true;
+    gSeed = seed;
+}
+
+void setEffectSeedFromClock() {
+    gSeedFixed = false;
 }

@@ -1,6 +1,8 @@
-// Helpers shared by the colour reductions and the tone operations: checking an
-// image record, locating its colour bytes, grey levels, zeroed arrays, and
-// building and handing back a result.
+// Helpers shared by every operation (colour reductions, tones, filters,
+// geometry, effects): checking an image record, locating its colour bytes,
+// grey levels, zeroed arrays, building and handing back a result, lifting
+// palette, black-and-white and few-level grey pictures to intensities before
+// byte-wise work, and the seeded pseudo-random generator of the effects.
 #pragma once
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +28,9 @@ OpArray<T> allocOpArray(uint64_t count) {
 // a row, and pixels (and a palette for palette images).
 bool opImageValid(const Image* image);
 
+// A target side clamped to 1..MAX_IMAGE_SIDE.
+int32_t clampSide(int64_t side);
+
 // Byte positions of red, green and blue inside a pixel of a true-colour kind,
 // and of the fourth byte X (-1 for 3-byte kinds). One-byte kinds give 0, 0, 0, -1.
 struct ChannelOffsets {
@@ -45,9 +50,44 @@ int greyLevels(const Image* image);
 void greySpreadTable(const Image* image, uint8_t spread[256]);
 
 // Creates the result record with the source's size, alignment, orientation
-// and resolution. False when memory runs out.
+// and resolution; the colour count is the fresh one of the kind. False when
+// memory runs out.
 bool createResult(Image* result, const Image* source, uint16_t kind);
 
-// Moves result into destination when one is given (other than source), else
-// into source; the record it replaces loses its pixels and palette first.
+// Allocates a zeroed picture of the given kind and size with the source's
+// alignment, orientation word and resolution; the palette and the colour count
+// are copied when the kinds agree. False (and out empty) when memory runs out.
+bool createLike(const Image* source, uint16_t kind, int32_t width, int32_t height, Image* out);
+
+// Hands a finished picture over: into destination when it is given (other
+// than source), otherwise into source; the old pixels and palette of the
+// record that receives it are freed first (a destination must therefore be
+// empty or own its pixels). result is left empty.
 void commitResult(Image* source, Image* destination, Image* result);
+
+// Binary and few-level grey pictures hold 0/1 or 0..k-1 values, not
+// intensities. For them *spread receives a 256-level IMG_GREY copy and *work
+// points at it; otherwise *work is source and *spread stays empty.
+// ST_NO_MEMORY when the copy cannot be made.
+Status spreadGreyLevels(const Image* source, Image* spread, const Image** work);
+
+// Byte-wise work (averages, kernels, noise) must not run on palette indices
+// either: as spreadGreyLevels, and palette pictures are lifted to IMG_RGB.
+Status promoteForBytes(const Image* source, Image* promoted, const Image** work);
+
+// The C library generator of the platform the viewer came from: 15-bit values
+// 0..32767 from a 32-bit linear congruential state.
+class OpRandom {
+public:
+    explicit OpRandom(uint32_t seed) : state_(seed) {}
+    int next() {
+        state_ = state_ * 214013u + 2531011u;
+        return static_cast<int>((state_ >> 16) & 0x7FFF);
+    }
+private:
+    uint32_t state_;
+};
+
+// A generator seeded for one operation: from the clock, or from the seed fixed
+// with setEffectSeed (effects.h).
+OpRandom operationRandom();

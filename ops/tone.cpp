@@ -23,13 +23,10 @@ void copyRows(const Image* source, Image* result) {
     for (int32_t y = 0; y < source->height; ++y) memcpy(imageRow(result, y), imageRow(source, y), bytes);
 }
 
-// Result of the same kind as source, with its colours and (for palette
-// pictures) a copy of its palette.
+// Result of the same kind and size as source, with its colours and (for
+// palette pictures) a copy of its palette.
 bool createCopyShape(Image* result, const Image* source) {
-    if (!createResult(result, source, source->kind)) return false;
-    result->colours = source->colours;
-    if (source->kind == IMG_PALETTE) memcpy(result->palette, source->palette, PALETTE_BYTES);
-    return true;
+    return createLike(source, source->kind, source->width, source->height, result);
 }
 
 // Passes every colour byte of a true-colour row through the tables of its
@@ -60,24 +57,6 @@ struct ChannelTables {
 struct Histograms {
     uint64_t h[3][256];
 };
-
-// Binary and few-level grey pictures are spread to 256-level grey before a
-// per-channel table: their 0/1 or 0..k-1 values are not intensities. The
-// spread copy is written into *work, which then stands for the source.
-Status spreadIfNeeded(const Image* source, Image* spread, const Image** work) {
-    *work = source;
-    if (source->kind != IMG_BINARY && !(source->kind == IMG_GREY && greyLevels(source) < 256)) return ST_OK;
-    if (!createResult(spread, source, IMG_GREY)) return ST_NO_MEMORY;
-    uint8_t table[256];
-    greySpreadTable(source, table);
-    for (int32_t y = 0; y < source->height; ++y) {
-        const uint8_t* s = imageRow(source, y);
-        uint8_t* d = imageRow(spread, y);
-        for (int32_t x = 0; x < source->width; ++x) d[x] = table[s[x]];
-    }
-    *work = spread;
-    return ST_OK;
-}
 
 void histograms(const Image* image, Histograms* hist) {
     memset(hist, 0, sizeof *hist);
@@ -141,7 +120,7 @@ Status histogramOperation(Image* source, Image* destination, HistogramTable whic
     if (!opImageValid(source)) return ST_KIND_REFUSED;
     OwnedImage spread;
     const Image* work = nullptr;
-    Status st = spreadIfNeeded(source, &spread, &work);
+    Status st = spreadGreyLevels(source, &spread, &work);
     if (st != ST_OK) return st;
     OpArray<Histograms> hist = allocOpArray<Histograms>(1);
     OpArray<ChannelTables> tables = allocOpArray<ChannelTables>(1);
@@ -355,7 +334,7 @@ Status colourBalanceImage(Image* source, Image* destination, int red, int green,
     if (!opImageValid(source)) return ST_KIND_REFUSED;
     OwnedImage spread;
     const Image* work = nullptr;
-    Status st = spreadIfNeeded(source, &spread, &work);
+    Status st = spreadGreyLevels(source, &spread, &work);
     if (st != ST_OK) return st;
     ChannelTables tables;
     brightnessTable(red, tables.t[0]);

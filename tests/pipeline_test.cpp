@@ -576,10 +576,12 @@ TEST(PipelineRead, CmykConversionsRepackToRgb) {
     // Three pixels a row; the repacked rows move (stride 12 -> 10), so every
     // row is checked.
     struct Case { const char* name; uint16_t layout; int planes, bits, bpp; bool bgr; Bytes row; Bytes want; } cases[] = {
+        // Stored inverted: inks 55, 155, 205 under black 25 let 200, 100, 50
+        // through, times 230 / 255 for the black.
         {"inverted CMYK", PL_CMYK_INV, 1, 32, 12, false, {200, 100, 50, 230, 0, 0, 0, 0, 255, 0, 255, 255},
-         {175, 75, 25, 0, 0, 0, 255, 0, 255}},
+         {180, 90, 45, 0, 0, 0, 255, 0, 255}},
         {"inverted CMYK, BGR order", PL_CMYK_INV, 1, 32, 12, true, {200, 100, 50, 230, 0, 0, 0, 0, 255, 0, 255, 255},
-         {175, 75, 25, 0, 0, 0, 255, 0, 255}},
+         {180, 90, 45, 0, 0, 0, 255, 0, 255}},
         {"CMYK", PL_CMYK, 1, 32, 12, false, {200, 100, 50, 230, 0, 0, 0, 0, 0, 0, 0, 255},
          {5, 15, 20, 255, 255, 255, 0, 0, 0}},
         {"CMYK lines", PL_CMYK, 4, 8, 3, false, {200, 0, 0, 100, 0, 0, 50, 0, 0, 230, 0, 255},

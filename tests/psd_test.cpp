@@ -184,7 +184,7 @@ TEST(PsdReader, HandBuiltDocuments) {
 }
 
 // A picture whose colours all have one component at 255 or three equal ones:
-// there ImageMagick's CMYK conversion and ours (additive black) agree.
+// full and empty inks as well as mixed ones.
 Bytes cmykSafeP6(int w, int h) {
     std::string head = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
     Bytes f(head.begin(), head.end());

@@ -1,0 +1,411 @@
+// TIFF reader: the decompressors of strips and tiles (none, PackBits, LZW,
+// deflate, CCITT, JPEG through the shared libjpeg glue, SGI LogL/LogLuv runs),
+// each handing complete rows to TiffReader::onRow.
+#include <cstring>
+
+#include <zlib.h>
+
+#include "packbits.h"
+#include "tiffint.h"
+#include <jerror.h>  // after jpeglib.h (through jpegglue.h)
+
+namespace tiffreader {
+
+namespace {
+
+// LZW codes with a meaning of their own, and the first free code.
+constexpr int LZW_CLEAR = 256;
+constexpr int LZW_END = 257;
+constexpr int LZW_FIRST = 258;
+
+enum class LzwEnd : uint8_t { Done, EndCode, EndOfInput, BadCodes };
+
+class LzwBits {
+public:
+    LzwBits(const uint8_t* data, size_t size, bool lsbFirst) : data_(data), size_(size), lsbFirst_(lsbFirst) {}
+    // The next code of `width` bits, or -1 when the data end.
+    int read(int width) {
+        while (count_ < width) {
+            if (pos_ >= size_) return -1;
+            uint32_t byte = data_[pos_++];
+            if (lsbFirst_) acc_ |= byte << count_;
+            else acc_ = (acc_ << 8) | byte;
+            count_ += 8;
+        }
+        int code;
+        if (lsbFirst_) {
+            code = static_cast<int>(acc_ & ((1u << width) - 1));
+            acc_ >>= width;
+        } else {
+            code = static_cast<int>((acc_ >> (count_ - width)) & ((1u << width) - 1));
+        }
+        count_ -= width;
+        if (!lsbFirst_) acc_ &= (1u << count_) - 1;
+        return code;
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+    uint32_t acc_ = 0;
+    int count_ = 0;
+    bool lsbFirst_;
+};
+
+// Receives the decoded bytes of a chunk and cuts them into rows.
+class RowAssembler {
+public:
+    using RowFn = Status (*)(void* datum, uint8_t* row);
+    RowAssembler(uint8_t* row, size_t rowBytes, uint32_t rows, RowFn fn, void* datum)
+        : row_(row), rowBytes_(rowBytes), rows_(rows), fn_(fn), datum_(datum) {}
+    // Adds bytes; false once every row is complete or the receiver failed.
+    bool put(const uint8_t* p, size_t n) {
+        while (n > 0 && !done()) {
+            size_t k = rowBytes_ - filled_ < n ? rowBytes_ - filled_ : n;
+            memcpy(row_ + filled_, p, k);
+            filled_ += k;
+            p += k;
+            n -= k;
+            if (filled_ == rowBytes_) finishRow();
+        }
+        return !done();
+    }
+    // Where the next bytes go directly (zlib), and how many fit there.
+    uint8_t* space() { return row_ + filled_; }
+    size_t room() const { return rowBytes_ - filled_; }
+    void commit(size_t k) {
+        filled_ += k;
+        if (filled_ == rowBytes_) finishRow();
+    }
+    // Hands over a row begun but not finished, its missing bytes 0.
+    void flushPartial() {
+        if (filled_ == 0 || done()) return;
+        memset(row_ + filled_, 0, rowBytes_ - filled_);
+        filled_ = rowBytes_;
+        finishRow();
+    }
+    bool done() const { return rowsDone_ >= rows_ || status_ != ST_OK; }
+    bool complete() const { return rowsDone_ >= rows_; }
+    Status status() const { return status_; }
+
+private:
+    void finishRow() {
+        filled_ = 0;
+        ++rowsDone_;
+        Status st = fn_(datum_, row_);
+        if (st != ST_OK) status_ = st;
+    }
+    uint8_t* row_;
+    size_t rowBytes_;
+    uint32_t rows_;
+    RowFn fn_;
+    void* datum_;
+    size_t filled_ = 0;
+    uint32_t rowsDone_ = 0;
+    Status status_ = ST_OK;
+};
+
+LzwEnd lzwDecode(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, RowAssembler* out) {
+    for (int i = 0; i < 256; ++i) {
+        t->prefix[i] = 0;
+        t->length[i] = 1;
+        t->suffix[i] = static_cast<uint8_t>(i);
+        t->first[i] = static_cast<uint8_t>(i);
+    }
+    LzwBits bits(in, n, oldStyle);
+    int width = 9;
+    int next = LZW_FIRST;
+    int previous = -1;  // -1 right after a clear code
+    int code = bits.read(width);
+    if (code < 0) return LzwEnd::EndOfInput;
+    if (code != LZW_CLEAR) return LzwEnd::BadCodes;
+    for (;;) {
+        code = bits.read(width);
+        if (code < 0) return LzwEnd::EndOfInput;
+        if (code == LZW_CLEAR) {
+            width = 9;
+            next = LZW_FIRST;
+            previous = -1;
+            continue;
+        }
+        if (code == LZW_END) return LzwEnd::EndCode;
+        if (previous < 0) {
+            // After a clear code only a single byte can come.
+            if (code > 255) return LzwEnd::BadCodes;
+            uint8_t b = static_cast<uint8_t>(code);
+            if (!out->put(&b, 1)) return LzwEnd::Done;
+            previous = code;
+            continue;
+        }
+        if (code > next || (code == next && next >= LZW_TABLE)) return LzwEnd::BadCodes;
+        // A new entry: the previous string and the first byte of this one
+        // (of the previous one itself when the code is the entry being made).
+        if (next < LZW_TABLE) {
+            uint8_t firstByte = code == next ? t->first[previous] : t->first[code];
+            t->prefix[next] = static_cast<uint16_t>(previous);
+            t->suffix[next] = firstByte;
+            t->first[next] = t->first[previous];
+            t->length[next] = static_cast<uint16_t>(t->length[previous] + 1);
+            ++next;
+        }
+        // Write the string out, last byte first.
+        int len = t->length[code];
+        int c = code;
+        for (int i = len - 1; i >= 0; --i) {
+            t->string[i] = t->suffix[c];
+            c = t->prefix[c];
+        }
+        if (!out->put(t->string, static_cast<size_t>(len))) return LzwEnd::Done;
+        previous = code;
+        int limit = oldStyle ? (1 << width) : (1 << width) - 1;
+        if (next >= limit && width < 12) ++width;
+    }
+}
+
+}  // namespace
+
+Status TiffReader::rowThunk(void* datum, uint8_t* row) { return static_cast<TiffReader*>(datum)->onRow(row); }
+
+// Data that end before the chunk's rows: the file was cut, or the chunk is damaged.
+inline Status endedEarly(bool cut) { return cut ? ST_READ_ERROR : ST_CORRUPT; }
+
+// Plain rows are read one at a time straight from the file, so a strip of
+// any size needs no more memory than one row.
+Status TiffReader::decodeRaw(uint32_t index, uint32_t units) {
+    const uint32_t* offsets = reinterpret_cast<const uint32_t*>(offsets_.get());
+    const uint64_t offset = offsets[index];
+    const size_t rowBytes = static_cast<size_t>(chunkRowBytes_);
+    if (offset >= fileSize_ || fseek(f_, static_cast<long>(offset), SEEK_SET) != 0) return ST_READ_ERROR;
+    for (uint32_t r = 0; r < units; ++r) {
+        size_t got = fread(chunkRow_.get(), 1, rowBytes, f_);
+        if (got < rowBytes) {
+            // The last row begun: keep what there is of it.
+            if (got > 0) {
+                memset(chunkRow_.get() + got, 0, rowBytes - got);
+                Status st = onRow(chunkRow_.get());
+                if (st != ST_OK) return st;
+            }
+            return ST_READ_ERROR;
+        }
+        Status st = onRow(chunkRow_.get());
+        if (st != ST_OK) return st;
+    }
+    return ST_OK;
+}
+
+Status TiffReader::decodePackBits(size_t size, uint32_t units, bool cut) {
+    const size_t rowBytes = static_cast<size_t>(chunkRowBytes_);
+    size_t consumed = 0;
+    for (uint32_t r = 0; r < units; ++r) {
+        memset(chunkRow_.get(), 0, rowBytes);
+        PackBitsResult res = packBitsDecode(input_.get() + consumed, size - consumed, chunkRow_.get(), rowBytes);
+        consumed += res.consumed;
+        if (res.end == PackBitsEnd::EndOfInput) {
+            if (res.produced > 0) {
+                Status st = onRow(chunkRow_.get());
+                if (st != ST_OK) return st;
+            }
+            return endedEarly(cut);
+        }
+        Status st = onRow(chunkRow_.get());
+        if (st != ST_OK) return st;
+    }
+    return ST_OK;
+}
+
+Status TiffReader::decodeLzw(size_t size, uint32_t units, bool cut) {
+    // Old-style data begin with a clear code written least significant bit first.
+    if (!oldLzwKnown_) {
+        oldLzw_ = size >= 2 && input_[0] == 0x00 && (input_[1] & 0x01);
+        oldLzwKnown_ = true;
+    }
+    RowAssembler rows(chunkRow_.get(), static_cast<size_t>(chunkRowBytes_), units, rowThunk, this);
+    LzwEnd end = lzwDecode(lzw_, input_.get(), size, oldLzw_, &rows);
+    if (rows.status() != ST_OK) return rows.status();
+    if (rows.complete()) return ST_OK;
+    rows.flushPartial();
+    if (rows.status() != ST_OK) return rows.status();
+    if (end == LzwEnd::BadCodes) {
+        badLzw_ = true;
+        return ST_BAD_FILE;
+    }
+    return endedEarly(cut);
+}
+
+Status TiffReader::decodeDeflate(size_t size, uint32_t units, bool cut) {
+    RowAssembler rows(chunkRow_.get(), static_cast<size_t>(chunkRowBytes_), units, rowThunk, this);
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    if (inflateInit(&z) != Z_OK) return ST_NO_MEMORY;
+    z.next_in = input_.get();
+    z.avail_in = static_cast<uInt>(size);
+    int zr = Z_OK;
+    while (!rows.done()) {
+        z.next_out = rows.space();
+        z.avail_out = static_cast<uInt>(rows.room());
+        zr = inflate(&z, Z_NO_FLUSH);
+        size_t produced = rows.room() - z.avail_out;
+        if (produced) rows.commit(produced);
+        if (zr == Z_STREAM_END || (zr != Z_OK && zr != Z_BUF_ERROR)) break;
+        if (produced == 0) break;  // no input left
+    }
+    inflateEnd(&z);
+    if (rows.status() != ST_OK) return rows.status();
+    if (rows.complete()) return ST_OK;
+    rows.flushPartial();
+    if (rows.status() != ST_OK) return rows.status();
+    if (zr == Z_DATA_ERROR || zr == Z_NEED_DICT || zr == Z_STREAM_END) return ST_CORRUPT;
+    return endedEarly(cut);
+}
+
+Status TiffReader::decodeCcitt(size_t size, uint32_t units) {
+    ccitt_.beginStrip(input_.get(), size);
+    const size_t rowBytes = static_cast<size_t>(chunkRowBytes_);
+    for (uint32_t r = 0; r < units; ++r) {
+        CcittRow result = ccitt_.decodeRow(chunkRow_.get());
+        if (result == CcittRow::EndOfBlock) {
+            // The page ends here: the rows left are white.
+            memset(chunkRow_.get(), 0xFF, rowBytes);
+            for (; r < units; ++r) {
+                Status st = onRow(chunkRow_.get());
+                if (st != ST_OK) return st;
+            }
+            return ST_OK;
+        }
+        Status st = onRow(chunkRow_.get());
+        if (st != ST_OK) return st;
+        if (result == CcittRow::Premature) return ST_READ_ERROR;
+        // Group 4 rows hang on each other: after a bad code nothing more can be trusted.
+        if (result == CcittRow::Repaired && d_.compression == COMP_CCITT_G4) return ST_CORRUPT;
+    }
+    return ST_OK;
+}
+
+// SGI LogL and 32-bit LogLuv: each row is stored as byte planes (the high
+// bytes of every pixel first), each plane run-length coded: a byte of 128 or
+// more is followed by one byte repeated (n - 126) times, a smaller byte n by
+// n literal bytes.
+Status TiffReader::decodeSgiLog(size_t size, uint32_t units, bool cut) {
+    const bool logL = model_ == Model::LogL;
+    const int bytesPerPixel = logL ? 2 : 4;
+    const uint32_t n = chunkWidth_;
+    const uint8_t* p = input_.get();
+    size_t left = size;
+    uint8_t* row = chunkRow_.get();
+    for (uint32_t r = 0; r < units; ++r) {
+        memset(row, 0, static_cast<size_t>(chunkRowBytes_));
+        bool complete = true;
+        for (int plane = 0; plane < bytesPerPixel && complete; ++plane) {
+            // Byte `plane` of each pixel, most significant first; pixels are
+            // stored in the row as native 16 or 32-bit words.
+            const int shift = 8 * (bytesPerPixel - 1 - plane);
+            uint32_t i = 0;
+            while (i < n) {
+                if (left == 0) {
+                    complete = false;
+                    break;
+                }
+                int c = *p++;
+                --left;
+                if (c >= 128) {
+                    if (left == 0) {
+                        complete = false;
+                        break;
+                    }
+                    uint32_t run = static_cast<uint32_t>(c) - 126;
+                    uint32_t value = *p++;
+                    --left;
+                    for (; run > 0 && i < n; --run, ++i) {
+                        if (logL) reinterpret_cast<uint16_t*>(row)[i] |= static_cast<uint16_t>(value << shift);
+                        else reinterpret_cast<uint32_t*>(row)[i] |= value << shift;
+                    }
+                } else {
+                    uint32_t count = static_cast<uint32_t>(c);
+                    for (; count > 0 && i < n; --count, ++i) {
+                        if (left == 0) break;
+                        uint32_t value = *p++;
+                        --left;
+                        if (logL) reinterpret_cast<uint16_t*>(row)[i] |= static_cast<uint16_t>(value << shift);
+                        else reinterpret_cast<uint32_t*>(row)[i] |= value << shift;
+                    }
+                    if (count > 0 && left == 0 && i < n) {
+                        complete = false;
+                        break;
+                    }
+                }
+            }
+        }
+        Status st = onRow(row);
+        if (st != ST_OK) return st;
+        if (!complete) return endedEarly(cut);
+    }
+    return ST_OK;
+}
+
+// JPEG strips and tiles: each holds a whole JPEG stream (abbreviated, its
+// tables in JPEGTables), whose frame must fit the chunk.
+void jpegConfigure(void* datum, jpeg_decompress_struct* cinfo) {
+    TiffReader* r = static_cast<TiffReader*>(datum);
+    const uint32_t w = cinfo->image_width, h = cinfo->image_height;
+    if (w < r->chunkValidWidth_ || w > r->chunkWidth_ || h < r->chunkValidRows_ ||
+        h > (r->chunkLength_ > r->chunkValidRows_ ? r->chunkLength_ : r->chunkValidRows_) ||
+        static_cast<uint32_t>(cinfo->num_components) != r->jpegComponents_) {
+        r->jpegMismatch_ = true;
+        return;
+    }
+    switch (r->jpegComponents_) {
+    case 1:
+        cinfo->jpeg_color_space = JCS_GRAYSCALE;
+        cinfo->out_color_space = JCS_GRAYSCALE;
+        break;
+    case 3:
+        cinfo->jpeg_color_space = r->model_ == Model::YCbCr && !r->separate_ ? JCS_YCbCr : JCS_RGB;
+        cinfo->out_color_space = JCS_RGB;
+        break;
+    case 4:
+        if (r->model_ == Model::Cmyk) {
+            cinfo->jpeg_color_space = JCS_CMYK;
+            cinfo->out_color_space = JCS_CMYK;
+            break;
+        }
+        [[fallthrough]];
+    default:  // colour and alpha: the components as they stand
+        cinfo->jpeg_color_space = JCS_UNKNOWN;
+        cinfo->out_color_space = JCS_UNKNOWN;
+        break;
+    }
+}
+
+Status jpegRow(void* datum, const uint8_t* row, int32_t y, const jpeg_decompress_struct* cinfo) {
+    TiffReader* r = static_cast<TiffReader*>(datum);
+    if (r->jpegMismatch_) return ST_BAD_FILE;
+    // The data ended: libjpeg would go on with grey rows.
+    if (cinfo->err->num_warnings > 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) return ST_READ_ERROR;
+    if (y < 0 || static_cast<uint32_t>(y) >= r->chunkValidRows_) return ST_OK;
+    size_t bytes = static_cast<size_t>(cinfo->output_width) * cinfo->output_components;
+    if (bytes > r->chunkRowBytes_) bytes = static_cast<size_t>(r->chunkRowBytes_);
+    memset(r->chunkRow_.get(), 0, static_cast<size_t>(r->chunkRowBytes_));
+    memcpy(r->chunkRow_.get(), row, bytes);
+    return r->onRow(r->chunkRow_.get());
+}
+
+Status TiffReader::decodeJpeg(size_t size, uint32_t rows) {
+    if (model_ == Model::Palette) return ST_CORRUPT;
+    jpegComponents_ = spp_;
+    JpegScanlineJob job;
+    job.tables = jpegTables_.get();
+    job.tablesSize = jpegTablesSize_;
+    job.data = input_.get();
+    job.size = size;
+    job.flags = request_->flags;
+    job.configure = jpegConfigure;
+    job.row = jpegRow;
+    job.datum = this;
+    jpegMismatch_ = false;
+    Status st = jpegDecodeScanlines(job);
+    if (st == ST_OK && chunkRowIndex_ < rows) st = ST_READ_ERROR;
+    return st;
+}
+
+}  // namespace tiffreader
