@@ -115,9 +115,13 @@ struct FileInfo {
 };
 
 using ReaderFn = Status (*)(FILE* stream, LoadRequest* request);
-// Whether the first bytes of a file (n of them, fewer when the file is
-// shorter; the file's size too, 0 when unknown) may be of a format.
+// Whether the first bytes of a file (n of them, ACCEPT_HEAD_BYTES or fewer
+// when the file is shorter; the file's size too, 0 when unknown) may be of a
+// format. The registry asks before it runs the format's reader, by extension,
+// by index or in the trial pass, so a reader sees only files its test took.
+// Cheap and without side effects: the trial pass asks every format in turn.
 using AcceptFn = bool (*)(const uint8_t* head, size_t n, int64_t fileSize);
+constexpr size_t ACCEPT_HEAD_BYTES = 2048;
 using WriterFn = Status (*)(FILE* stream, SaveRequest* request);
 
 // How many bytes of decoded picture one byte of a file may give at most. A

@@ -38,12 +38,25 @@ void storeOutcome(int index, const LoadRequest* request) {
     copyText(info->message, sizeof info->message, request->message);
 }
 
-// Runs one reader on a rewound stream. A reader that refuses after allocating
-// (it should not) must not leave pixels behind for the next one.
+// Whether the format's identification test takes the file's first bytes
+// (formats without one leave it to their reader). The stream is rewound.
+bool accepted(FILE* stream, const FormatRecord& r, const LoadRequest* request) {
+    if (!r.accept) return true;
+    uint8_t head[ACCEPT_HEAD_BYTES];
+    const size_t n = fread(head, 1, sizeof head, stream);
+    const bool yes = r.accept(head, n, request->fileSize > 0 ? request->fileSize : 0);
+    clearerr(stream);
+    return fseek(stream, 0, SEEK_SET) == 0 && yes;
+}
+
+// Runs one reader on a rewound stream, when its identification test takes the
+// file. A reader that refuses after allocating (it should not) must not leave
+// pixels behind for the next one.
 Status runReader(FILE* stream, int index, LoadRequest* request) {
     if (fseek(stream, 0, SEEK_SET) != 0) return ST_READ_ERROR;
     clearerr(stream);
     request->message[0] = '\0';
+    if (!accepted(stream, FORMAT_TABLE[index], request)) return ST_UNKNOWN_FORMAT;
     g_context.fileSize = request->fileSize > 0 ? request->fileSize : 0;
     g_context.maxRatio = FORMAT_TABLE[index].maxRatio ? FORMAT_TABLE[index].maxRatio : RATIO_RUNS;
     Status st = FORMAT_TABLE[index].reader(stream, request);

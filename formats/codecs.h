@@ -12,6 +12,16 @@ extern const FormatRecord FORMAT_TABLE[FORMAT_COUNT];
 Status placeholderReader(FILE* stream, LoadRequest* request);
 Status placeholderWriter(FILE* stream, SaveRequest* request);
 
+// Identification tests of the formats' first bytes (see AcceptFn).
+bool acceptJpeg(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPng(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptMng(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptGif(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptTiff(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptSgi(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptRas(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPsd(const uint8_t* head, size_t n, int64_t fileSize);
+
 // Windows and OS/2 bitmap.
 Status readBmp(FILE* stream, LoadRequest* request);
 Status writeBmp(FILE* stream, SaveRequest* request);

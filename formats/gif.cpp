@@ -147,6 +147,11 @@ private:
 
 }  // namespace
 
+// "GIF" and a two-digit version ("87a", "89a").
+bool acceptGif(const uint8_t* head, size_t n, int64_t) {
+    return n >= HEADER_SIZE && memcmp(head, "GIF", 3) == 0 && isDigit(head[3]) && isDigit(head[4]);
+}
+
 Status readGif(FILE* stream, LoadRequest* request) {
     uint8_t header[HEADER_SIZE];
     if (!readBlock(stream, header, sizeof header)) return ST_UNKNOWN_FORMAT;

@@ -39,6 +39,9 @@ int jpegComponents(uint16_t kind) {
 
 }  // namespace
 
+// Every JPEG stream starts with the start-of-image marker.
+bool acceptJpeg(const uint8_t* head, size_t n, int64_t) { return n >= 2 && head[0] == 0xFF && head[1] == JPEG_SOI_MARKER; }
+
 Status readJpeg(FILE* stream, LoadRequest* request) {
     const long start = ftell(stream);
     if (start < 0 || !jpegSignature(stream)) return ST_UNKNOWN_FORMAT;

@@ -296,6 +296,14 @@ Status pngWriteAll(png_structp png, png_infop info, FILE* f, const SaveRequest* 
 
 }  // namespace
 
+bool acceptPng(const uint8_t* head, size_t n, int64_t) {
+    return n >= SIGNATURE_SIZE && png_sig_cmp(const_cast<uint8_t*>(head), 0, SIGNATURE_SIZE) == 0;
+}
+
+bool acceptMng(const uint8_t* head, size_t n, int64_t) {
+    return n >= SIGNATURE_SIZE && memcmp(head, MNG_SIGNATURE, SIGNATURE_SIZE) == 0;
+}
+
 Status readPng(FILE* stream, LoadRequest* request) {
     uint8_t signature[SIGNATURE_SIZE];
     if (!readBlock(stream, signature, sizeof signature) || png_sig_cmp(signature, 0, sizeof signature) != 0)

@@ -171,6 +171,10 @@ Status readChannels(FILE* f, const PsdHeader& h, uint16_t compression, int plane
 
 }  // namespace
 
+bool acceptPsd(const uint8_t* head, size_t n, int64_t) {
+    return n >= HEADER_SIZE && memcmp(head, "8BPS", 4) == 0 && loadU16BE(head + 4) == PSD_VERSION;
+}
+
 Status readPsd(FILE* stream, LoadRequest* request) {
     uint8_t raw[HEADER_SIZE];
     if (!readBlock(stream, raw, sizeof raw)) return ST_UNKNOWN_FORMAT;

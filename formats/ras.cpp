@@ -167,6 +167,8 @@ Status rasReadColourMap(FILE* f, const RasHeader& h, uint8_t* table, bool* prese
 
 }  // namespace
 
+bool acceptRas(const uint8_t* head, size_t n, int64_t) { return n >= 32 && loadU32BE(head) == RAS_MAGIC; }
+
 Status readRas(FILE* stream, LoadRequest* request) {
     RasHeader h{};
     Status st = rasReadHeader(stream, &h);

@@ -421,6 +421,11 @@ private:
 
 }  // namespace
 
+// The magic number, big-endian as written, or byte-swapped by a little-endian writer.
+bool acceptSgi(const uint8_t* head, size_t n, int64_t) {
+    return n >= 2 && (loadU16BE(head) == SGI_MAGIC || loadU16BE(head) == SGI_MAGIC_SWAPPED);
+}
+
 Status readSgi(FILE* stream, LoadRequest* request) {
     SgiHeader h{};
     Status st = sgiReadHeader(stream, &h, request);

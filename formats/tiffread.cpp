@@ -539,6 +539,15 @@ Status TiffReader::onRow(uint8_t* row) {
 
 }  // namespace tiffreader
 
+// "II" or "MM" and 42 (in either byte order, as some writers get it wrong). A
+// DICOM file may start with a TIFF header in its preamble so that TIFF readers
+// show it: it is a DICOM file ("DICM" after the 128-byte preamble).
+bool acceptTiff(const uint8_t* head, size_t n, int64_t) {
+    if (n < 8 || !((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M'))) return false;
+    if (!((head[2] == 42 && head[3] == 0) || (head[2] == 0 && head[3] == 42))) return false;
+    return !(n >= 132 && memcmp(head + 128, "DICM", 4) == 0);
+}
+
 Status readTiff(FILE* stream, LoadRequest* request) {
     tiffreader::TiffReader reader(stream, request);
     return reader.run();
