@@ -101,3 +101,7 @@ const uint8_t* convertedRow();
 // True when the image being saved carries something in its fourth byte (see
 // imageHasAlpha): writers store an alpha channel only then.
 bool savedImageHasAlpha();
+
+// Whole rows between a stream and the calls above (reading rows into putRows,
+// feeding decoded bytes row by row, writing fetched rows with their padding):
+// see rowkit.h.
