@@ -277,7 +277,8 @@ Status writeTga(FILE* stream, SaveRequest* request) {
         palette = true;
         break;
     case KIND_ANY_TRUECOLOUR:
-        depth = request->bitsPerPixel == 32 ? 32 : 24;
+        // A fourth byte that holds nothing is no alpha: such pictures are written in 24 bits.
+        depth = savedImageHasAlpha() ? 32 : 24;
         type = TGA_TRUECOLOUR;
         if (depth == 32) rle = false;
         break;

@@ -1,5 +1,6 @@
-// The row helpers codecs share: feeding decoded bytes, reading straight rows,
-// writing padded rows.
+// The row helpers codecs share (feeding decoded bytes, reading straight rows,
+// writing padded rows), and the one answer writers give to "does the saved
+// picture carry alpha", checked by reading the files back and by a peer.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "context.h"
 #include "rowkit.h"
+#include "testpictures.h"
 #include "testutil.h"
 
 namespace {
@@ -246,6 +248,72 @@ TEST(WriteRows, AFullDiskIsAWriteError) {
     EXPECT_EQ(encodeGrey("/dev/full", 0, W, nullptr, nullptr), ST_WRITE_ERROR);
     EXPECT_EQ(encodeGrey("/dev/full", 0, W, reverseRow, &calls), ST_WRITE_ERROR);
     EXPECT_EQ(calls, 1);  // the first failure ends the rows
+}
+
+// ---- Alpha --------------------------------------------------------------------------
+
+// The peer's view of a file's channels ("srgb", "srgba", ...), empty without it.
+std::string peerChannels(const std::string& path) {
+    if (!testutil::haveProgram("convert-im6.q16")) return "";
+    std::string out = testutil::tempPath("channels.txt");
+    if (testutil::run("convert-im6.q16 '" + path + "' -format '%[channels]' info: > '" + out + "' 2>/dev/null") != 0)
+        return "";
+    Bytes text;
+    testutil::readFile(out, &text);
+    return std::string(text.begin(), text.end());
+}
+
+TEST(SavedAlpha, WritersStoreAlphaOnlyWhenThePictureHasSome) {
+    struct Writer {
+        const char* shortName;
+        int opaqueDepth;   // planes x bits of the file for an opaque 32-bit picture
+        int alphaDepth;
+    };
+    // The bitmap writer keeps 32 bits and passes the fourth byte on as it stands.
+    const std::vector<Writer> writers = {
+        {"png", 24, 32}, {"tiff", 24, 32}, {"sgi", 24, 32}, {"tga", 24, 32}, {"bmp", 32, 32},
+    };
+    struct Picture {
+        const char* name;
+        uint16_t kind;
+        bool alpha;
+    };
+    const std::vector<Picture> pictures = {
+        {"opaque rgb32", IMG_RGB32, false}, {"opaque bgr32", IMG_BGR32, false},
+        {"rgb32 with alpha", IMG_RGB32, true}, {"bgr32 with alpha", IMG_BGR32, true},
+    };
+    for (const Writer& w : writers) {
+        for (const Picture& p : pictures) {
+            SCOPED_TRACE(std::string(w.shortName) + ": " + p.name);
+            OwnedImage img;
+            // The fourth byte: 0 everywhere, or a ramp with one pixel at 0.
+            const int alphaByte = p.kind == IMG_BGR32 ? 0 : 3;
+            ASSERT_TRUE(testpictures::makePicture(&img, p.kind, 5, 4, [&](int x, int y, int c) -> uint8_t {
+                if (c != alphaByte) return testpictures::patternByte(x, y, c);
+                return p.alpha ? static_cast<uint8_t>(40 * (x + y)) : 0;
+            }));
+            img.orientation = 0;
+            std::string path = testutil::tempPath(std::string("alpha.") + w.shortName);
+            char name[FILE_NAME_LEN];
+            snprintf(name, sizeof name, "%s", path.c_str());
+            IoOptions o = defaultIoOptions();
+            o.formatIndex = static_cast<int16_t>(findFormat(w.shortName));
+            ASSERT_EQ(saveImage(name, &img, &o), ST_OK);
+
+            OwnedImage back;
+            FileInfo info{};
+            ASSERT_EQ(testutil::load(path, &back, 0, &info), ST_OK);
+            EXPECT_EQ(info.planes * info.bitsPerPlane, p.alpha ? w.alphaDepth : w.opaqueDepth);
+            EXPECT_EQ(imageHasAlpha(&back), p.alpha);
+            if (p.alpha) {
+                ASSERT_TRUE(back.kind & IMG_32BIT);
+                const int backAlpha = back.kind == IMG_BGR32 ? 0 : 3;
+                EXPECT_EQ(testpictures::pixelOf(back, 3, 2)[backAlpha], 200);
+            }
+            const std::string peer = peerChannels(path);
+            if (!peer.empty()) EXPECT_EQ(peer.find('a') != std::string::npos, p.alpha) << peer;
+        }
+    }
 }
 
 }  // namespace
