@@ -106,4 +106,10 @@ int64_t writeRowLength();
 const uint8_t* convertedRow();
 // True when the image being saved carries something in its fourth byte (see
 // imageHasAlpha): writers store an alpha channel only then.
+// It is the one test every writer that can store alpha makes (PNG, TIFF, SGI,
+// Targa); a 32-bit picture whose fourth bytes are all 0 is saved without one.
 bool savedImageHasAlpha();
+
+// Whole rows between a stream and the calls above (reading rows into putRows,
+// feeding decoded bytes row by row, writing fetched rows with their padding):
+// see rowkit.h.

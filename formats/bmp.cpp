@@ -15,6 +15,7 @@
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -245,47 +246,44 @@ PixelPath bmpPixelPath(const BmpHeader& h, uint16_t* layout) {
     return PixelPath::Masks;
 }
 
-// Hands one row of rowBytes bytes to the core.
-Status bmpDeliver(RasterHeader* rh, const uint8_t* row, int64_t rowBytes, int32_t fileRow) {
-    int64_t n = fileRowLength();
-    if (n > rowBytes) n = rowBytes;
-    if (n > 0) memcpy(rh->rowBuffer, row, static_cast<size_t>(n));
-    return putRows(-1, fileRow, 1);
+// 32-bit B,G,R,x rows whose fourth byte is not alpha: copied with it cleared.
+void bmpClearFourthByte(const void* data, const uint8_t* stored, uint8_t* out) {
+    const int32_t width = static_cast<const BmpHeader*>(data)->width;
+    memcpy(out, stored, static_cast<size_t>(width) * 4);
+    for (int32_t x = 0; x < width; ++x) out[x * 4 + 3] = 0;
 }
 
-// Uncompressed rows of any depth: each stored row is read as one block.
-Status bmpReadPlainRows(FILE* f, const BmpHeader& h, PixelPath path, RasterHeader* rh) {
-    const int64_t stored = bmpRowBytes(h.width, static_cast<int>(h.bits));
-    const int outBytesPerPixel = h.masks[3] != 0 || h.bits == 32 ? 4 : 3;
-    const int64_t delivered = path == PixelPath::Masks ? outBytesPerPixel * static_cast<int64_t>(h.width)
-                                                       : stored;
-    Buffer in = allocBuffer(static_cast<uint64_t>(stored));
-    Buffer out = path == PixelPath::Masks ? allocBuffer(static_cast<uint64_t>(delivered)) : Buffer();
-    if (!in || (path == PixelPath::Masks && !out)) return ST_NO_MEMORY;
+// Bit-field pixels of 16 or 32 bits, converted to 8-bit R,G,B(,A).
+struct BmpMaskRows {
+    int32_t width;
+    uint32_t bits;
+    int outBytesPerPixel;
     MaskChannel ch[4];
-    for (int i = 0; i < 4; ++i) ch[i] = bmpMaskChannel(h.masks[i]);
+};
 
-    for (int32_t y = 0; y < h.height; ++y) {
-        if (!readBlock(f, in.get(), static_cast<size_t>(stored))) return ST_READ_ERROR;
-        const uint8_t* row = in.get();
-        if (path == PixelPath::NativeNoAlpha) {
-            for (int32_t x = 0; x < h.width; ++x) in[x * 4 + 3] = 0;
-        } else if (path == PixelPath::Masks) {
-            uint8_t* d = out.get();
-            for (int32_t x = 0; x < h.width; ++x) {
-                uint32_t px = h.bits == 16 ? loadU16LE(row + 2 * x) : loadU32LE(row + 4 * x);
-                d[0] = bmpScaleChannel(px, ch[0]);
-                d[1] = bmpScaleChannel(px, ch[1]);
-                d[2] = bmpScaleChannel(px, ch[2]);
-                if (outBytesPerPixel == 4) d[3] = bmpScaleChannel(px, ch[3]);
-                d += outBytesPerPixel;
-            }
-            row = out.get();
-        }
-        Status st = bmpDeliver(rh, row, delivered, y);
-        if (st != ST_OK) return st;
+void bmpConvertMasks(const void* data, const uint8_t* stored, uint8_t* out) {
+    const BmpMaskRows& m = *static_cast<const BmpMaskRows*>(data);
+    for (int32_t x = 0; x < m.width; ++x, out += m.outBytesPerPixel) {
+        uint32_t px = m.bits == 16 ? loadU16LE(stored + 2 * x) : loadU32LE(stored + 4 * x);
+        out[0] = bmpScaleChannel(px, m.ch[0]);
+        out[1] = bmpScaleChannel(px, m.ch[1]);
+        out[2] = bmpScaleChannel(px, m.ch[2]);
+        if (m.outBytesPerPixel == 4) out[3] = bmpScaleChannel(px, m.ch[3]);
     }
-    return ST_OK;
+}
+
+// Bytes of one converted bit-field pixel: R,G,B, or R,G,B,A when the file has
+// an alpha mask or 32-bit pixels.
+int bmpMaskPixelBytes(const BmpHeader& h) { return h.masks[3] != 0 || h.bits == 32 ? 4 : 3; }
+
+// Uncompressed rows of any depth: each stored row is read as one block.
+Status bmpReadPlainRows(FILE* f, const BmpHeader& h, PixelPath path) {
+    const int64_t stored = bmpRowBytes(h.width, static_cast<int>(h.bits));
+    if (path == PixelPath::NativeNoAlpha) return readRows(f, stored, h.height, -1, bmpClearFourthByte, &h);
+    if (path != PixelPath::Masks) return readRows(f, stored, h.height);
+    BmpMaskRows m{h.width, h.bits, bmpMaskPixelBytes(h), {}};
+    for (int i = 0; i < 4; ++i) m.ch[i] = bmpMaskChannel(h.masks[i]);
+    return readRows(f, stored, h.height, -1, bmpConvertMasks, &m);
 }
 
 // Run-length data of 4 or 8 bits, decoded into one index byte per pixel.
@@ -298,8 +296,8 @@ Status bmpReadPlainRows(FILE* f, const BmpHeader& h, PixelPath path, RasterHeade
 // the codes go on being read, so the stream stays in step.
 class BmpRleDecoder {
 public:
-    BmpRleDecoder(FILE* f, const BmpHeader& h, RasterHeader* rh, uint8_t* line)
-        : f_(f), width_(h.width), height_(h.height), fourBit_(h.compression == BI_RLE4), rh_(rh), line_(line) {}
+    BmpRleDecoder(FILE* f, const BmpHeader& h, uint8_t* line)
+        : f_(f), width_(h.width), height_(h.height), fourBit_(h.compression == BI_RLE4), line_(line) {}
 
     Status run() {
         for (;;) {
@@ -371,7 +369,7 @@ private:
         return got < static_cast<size_t>(padded) ? truncated() : ST_OK;
     }
 
-    Status deliver() { return bmpDeliver(rh_, line_, width_, row_); }
+    Status deliver() { return deliverRow(line_, width_, row_); }
 
     // Delivers the current row and moves `rows` rows on; the rows jumped over stay 0.
     Status finishRow(int rows) {
@@ -392,16 +390,15 @@ private:
     int32_t width_;
     int32_t height_;
     bool fourBit_;
-    RasterHeader* rh_;
     uint8_t* line_;
     int32_t x_ = 0;
     int32_t row_ = 0;
 };
 
-Status bmpReadRleRows(FILE* f, const BmpHeader& h, RasterHeader* rh) {
+Status bmpReadRleRows(FILE* f, const BmpHeader& h) {
     Buffer line = allocBuffer(static_cast<uint64_t>(h.width));
     if (!line) return ST_NO_MEMORY;
-    BmpRleDecoder decoder(f, h, rh, line.get());
+    BmpRleDecoder decoder(f, h, line.get());
     return decoder.run();
 }
 
@@ -434,7 +431,7 @@ Status bmpReadPaletteImage(FILE* f, const BmpHeader& h, RasterHeader* rh) {
     uint8_t table[PALETTE_BYTES] = {};
     st = bmpReadPalette(f, h, table);
     if (st == ST_OK && !seekTo(f, h.dataOffset)) st = ST_READ_ERROR;
-    if (st == ST_OK) st = rle ? bmpReadRleRows(f, h, rh) : bmpReadPlainRows(f, h, PixelPath::Palette, rh);
+    if (st == ST_OK) st = rle ? bmpReadRleRows(f, h) : bmpReadPlainRows(f, h, PixelPath::Palette);
     endImage(PF_BGR, 8, table);
     return st;
 }
@@ -443,14 +440,14 @@ Status bmpReadTrueColourImage(FILE* f, const BmpHeader& h, PixelPath path, Raste
     int bytesPerPixel = static_cast<int>(h.bits / 8);
     if (path == PixelPath::Masks) {
         // Delivered as 8-bit R,G,B, or R,G,B,A when the file has alpha or 32-bit pixels.
-        bytesPerPixel = h.masks[3] != 0 || h.bits == 32 ? 4 : 3;
+        bytesPerPixel = bmpMaskPixelBytes(h);
         rh->bitsPerPlane = static_cast<int16_t>(8 * bytesPerPixel);
     }
     rh->bytesPerPlane = bytesPerPixel * h.width;
     setRasterName(rh->name, NAME_TRUECOLOUR);
     Status st = beginImage(rh);
     if (st != ST_OK) return st;
-    st = seekTo(f, h.dataOffset) ? bmpReadPlainRows(f, h, path, rh) : ST_READ_ERROR;
+    st = seekTo(f, h.dataOffset) ? bmpReadPlainRows(f, h, path) : ST_READ_ERROR;
     endImage(0, 8, nullptr);
     return st;
 }
@@ -553,6 +550,22 @@ void bmpEncodeRle4(const uint8_t* p, int32_t n, ByteSink* out) {
     out->put(0, 0);
 }
 
+// One row of index bytes, run-length encoded and written.
+struct BmpRleRows {
+    uint32_t compression;
+    int32_t width;
+    size_t capacity;
+    Buffer encoded;
+};
+
+Status bmpWriteRleRow(void* data, FILE* f, uint8_t* row, int64_t) {
+    BmpRleRows& r = *static_cast<BmpRleRows*>(data);
+    ByteSink sink{r.encoded.get(), r.capacity};
+    if (r.compression == BI_RLE8) bmpEncodeRle8(row, r.width, &sink);
+    else bmpEncodeRle4(row, r.width, &sink);
+    return sink.size <= sink.capacity && writeBlock(f, r.encoded.get(), sink.size) ? ST_OK : ST_WRITE_ERROR;
+}
+
 struct BmpWriteLayout {
     int depth;
     int entries;      // palette entries written (0 for true colour)
@@ -585,25 +598,13 @@ Status bmpWritePaletteRows(FILE* f, const SaveRequest* request, const BmpWriteLa
     }
     if (!writeBlock(f, table, static_cast<size_t>(w.entries) * 4)) st = ST_WRITE_ERROR;
 
-    const int64_t pixelBytes = rle ? request->width : w.rowBytes;
-    Buffer row = allocBuffer(static_cast<uint64_t>(pixelBytes));
-    Buffer encoded = rle ? allocBuffer(2 * static_cast<uint64_t>(request->width) + 16) : Buffer();
-    if (st == ST_OK && (!row || (rle && !encoded))) st = ST_NO_MEMORY;
-    for (int32_t y = 0; st == ST_OK && y < request->height; ++y) {
-        st = getRows(y, 1);
-        if (st != ST_OK) break;
-        int64_t n = writeRowLength();
-        if (n > pixelBytes) n = pixelBytes;
-        memcpy(row.get(), wh.rowBuffer, static_cast<size_t>(n));
-        if (rle) {
-            ByteSink sink{encoded.get(), 2 * static_cast<size_t>(request->width) + 16};
-            if (w.compression == BI_RLE8) bmpEncodeRle8(row.get(), request->width, &sink);
-            else bmpEncodeRle4(row.get(), request->width, &sink);
-            if (sink.size > sink.capacity || !writeBlock(f, encoded.get(), sink.size)) st = ST_WRITE_ERROR;
-        } else if (!writeBlock(f, row.get(), static_cast<size_t>(w.rowBytes))) {
-            st = ST_WRITE_ERROR;
-        }
-    }
+    // Run-length rows are encoded from the width's index bytes, unpadded.
+    BmpRleRows coder{w.compression, request->width, 2 * static_cast<size_t>(request->width) + 16, Buffer()};
+    if (rle) coder.encoded = allocBuffer(coder.capacity);
+    if (st == ST_OK && rle && !coder.encoded) st = ST_NO_MEMORY;
+    if (st == ST_OK)
+        st = rle ? writeRows(f, request->width, request->height, bmpWriteRleRow, &coder)
+                 : writeRows(f, w.rowBytes, request->height);
     if (st == ST_OK && rle) {
         const uint8_t endOfBitmap[2] = {0, 1};
         if (!writeBlock(f, endOfBitmap, 2)) st = ST_WRITE_ERROR;
@@ -624,17 +625,7 @@ Status bmpWriteTrueColourRows(FILE* f, const SaveRequest* request, const BmpWrit
     Status st = beginWrite(&wh);
     if (st != ST_OK) return st;
 
-    Buffer row = allocBuffer(static_cast<uint64_t>(w.rowBytes));
-    if (!row) st = ST_NO_MEMORY;
-    const int64_t pixelBytes = static_cast<int64_t>(w.depth / 8) * request->width;
-    for (int32_t y = 0; st == ST_OK && y < request->height; ++y) {
-        st = getRows(y, 1);
-        if (st != ST_OK) break;
-        int64_t n = writeRowLength();
-        if (n > pixelBytes) n = pixelBytes;
-        memcpy(row.get(), wh.rowBuffer, static_cast<size_t>(n));
-        if (!writeBlock(f, row.get(), static_cast<size_t>(w.rowBytes))) st = ST_WRITE_ERROR;
-    }
+    st = writeRows(f, w.rowBytes, request->height);
     endWrite();
     return st;
 }

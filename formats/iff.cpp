@@ -23,6 +23,7 @@
 #include "codecs.h"
 #include "kaleocore.h"
 #include "packbits.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -290,6 +291,38 @@ void iffSpreadTrueColour(const uint8_t* rgb, int32_t width, uint64_t rowBytes, u
     }
 }
 
+// The BODY's rows: every plane's line, ByteRun1-packed on request.
+struct IffBodyRows {
+    int32_t width;
+    int planes;
+    uint64_t rowBytes;       // one plane's line
+    bool trueColour;
+    bool compress;
+    size_t packedCapacity;
+    Buffer spread;           // true colour: the 24 plane lines of the row
+    Buffer packed;
+    uint64_t written;
+};
+
+Status iffWriteBodyRow(void* data, FILE* f, uint8_t* row, int64_t allPlanes) {
+    IffBodyRows& b = *static_cast<IffBodyRows*>(data);
+    if (b.trueColour) {
+        iffSpreadTrueColour(row, b.width, b.rowBytes, b.spread.get());
+        row = b.spread.get();
+    }
+    if (!b.compress) {
+        b.written += static_cast<uint64_t>(allPlanes);
+        return writeBlock(f, row, static_cast<size_t>(allPlanes)) ? ST_OK : ST_WRITE_ERROR;
+    }
+    // ByteRun1 readers expect each plane row packed on its own.
+    for (int p = 0; p < b.planes; ++p) {
+        size_t n = packBitsEncode(row + p * b.rowBytes, static_cast<size_t>(b.rowBytes), b.packed.get(), b.packedCapacity);
+        if (n == 0 || !writeBlock(f, b.packed.get(), n)) return ST_WRITE_ERROR;
+        b.written += n;
+    }
+    return ST_OK;
+}
+
 // Bits needed for a palette of n colours (1 for two colours, 8 above 128).
 int iffPlanesFor(int colours) {
     int planes = 1;
@@ -436,35 +469,14 @@ Status writeIff(FILE* stream, SaveRequest* request) {
     ok = ok && writeBlock(stream, body, sizeof body);
     if (!ok) st = ST_WRITE_ERROR;
 
-    Buffer row = allocBuffer(allPlanes);
-    const size_t packedCapacity = packBitsMaxEncodedSize(static_cast<size_t>(rowBytes));
-    Buffer packed = compress ? allocBuffer(packedCapacity) : Buffer();
-    if (st == ST_OK && (!row || (compress && !packed))) st = ST_NO_MEMORY;
-    uint64_t bodyBytes = 0;
-    for (int32_t y = 0; st == ST_OK && y < height; ++y) {
-        st = getRows(y, 1);
-        if (st != ST_OK) break;
-        if (trueColour) {
-            iffSpreadTrueColour(wh.rowBuffer, width, rowBytes, row.get());
-        } else {
-            memset(row.get(), 0, static_cast<size_t>(allPlanes));
-            int64_t n = writeRowLength();
-            if (n > static_cast<int64_t>(allPlanes)) n = static_cast<int64_t>(allPlanes);
-            if (n > 0) memcpy(row.get(), wh.rowBuffer, static_cast<size_t>(n));
-        }
-        if (!compress) {
-            if (!writeBlock(stream, row.get(), static_cast<size_t>(allPlanes))) st = ST_WRITE_ERROR;
-            bodyBytes += allPlanes;
-            continue;
-        }
-        // ByteRun1 readers expect each plane row packed on its own.
-        for (int p = 0; st == ST_OK && p < planes; ++p) {
-            size_t n = packBitsEncode(row.get() + p * rowBytes, static_cast<size_t>(rowBytes), packed.get(),
-                                      packedCapacity);
-            if (n == 0 || !writeBlock(stream, packed.get(), n)) st = ST_WRITE_ERROR;
-            bodyBytes += n;
-        }
-    }
+    IffBodyRows rows{width, planes, rowBytes, trueColour, compress, packBitsMaxEncodedSize(static_cast<size_t>(rowBytes)),
+                     Buffer(), Buffer(), 0};
+    if (trueColour) rows.spread = allocBuffer(allPlanes);
+    if (compress) rows.packed = allocBuffer(rows.packedCapacity);
+    if (st == ST_OK && ((trueColour && !rows.spread) || (compress && !rows.packed))) st = ST_NO_MEMORY;
+    // True colour comes as R,G,B from the pipeline and is spread into 24 planes here.
+    if (st == ST_OK) st = writeRows(stream, static_cast<int64_t>(allPlanes), height, iffWriteBodyRow, &rows);
+    const uint64_t bodyBytes = rows.written;
     endWrite();
     if (st != ST_OK) return st;
     if ((bodyBytes & 1) && putc(0, stream) == EOF) return ST_WRITE_ERROR;  // chunks end on an even byte

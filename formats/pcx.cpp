@@ -21,6 +21,7 @@
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -97,78 +98,25 @@ int64_t pcxLineBytesNeeded(const PcxHeader& h) {
     return (static_cast<int64_t>(h.width) * bits + 7) / 8;
 }
 
-// A run-length stream: runs that go past the end of a line carry on into the next.
-struct PcxRunReader {
-    FILE* f;
-    int pending = 0;      // repetitions of `value` still to place
-    uint8_t value = 0;
-    bool ended = false;   // the stream ended
-
-    // Fills line[0..n); returns the bytes placed (fewer when the stream ends).
-    size_t fill(uint8_t* line, size_t n) {
-        size_t x = 0;
-        while (x < n) {
-            if (pending > 0) {
-                size_t take = static_cast<size_t>(pending) < n - x ? static_cast<size_t>(pending) : n - x;
-                memset(line + x, value, take);
-                x += take;
-                pending -= static_cast<int>(take);
-                continue;
-            }
-            int c = getc(f);
-            if (c == EOF) {
-                ended = true;
-                break;
-            }
-            if ((c & PCX_RUN_FLAG) != PCX_RUN_FLAG) {
-                line[x++] = static_cast<uint8_t>(c);
-                continue;
-            }
-            int v = getc(f);
-            if (v == EOF) {
-                ended = true;
-                break;
-            }
-            pending = c & PCX_MAX_RUN;
-            value = static_cast<uint8_t>(v);
+// Rows of all the planes' lines. Run-length data: runs that go past the end of
+// a row carry on into the next; the file ending inside a row keeps that row.
+Status pcxReadRows(FILE* f, const PcxHeader& h) {
+    const int64_t rowBytes = static_cast<int64_t>(h.planes) * h.bytesPerLine;
+    if (h.encoding == 0) return readRows(f, rowBytes, h.height);
+    RowFeed feed;
+    Status st = feed.begin(rowBytes, h.height);
+    while (st == ST_OK && !feed.done()) {
+        const int c = getc(f);
+        if (c == EOF) return feed.cut();
+        if ((c & PCX_RUN_FLAG) != PCX_RUN_FLAG) {
+            st = feed.put(static_cast<uint8_t>(c));
+            continue;
         }
-        return x;
+        const int v = getc(f);
+        if (v == EOF) return feed.cut();
+        st = feed.repeat(static_cast<uint8_t>(v), c & PCX_MAX_RUN);
     }
-};
-
-// Hands one decoded file row to the core.
-Status pcxDeliver(const RasterHeader& rh, const uint8_t* row, size_t rowBytes, int32_t y) {
-    int64_t n = fileRowLength();
-    if (n > static_cast<int64_t>(rowBytes)) n = static_cast<int64_t>(rowBytes);
-    if (n > 0) memcpy(rh.rowBuffer, row, static_cast<size_t>(n));
-    return putRows(-1, y, 1);
-}
-
-Status pcxReadRows(FILE* f, const PcxHeader& h, const RasterHeader& rh) {
-    const size_t rowBytes = static_cast<size_t>(h.planes) * h.bytesPerLine;
-    Buffer row = allocBuffer(rowBytes);
-    if (!row) return ST_NO_MEMORY;
-    if (h.encoding == 0) {
-        for (int32_t y = 0; y < h.height; ++y) {
-            if (!readBlock(f, row.get(), rowBytes)) return ST_READ_ERROR;
-            Status st = pcxDeliver(rh, row.get(), rowBytes, y);
-            if (st != ST_OK) return st;
-        }
-        return ST_OK;
-    }
-    PcxRunReader runs{f};
-    for (int32_t y = 0; y < h.height; ++y) {
-        memset(row.get(), 0, rowBytes);
-        size_t got = runs.fill(row.get(), rowBytes);
-        if (got < rowBytes) {
-            // The file ends inside the data: keep what this row had.
-            Status st = got > 0 ? pcxDeliver(rh, row.get(), rowBytes, y) : ST_OK;
-            return st == ST_OK ? ST_READ_ERROR : st;
-        }
-        Status st = pcxDeliver(rh, row.get(), rowBytes, y);
-        if (st != ST_OK) return st;
-    }
-    return ST_OK;
+    return st;
 }
 
 // Looks for the 256-colour palette after the rows: bytes are skipped up to the
@@ -222,7 +170,7 @@ Status pcxReadImage(FILE* f, LoadRequest* request, int64_t limit) {
     st = beginImage(&rh);
     if (st != ST_OK) return st;
 
-    st = pcxReadRows(f, h, rh);
+    st = pcxReadRows(f, h);
     // endImage reads 2^depth entries: the 16-entry map sits in a zeroed table.
     uint8_t table[PALETTE_BYTES] = {};
     bool found = false;
@@ -269,6 +217,13 @@ size_t pcxEncodeRow(const uint8_t* p, size_t n, uint8_t* out) {
         i += run;
     }
     return o;
+}
+
+// Writes one row run-length encoded through the buffer in data (2 x the row).
+Status pcxWriteEncodedRow(void* data, FILE* f, uint8_t* row, int64_t rowBytes) {
+    uint8_t* encoded = static_cast<uint8_t*>(data);
+    const size_t len = pcxEncodeRow(row, static_cast<size_t>(rowBytes), encoded);
+    return writeBlock(f, encoded, len) ? ST_OK : ST_WRITE_ERROR;
 }
 
 }  // namespace
@@ -365,23 +320,12 @@ Status writePcx(FILE* stream, SaveRequest* request) {
     if (!writeBlock(stream, header, sizeof header)) st = ST_WRITE_ERROR;
 
     const size_t rowBytes = static_cast<size_t>(w.planes) * static_cast<size_t>(w.bytesPerLine);
-    Buffer row = allocBuffer(rowBytes);
+    // Packed 1-bit rows come without the padding to a whole word: it is written as 0.
     Buffer encoded = rle ? allocBuffer(2 * static_cast<uint64_t>(rowBytes)) : Buffer();
-    if (st == ST_OK && (!row || (rle && !encoded))) st = ST_NO_MEMORY;
-    for (int32_t y = 0; st == ST_OK && y < height; ++y) {
-        st = getRows(y, 1);
-        if (st != ST_OK) break;
-        // Packed 1-bit rows come without the padding to a whole word: it stays 0.
-        int64_t n = writeRowLength();
-        if (n > static_cast<int64_t>(rowBytes)) n = static_cast<int64_t>(rowBytes);
-        memcpy(row.get(), wh.rowBuffer, static_cast<size_t>(n));
-        if (rle) {
-            size_t len = pcxEncodeRow(row.get(), rowBytes, encoded.get());
-            if (!writeBlock(stream, encoded.get(), len)) st = ST_WRITE_ERROR;
-        } else if (!writeBlock(stream, row.get(), rowBytes)) {
-            st = ST_WRITE_ERROR;
-        }
-    }
+    if (st == ST_OK && rle && !encoded) st = ST_NO_MEMORY;
+    if (st == ST_OK)
+        st = writeRows(stream, static_cast<int64_t>(rowBytes), height, rle ? pcxWriteEncodedRow : nullptr,
+                       encoded.get());
     if (st == ST_OK && w.trailingPalette) {
         if (putc(PCX_PALETTE_MARKER, stream) == EOF || !wh.palette || !writeBlock(stream, wh.palette, PALETTE_BYTES))
             st = ST_WRITE_ERROR;

@@ -19,7 +19,6 @@
 
 #include "codec.h"
 #include "codecs.h"
-#include "context.h"
 #include "kaleocore.h"
 #include "stream.h"
 
@@ -358,8 +357,7 @@ Status writePng(FILE* stream, SaveRequest* request) {
         break;
     case KIND_ANY_TRUECOLOUR: {
         // A fourth byte that holds nothing is no alpha: such pictures are written as RGB.
-        const Image* image = ioContext().image;
-        const bool alpha = request->bitsPerPixel == 32 && image && imageHasAlpha(image);
+        const bool alpha = savedImageHasAlpha();
         plan = alpha ? PngWritePlan{PNG_COLOR_TYPE_RGB_ALPHA, 8, 32, 0, 0} : PngWritePlan{PNG_COLOR_TYPE_RGB, 8, 24, 0, 0};
         break;
     }

@@ -15,6 +15,7 @@
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -240,6 +241,15 @@ const char* pnmName(int type) {
     return names[type - 1];
 }
 
+// A bitmap row as the file stores it: in the image 0 is black, in the file 1
+// is; the bits past the width in the last byte stay 0.
+Status pnmWriteBitmapRow(void* data, FILE* f, uint8_t* row, int64_t rowBytes) {
+    const int tailBits = static_cast<int>(*static_cast<const int64_t*>(data) % 8);
+    for (int64_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
+    if (tailBits) row[rowBytes - 1] &= static_cast<uint8_t>(0xFF00 >> tailBits);
+    return writeBlock(f, row, static_cast<size_t>(rowBytes)) ? ST_OK : ST_WRITE_ERROR;
+}
+
 }  // namespace
 
 Status readPnm(FILE* stream, LoadRequest* request) {
@@ -322,23 +332,9 @@ Status writePnm(FILE* stream, SaveRequest* request) {
     Status st = beginWrite(&wh);
     if (st != ST_OK) return st;
 
-    // The bits past the width in the last byte of a bitmap row stay 0.
-    const int tailBits = static_cast<int>(width % 8);
-    const uint8_t tailMask = tailBits ? static_cast<uint8_t>(0xFF00 >> tailBits) : 0xFF;
-    for (int32_t y = 0; y < request->height; ++y) {
-        st = getRows(y, 1);
-        if (st != ST_OK) break;
-        uint8_t* row = wh.rowBuffer;
-        if (type == '4') {
-            // In the image 0 is black; in the file 1 is.
-            for (int64_t i = 0; i < rowBytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
-            row[rowBytes - 1] &= tailMask;
-        }
-        if (!writeBlock(stream, row, static_cast<size_t>(rowBytes))) {
-            st = ST_WRITE_ERROR;
-            break;
-        }
-    }
+    int64_t bitmapWidth = width;
+    st = type == '4' ? writeRows(stream, rowBytes, request->height, pnmWriteBitmapRow, &bitmapWidth)
+                     : writeRows(stream, rowBytes, request->height);
     endWrite();
     return st;
 }

@@ -19,6 +19,7 @@
 #include "codecs.h"
 #include "kaleocore.h"
 #include "lzw.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -128,72 +129,43 @@ Status pspReadPalette(FILE* f, const PspBlock& b, PspImage* img, LoadRequest* re
     return ST_OK;
 }
 
-// Hands one row of the channel to the core.
-Status pspDeliver(RasterHeader* rh, const uint8_t* row, int32_t rowBytes, int plane, int32_t y) {
-    int64_t n = fileRowLength();
-    if (n > rowBytes) n = rowBytes;
-    if (n > 0) memcpy(rh->rowBuffer, row, static_cast<size_t>(n));
-    return putRows(plane, y, 1);
-}
-
-Status pspReadRawChannel(StreamCursor* in, RasterHeader* rh, uint8_t* row, int plane) {
-    const size_t rowBytes = static_cast<size_t>(rh->bytesPerPlane);
-    for (int32_t y = 0; y < rh->height; ++y) {
-        memset(row, 0, rowBytes);
-        bool whole = in->read(row, rowBytes) == rowBytes;
-        Status st = pspDeliver(rh, row, rh->bytesPerPlane, plane, y);
+// Uncompressed rows of the channel; the data ending inside a row keeps that row.
+Status pspReadRawChannel(StreamCursor* in, RowFeed* feed) {
+    while (!feed->done()) {
+        int64_t room = 0;
+        uint8_t* at = feed->space(&room);
+        const size_t got = in->read(at, static_cast<size_t>(room));
+        Status st = feed->advance(static_cast<int64_t>(got));
         if (st != ST_OK) return st;
-        if (!whole) return in->shortStatus();
+        if (got < static_cast<size_t>(room)) return feed->cut(in->shortStatus());
     }
     return ST_OK;
 }
 
-Status pspReadRleChannel(StreamCursor* in, RasterHeader* rh, uint8_t* row, int plane) {
-    const int32_t rowBytes = rh->bytesPerPlane;
-    int32_t y = 0;
-    int32_t x = 0;
-    memset(row, 0, static_cast<size_t>(rowBytes));
-    // Puts one byte; delivers the row once it is full.
-    auto put = [&](uint8_t v) -> Status {
-        row[x++] = v;
-        if (x < rowBytes) return ST_OK;
-        Status st = pspDeliver(rh, row, rowBytes, plane, y++);
-        x = 0;
-        memset(row, 0, static_cast<size_t>(rowBytes));
-        return st;
-    };
-    while (y < rh->height) {
-        int n = in->next();
+Status pspReadRleChannel(StreamCursor* in, RowFeed* feed) {
+    while (!feed->done()) {
+        const int n = in->next();
         if (n < 0) break;
+        Status st = ST_OK;
         if (n <= RLE_LITERAL_MAX) {
-            for (int i = 0; i < n && y < rh->height; ++i) {
-                int v = in->next();
+            for (int i = 0; st == ST_OK && i < n && !feed->done(); ++i) {
+                const int v = in->next();
                 if (v < 0) break;
-                Status st = put(static_cast<uint8_t>(v));
-                if (st != ST_OK) return st;
+                st = feed->put(static_cast<uint8_t>(v));
             }
         } else {
-            int v = in->next();
+            const int v = in->next();
             if (v < 0) break;
-            for (int i = 0; i < n - RLE_LITERAL_MAX && y < rh->height; ++i) {
-                Status st = put(static_cast<uint8_t>(v));
-                if (st != ST_OK) return st;
-            }
+            st = feed->repeat(static_cast<uint8_t>(v), n - RLE_LITERAL_MAX);
         }
-    }
-    if (y >= rh->height) return ST_OK;
-    // The data ended inside the channel: the row begun is kept.
-    if (x > 0) {
-        Status st = pspDeliver(rh, row, rowBytes, plane, y);
         if (st != ST_OK) return st;
     }
-    return in->shortStatus();
+    // The data ended inside the channel: the row begun is kept.
+    return feed->done() ? ST_OK : feed->cut(in->shortStatus());
 }
 
 // Reads the channel blocks of the layer. Returns the status of the load.
 Status pspReadChannels(FILE* f, uint64_t at, const PspImage& img, RasterHeader* rh, LoadRequest* request) {
-    Buffer row = allocBuffer(static_cast<uint64_t>(rh->bytesPerPlane));
-    if (!row) return ST_NO_MEMORY;
     const int planes = rh->planes;
     for (int c = 0; c < img.channelCount; ++c) {
         PspBlock b;
@@ -223,8 +195,9 @@ Status pspReadChannels(FILE* f, uint64_t at, const PspImage& img, RasterHeader* 
             continue;
         }
         StreamCursor in(f, compressedLength);
-        Status st = img.compression ? pspReadRleChannel(&in, rh, row.get(), plane)
-                                    : pspReadRawChannel(&in, rh, row.get(), plane);
+        RowFeed feed;
+        Status st = feed.begin(rh->bytesPerPlane, rh->height, plane);
+        if (st == ST_OK) st = img.compression ? pspReadRleChannel(&in, &feed) : pspReadRawChannel(&in, &feed);
         if (st != ST_OK) return st;
     }
     return ST_OK;

@@ -283,32 +283,6 @@ uint32_t sgiCompressLine(const uint8_t* s, uint32_t n, uint8_t* out) {
     return static_cast<uint32_t>(o - out);
 }
 
-// True when some pixel of the true-colour image being saved has a nonzero
-// fourth byte. The image is reached through a pass of the row pipeline.
-Status sgiImageHasAlpha(int32_t width, int32_t height, bool* alpha) {
-    *alpha = false;
-    WriteHeader wh{};
-    wh.channels = 1;
-    wh.planes = 1;
-    wh.bitsPerPlane = 32;
-    wh.bytesPerPlane = 4 * width;
-    setRasterName(wh.name, NAME_WRITE);
-    Status st = beginWrite(&wh);
-    if (st != ST_OK) return st;
-    for (int32_t y = 0; y < height && !*alpha; ++y) {
-        st = getRows(y, 1);
-        if (st != ST_OK) break;
-        const uint8_t* p = wh.rowBuffer + 3;
-        for (int32_t x = 0; x < width; ++x, p += 4)
-            if (*p) {
-                *alpha = true;
-                break;
-            }
-    }
-    endWrite();
-    return st;
-}
-
 class SgiWriter {
 public:
     SgiWriter(FILE* f, uint32_t xsize, uint32_t ysize, uint32_t zsize, bool rle)
@@ -485,12 +459,8 @@ Status writeSgi(FILE* stream, SaveRequest* request) {
     // The header keeps the sizes in 16 bits.
     if (request->width < 1 || request->height < 1 || request->width > 0xFFFF || request->height > 0xFFFF)
         return ST_KIND_REFUSED;
-    if (zsize == 3 && request->bitsPerPixel == 32) {
-        bool alpha = false;
-        Status st = sgiImageHasAlpha(request->width, request->height, &alpha);
-        if (st != ST_OK) return st;
-        if (alpha) zsize = 4;
-    }
+    // A fourth byte that holds nothing is no alpha: such pictures get three channels.
+    if (zsize == 3 && savedImageHasAlpha()) zsize = 4;
     SgiWriter writer(stream, static_cast<uint32_t>(request->width), static_cast<uint32_t>(request->height), zsize,
                      request->writerOption1 != 0);
     return writer.run();

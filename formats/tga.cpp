@@ -17,6 +17,7 @@
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -134,61 +135,26 @@ int64_t tgaRowBytes(int depth, int64_t width) {
     return (depth + 7) / 8 * width;
 }
 
-Status tgaDeliver(const RasterHeader& rh, const uint8_t* row, int64_t rowBytes, int32_t y) {
-    int64_t n = fileRowLength();
-    if (n > rowBytes) n = rowBytes;
-    if (n > 0) memcpy(rh.rowBuffer, row, static_cast<size_t>(n));
-    return putRows(-1, y, 1);
-}
-
-// Uncompressed rows: each read whole; the file ending early keeps the rows read.
-Status tgaReadPlainRows(FILE* f, const TgaHeader& h, const RasterHeader& rh) {
-    const int64_t rowBytes = tgaRowBytes(h.depth, h.width);
-    Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
-    if (!row) return ST_NO_MEMORY;
-    for (int32_t y = 0; y < h.height; ++y) {
-        if (!readBlock(f, row.get(), static_cast<size_t>(rowBytes))) return ST_READ_ERROR;
-        Status st = tgaDeliver(rh, row.get(), rowBytes, y);
-        if (st != ST_OK) return st;
-    }
-    return ST_OK;
-}
-
 // Run-length packets: a header with bit 7 set repeats the one pixel after it
 // (low 7 bits + 1) times, otherwise (header + 1) pixels follow as they are.
 // Packets run on from one row into the next. 1-bit rows are coded byte by byte.
-Status tgaReadRleRows(FILE* f, const TgaHeader& h, const RasterHeader& rh) {
+Status tgaReadRleRows(FILE* f, const TgaHeader& h) {
     const int pixelBytes = h.depth <= 8 ? 1 : (h.depth + 7) / 8;
-    const int64_t rowBytes = tgaRowBytes(h.depth, h.width);
-    Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
-    if (!row) return ST_NO_MEMORY;
-    uint8_t* line = row.get();
-    int64_t x = 0;  // bytes of the current row filled
-    int32_t y = 0;
+    RowFeed feed;
+    Status st = feed.begin(tgaRowBytes(h.depth, h.width), h.height);
     uint8_t pixel[4];
-
-    auto truncated = [&]() -> Status {
-        Status st = x > 0 ? tgaDeliver(rh, line, rowBytes, y) : ST_OK;
-        return st == ST_OK ? ST_READ_ERROR : st;
-    };
-    for (;;) {
-        int c = getc(f);
-        if (c == EOF) return truncated();
+    while (st == ST_OK && !feed.done()) {
+        const int c = getc(f);
+        if (c == EOF) return feed.cut();
         const int count = (c & 0x7F) + 1;
         const bool run = (c & TGA_RUN_FLAG) != 0;
-        if (run && !readBlock(f, pixel, static_cast<size_t>(pixelBytes))) return truncated();
-        for (int k = 0; k < count; ++k) {
-            if (!run && !readBlock(f, pixel, static_cast<size_t>(pixelBytes))) return truncated();
-            memcpy(line + x, pixel, static_cast<size_t>(pixelBytes));
-            x += pixelBytes;
-            if (x < rowBytes) continue;
-            Status st = tgaDeliver(rh, line, rowBytes, y);
-            if (st != ST_OK) return st;
-            if (++y >= h.height) return ST_OK;
-            memset(line, 0, static_cast<size_t>(rowBytes));
-            x = 0;
+        if (run && !readBlock(f, pixel, static_cast<size_t>(pixelBytes))) return feed.cut();
+        for (int k = 0; st == ST_OK && k < count && !feed.done(); ++k) {
+            if (!run && !readBlock(f, pixel, static_cast<size_t>(pixelBytes))) return feed.cut();
+            st = feed.put(pixel, pixelBytes);
         }
     }
+    return st;
 }
 
 // ---------------------------------------------------------------------------
@@ -222,6 +188,18 @@ size_t tgaEncodeRow(const uint8_t* p, int64_t n, int size, uint8_t* out) {
 void tgaStoreU16(uint8_t* d, unsigned v) {
     d[0] = static_cast<uint8_t>(v);
     d[1] = static_cast<uint8_t>(v >> 8);
+}
+
+// One row written in packets through the encoding buffer.
+struct TgaRleRows {
+    int pixelBytes;
+    Buffer encoded;
+};
+
+Status tgaWriteEncodedRow(void* data, FILE* f, uint8_t* row, int64_t rowBytes) {
+    TgaRleRows& r = *static_cast<TgaRleRows*>(data);
+    const size_t len = tgaEncodeRow(row, rowBytes / r.pixelBytes, r.pixelBytes, r.encoded.get());
+    return writeBlock(f, r.encoded.get(), len) ? ST_OK : ST_WRITE_ERROR;
 }
 
 }  // namespace
@@ -270,7 +248,7 @@ Status readTga(FILE* stream, LoadRequest* request) {
     if (st != ST_OK) return st;
 
     if (!complete) st = ST_READ_ERROR;
-    else st = rle ? tgaReadRleRows(stream, h, rh) : tgaReadPlainRows(stream, h, rh);
+    else st = rle ? tgaReadRleRows(stream, h) : readRows(stream, rh.bytesPerPlane, h.height);
     // Indices without a colour map are grey levels (black and white at 1 bit).
     endImage(PF_BGR, 8, mapRead ? table : nullptr);
     return st;
@@ -299,7 +277,8 @@ Status writeTga(FILE* stream, SaveRequest* request) {
         palette = true;
         break;
     case KIND_ANY_TRUECOLOUR:
-        depth = request->bitsPerPixel == 32 ? 32 : 24;
+        // A fourth byte that holds nothing is no alpha: such pictures are written in 24 bits.
+        depth = savedImageHasAlpha() ? 32 : 24;
         type = TGA_TRUECOLOUR;
         if (depth == 32) rle = false;
         break;
@@ -336,26 +315,11 @@ Status writeTga(FILE* stream, SaveRequest* request) {
     if (st == ST_OK && palette && (!wh.palette || !writeBlock(stream, wh.palette, PALETTE_BYTES)))
         st = ST_WRITE_ERROR;
 
-    const int64_t rowBytes = wh.bytesPerPlane;
-    const int pixelBytes = depth <= 8 ? 1 : depth / 8;
-    const int64_t pixels = rowBytes / pixelBytes;
-    Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
+    TgaRleRows coder{depth <= 8 ? 1 : depth / 8, Buffer()};
     // Every packet holds at least one pixel and adds one header byte.
-    Buffer encoded = rle ? allocBuffer(static_cast<uint64_t>(rowBytes + pixels) + 16) : Buffer();
-    if (st == ST_OK && (!row || (rle && !encoded))) st = ST_NO_MEMORY;
-    for (int32_t y = 0; st == ST_OK && y < height; ++y) {
-        st = getRows(y, 1);
-        if (st != ST_OK) break;
-        int64_t n = writeRowLength();
-        if (n > rowBytes) n = rowBytes;
-        memcpy(row.get(), wh.rowBuffer, static_cast<size_t>(n));
-        if (rle) {
-            size_t len = tgaEncodeRow(row.get(), pixels, pixelBytes, encoded.get());
-            if (!writeBlock(stream, encoded.get(), len)) st = ST_WRITE_ERROR;
-        } else if (!writeBlock(stream, row.get(), static_cast<size_t>(rowBytes))) {
-            st = ST_WRITE_ERROR;
-        }
-    }
+    if (rle) coder.encoded = allocBuffer(static_cast<uint64_t>(wh.bytesPerPlane + wh.bytesPerPlane / coder.pixelBytes) + 16);
+    if (st == ST_OK && rle && !coder.encoded) st = ST_NO_MEMORY;
+    if (st == ST_OK) st = writeRows(stream, wh.bytesPerPlane, height, rle ? tgaWriteEncodedRow : nullptr, &coder);
     endWrite();
     if (st == ST_OK && (fflush(stream) != 0 || ferror(stream))) st = ST_WRITE_ERROR;
     return st;

@@ -9,7 +9,6 @@
 
 #include "codec.h"
 #include "codecs.h"
-#include "context.h"
 #include "kaleocore.h"
 #include "packbits.h"
 #include "stream.h"
@@ -262,8 +261,7 @@ Status writeTiff(FILE* stream, SaveRequest* request) {
         break;
     case KIND_ANY_TRUECOLOUR: {
         // A fourth byte that holds nothing is no alpha: such pictures are written as RGB.
-        const Image* image = ioContext().image;
-        const bool alpha = request->bitsPerPixel == 32 && image && imageHasAlpha(image);
+        const bool alpha = savedImageHasAlpha();
         t.bits = alpha ? 32 : 24;
         t.samples = alpha ? 4 : 3;
         t.photometric = 2;

@@ -403,7 +403,9 @@ TEST(TgaWriter, Headers) {
         {"palette rle", IMG_PALETTE, 1, {0, 1, 9, 0, 0, 0, 1, 24, 0, 0, 0, 0, 5, 0, 3, 0, 8, 0x20}, 0},
         {"rgb", IMG_RGB, 0, {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 3, 0, 24, 0x20}, 45},
         {"bgr rle", IMG_BGR, 1, {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 3, 0, 24, 0x20}, 0},
-        {"rgb32 rle asked", IMG_RGB32, 1, {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 3, 0, 32, 0x20}, 60},
+        // Alpha in one pixel makes a 32-bit file; an empty fourth byte, a 24-bit one.
+        {"rgb32 with alpha rle asked", IMG_RGB32, 1, {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 3, 0, 32, 0x20}, 60},
+        {"rgb32 opaque rle asked", IMG_RGB32, 1, {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 3, 0, 24, 0x20}, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -411,6 +413,7 @@ TEST(TgaWriter, Headers) {
         ASSERT_TRUE(createImage(&img, c.kind, 1, 5, 3));
         if (img.palette)
             for (int i = 0; i < 256; ++i) img.palette[i] = uint8_t(i), img.palette[256 + i] = 7, img.palette[512 + i] = uint8_t(255 - i);
+        if (strstr(c.name, "with alpha")) img.pixels[3] = 1;
         std::string path = tempPath("header.tga");
         ASSERT_EQ(saveTga(&img, path, c.rle), ST_OK);
         Bytes file;

@@ -1,0 +1,126 @@
+// Whole-row transfers between streams and the scanline pipeline.
+#include "rowkit.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rowconv.h"
+
+namespace {
+
+// The core's row buffer during a decode or an encode, null otherwise.
+uint8_t* pipelineRowBuffer() {
+    RowConverter& c = rowConverter();
+    return c.phase == ConvPhase::Idle ? nullptr : c.rowBuffer.get();
+}
+
+}  // namespace
+
+Status deliverRow(const uint8_t* row, int64_t rowBytes, int32_t fileRow, int plane) {
+    const int64_t n = std::min(fileRowLength(), rowBytes);
+    uint8_t* dst = pipelineRowBuffer();
+    if (n > 0 && dst) memcpy(dst, row, static_cast<size_t>(n));
+    return putRows(plane, fileRow, 1);
+}
+
+Status readRows(FILE* f, int64_t rowBytes, int32_t rows, int plane, RowFilter filter, const void* data) {
+    if (rowBytes < 1) return ST_CORRUPT;
+    Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
+    if (!row) return ST_NO_MEMORY;
+    for (int32_t y = 0; y < rows; ++y) {
+        if (!readBlock(f, row.get(), static_cast<size_t>(rowBytes))) return ST_READ_ERROR;
+        Status st;
+        if (filter) {
+            uint8_t* out = pipelineRowBuffer();
+            if (out) filter(data, row.get(), out);
+            st = putRows(plane, y, 1);
+        } else {
+            st = deliverRow(row.get(), rowBytes, y, plane);
+        }
+        if (st != ST_OK) return st;
+    }
+    return ST_OK;
+}
+
+// ---- RowFeed ----------------------------------------------------------------
+
+Status RowFeed::begin(int64_t rowBytes, int32_t rows, int plane) {
+    row_ = rowBytes > 0 ? allocBuffer(static_cast<uint64_t>(rowBytes)) : Buffer();
+    if (!row_) return rowBytes > 0 ? ST_NO_MEMORY : ST_CORRUPT;
+    rowBytes_ = rowBytes;
+    filled_ = 0;
+    rows_ = rows < 0 ? 0 : rows;
+    next_ = 0;
+    plane_ = plane;
+    return ST_OK;
+}
+
+Status RowFeed::rowFull() {
+    Status st = deliverRow(row_.get(), rowBytes_, next_++, plane_);
+    memset(row_.get(), 0, static_cast<size_t>(rowBytes_));
+    filled_ = 0;
+    return st;
+}
+
+// n bytes from p, or n copies of v when p is null.
+Status RowFeed::place(const uint8_t* p, uint8_t v, int64_t n) {
+    while (n > 0 && next_ < rows_) {
+        const int64_t take = std::min(n, rowBytes_ - filled_);
+        if (p) {
+            memcpy(row_.get() + filled_, p, static_cast<size_t>(take));
+            p += take;
+        } else {
+            memset(row_.get() + filled_, v, static_cast<size_t>(take));
+        }
+        filled_ += take;
+        n -= take;
+        if (filled_ == rowBytes_) {
+            Status st = rowFull();
+            if (st != ST_OK) return st;
+        }
+    }
+    return ST_OK;
+}
+
+uint8_t* RowFeed::space(int64_t* room) {
+    *room = done() ? 0 : rowBytes_ - filled_;
+    return row_.get() + filled_;
+}
+
+Status RowFeed::advance(int64_t n) {
+    if (done() || n <= 0) return ST_OK;
+    filled_ += std::min(n, rowBytes_ - filled_);
+    return filled_ == rowBytes_ ? rowFull() : ST_OK;
+}
+
+Status RowFeed::cut(Status why) {
+    if (filled_ == 0 || done()) return why;
+    Status st = deliverRow(row_.get(), rowBytes_, next_, plane_);
+    return st == ST_OK ? why : st;
+}
+
+// ---- Writing ----------------------------------------------------------------
+
+Status fetchRow(int32_t fileRow, uint8_t* row, int64_t rowBytes) {
+    Status st = getRows(fileRow, 1);
+    if (st != ST_OK) return st;
+    const uint8_t* src = pipelineRowBuffer();
+    const int64_t n = src ? std::max<int64_t>(0, std::min(writeRowLength(), rowBytes)) : 0;
+    if (n > 0) memcpy(row, src, static_cast<size_t>(n));
+    if (rowBytes > n) memset(row + n, 0, static_cast<size_t>(rowBytes - n));
+    return ST_OK;
+}
+
+Status writeRows(FILE* f, int64_t rowBytes, int32_t rows, RowEncoder encode, void* data) {
+    if (rowBytes < 1) return ST_KIND_REFUSED;
+    Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
+    if (!row) return ST_NO_MEMORY;
+    for (int32_t y = 0; y < rows; ++y) {
+        Status st = fetchRow(y, row.get(), rowBytes);
+        if (st != ST_OK) return st;
+        if (encode) st = encode(data, f, row.get(), rowBytes);
+        else if (!writeBlock(f, row.get(), static_cast<size_t>(rowBytes))) st = ST_WRITE_ERROR;
+        if (st != ST_OK) return st;
+    }
+    return ST_OK;
+}
