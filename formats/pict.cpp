@@ -523,7 +523,11 @@ struct Canvas {
     int64_t width = 0, height = 0;
     int unit = 1;     // bytes a pixel: 1 (black and white), 3, or 4 with alpha
     Buffer pixels;
+    int64_t budget = 0;  // pixels the bands may still draw: stretched bands cannot run forever
 };
+
+// Bands may paint the frame over this many times.
+constexpr int64_t OVERDRAW = 4;
 
 inline int64_t ceilDiv(int64_t a, int64_t b) { return a >= 0 ? (a + b - 1) / b : -((-a) / b); }
 
@@ -617,6 +621,10 @@ Status drawBand(PictInput* in, Band* band, Canvas* canvas) {
         bandRowToCanvas(*band, row.get(), width, unit, pixels.get());
         const int64_t y0 = std::max<int64_t>(d.top + ceilDiv(a * dstH, srcH), f.top);
         const int64_t y1 = std::min<int64_t>(d.top + ceilDiv((a + 1) * dstH, srcH), f.bottom);
+        if (y1 > y0) {
+            canvas->budget -= (y1 - y0) * used;
+            if (canvas->budget < 0) return ST_CORRUPT;
+        }
         for (int64_t y = y0; y < y1; ++y) {
             uint8_t* out = canvas->pixels.get() + (y - f.top) * canvas->width * unit;
             for (int64_t i = 0; i < used; ++i)
@@ -670,6 +678,7 @@ Status composeBands(PictInput* in, int version, const PictRect& frame, const Ban
     canvas.width = rectWidth(frame);
     canvas.height = rectHeight(frame);
     canvas.unit = survey.allBitmaps ? 1 : survey.alpha ? 4 : 3;
+    canvas.budget = OVERDRAW * canvas.width * canvas.height;
 
     RasterHeader rh{};
     rh.channels = 1;
@@ -708,11 +717,11 @@ Status composeBands(PictInput* in, int version, const PictRect& frame, const Ban
         }
         if (st != ST_OK) break;
     }
-    if (st != ST_OK && st != ST_READ_ERROR) {
+    if (st != ST_OK && st != ST_READ_ERROR && st != ST_CORRUPT) {
         endImage(paletteFormat, 8, nullptr);
         return st;
     }
-    // What was drawn, the rest white, even when the data ended early.
+    // What was drawn, the rest white, even when the data ended early or went wrong.
     const size_t rowBytes = static_cast<size_t>(canvas.width * canvas.unit);
     for (int64_t y = 0; y < canvas.height; ++y) {
         const uint8_t* src = canvas.pixels.get() + static_cast<size_t>(y) * rowBytes;

@@ -363,6 +363,11 @@ TEST(PictReader, BandsAreDrawnIntoTheFrame) {
     // The first middle row lost its last 6 bytes: red 1-4 and green 5-6 remain.
     cutExpect.set(0, 2, {1, 5, 0}).set(1, 2, {2, 6, 0}).set(2, 2, {3, 0, 0}).set(3, 2, {4, 0, 0});
 
+    // Each band stretches one pixel over the whole frame: the fifth paints it a fifth time.
+    const Bytes cover = indexedBand({0, 0, 1, 1}, {0, 0, 1, 1}, {0, 0, 4, 4}, {{1}});
+    Expect covered(4, 4);
+    for (int i = 0; i < 16; ++i) covered.set(i % 4, i / 4, green);
+
     struct BandCase {
         const char* name;
         Bytes file;
@@ -385,6 +390,8 @@ TEST(PictReader, BandsAreDrawnIntoTheFrame) {
         {"an alpha band gives alpha; the others are opaque", framed({0, 0, 3, 2}, cat({alphaBand, opaque})), ST_OK,
          nullptr, IMG_RGB32, alpha},
         {"cut in the second band: the first stays", cut, ST_READ_ERROR, nullptr, IMG_RGB, cutExpect},
+        {"four bands may cover the frame, not five", framed({0, 0, 4, 4}, cat({cover, cover, cover, cover, cover})),
+         ST_CORRUPT, nullptr, IMG_RGB, covered},
         {"frame of 16000 rows", framed({0, 0, 16000, 4}, cat({top, middle})), ST_BAD_FILE,
          "APPLE pict : Bad picture's size !", 0, Expect(0, 0)},
         {"empty frame", framed({5, 5, 5, 9}, cat({top, middle})), ST_BAD_FILE, "APPLE pict : Bad picture's size !", 0,
