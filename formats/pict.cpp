@@ -515,9 +515,8 @@ Status streamBand(PictInput* in, Band* band) {
 
 // ---- pictures of several bands ----------------------------------------------------
 
-// The whole picture frame, drawn band after band. Colour canvases hold the
-// complement of each byte so that the zeroed buffer is white (and opaque);
-// black-and-white canvases hold the bitmap values, 0 white.
+// The whole picture frame, drawn band after band: colour canvases start white
+// (and opaque), black-and-white canvases hold the bitmap values, 0 white.
 struct Canvas {
     PictRect frame{};
     int64_t width = 0, height = 0;
@@ -574,10 +573,10 @@ void bandRowToCanvas(const Band& band, const uint8_t* row, int64_t width, int un
             break;
         }
         }
-        out[0] = static_cast<uint8_t>(~r);
-        out[1] = static_cast<uint8_t>(~g);
-        out[2] = static_cast<uint8_t>(~b);
-        if (unit == 4) out[3] = static_cast<uint8_t>(~a);
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+        if (unit == 4) out[3] = a;
     }
 }
 
@@ -698,6 +697,7 @@ Status composeBands(PictInput* in, int version, const PictRect& frame, const Ban
         endImage(paletteFormat, 8, nullptr);
         return ST_NO_MEMORY;
     }
+    if (canvas.unit > 1) memset(canvas.pixels.get(), 0xFF, static_cast<size_t>(canvas.width * canvas.height * canvas.unit));
 
     for (;;) {
         uint16_t op;
@@ -724,12 +724,7 @@ Status composeBands(PictInput* in, int version, const PictRect& frame, const Ban
     // What was drawn, the rest white, even when the data ended early or went wrong.
     const size_t rowBytes = static_cast<size_t>(canvas.width * canvas.unit);
     for (int64_t y = 0; y < canvas.height; ++y) {
-        const uint8_t* src = canvas.pixels.get() + static_cast<size_t>(y) * rowBytes;
-        if (canvas.unit == 1) {
-            memcpy(rh.rowBuffer, src, rowBytes);
-        } else {
-            for (size_t i = 0; i < rowBytes; ++i) rh.rowBuffer[i] = static_cast<uint8_t>(~src[i]);
-        }
+        memcpy(rh.rowBuffer, canvas.pixels.get() + static_cast<size_t>(y) * rowBytes, rowBytes);
         Status put = putRows(-1, static_cast<int32_t>(y), 1);
         if (put != ST_OK) {
             st = put;
