@@ -588,7 +588,9 @@ Status drawBand(PictInput* in, Band* band, Canvas* canvas) {
     const PictRect& d = band->dst;
     const PictRect& f = canvas->frame;
     const int64_t srcW = rectWidth(s), srcH = rectHeight(s), dstW = rectWidth(d), dstH = rectHeight(d);
-    const bool visible = srcW > 0 && srcH > 0 && dstW > 0 && dstH > 0;
+    // A black-and-white canvas takes bitmaps only (the first walk saw no other band).
+    const bool fits = canvas->unit > 1 || band->pixels == BandPixels::Bits;
+    const bool visible = fits && srcW > 0 && srcH > 0 && dstW > 0 && dstH > 0;
 
     // Canvas column -> band column, for the destination columns inside the frame.
     const int64_t left = std::max<int64_t>(d.left, f.left), right = std::min<int64_t>(d.right, f.right);
