@@ -12,8 +12,9 @@
 // length. Rows are stored as they are or ByteRun1-packed (the PackBits coding).
 //
 // Reader: 1 to 8 planes with a colour map (extra-half-brite palettes made from
-// the first 32 colours), hold-and-modify with 6 and 8 planes, 9 to 32 planes of
+// the first 32 colours), hold-and-modify with 6 and 8 planes, 24 or 32 planes of
 // true colour (red in planes 0-7, green in 8-15, blue in 16-23) and PBM bodies.
+// Other plane counts are refused.
 // Writer: ILBM with a colour map for black-and-white, grey and palette images,
 // 24 planes for true colour, each plane row packed on its own when compressed.
 #include <climits>
@@ -42,7 +43,8 @@ constexpr uint32_t BMHD_SIZE = 20;
 constexpr uint32_t CAMG_HAM = 0x800;
 constexpr uint32_t CAMG_EHB = 0x80;
 constexpr int MASK_PLANE = 1;  // masking 1: a mask-plane row follows each row's planes
-constexpr int MAX_PLANES = 32;
+constexpr int DEEP_PLANES = 24;        // 8 bits each of red, green and blue
+constexpr int DEEP_PLANES_EXTRA = 32;  // the same and a fourth byte, not read
 constexpr int MAX_CMAP_ENTRIES = 256;
 constexpr int EHB_BASE = 32;   // extra-half-brite: colours 32-63 are colours 0-31 at half brightness
 
@@ -91,8 +93,12 @@ Status iffReadBitmapHeader(FILE* f, uint32_t length, IffBitmap* b, LoadRequest* 
         setReaderMessage(request, MSG_BAD_SIZE);
         return ST_BAD_FILE;
     }
-    // Chunky bodies hold one byte per pixel; bit-planes give at most 32 bits a pixel.
-    if (b->planes < 1 || b->planes > (b->chunky ? 8 : MAX_PLANES)) {
+    // Chunky bodies hold one byte per pixel. Bit-planes give colour-map
+    // indices (1 to 8 planes) or true colour (24, or 32 with a byte the reader
+    // leaves out); other depths have no colour layout to map them to.
+    const bool indexed = b->planes >= 1 && b->planes <= 8;
+    const bool deep = !b->chunky && (b->planes == DEEP_PLANES || b->planes == DEEP_PLANES_EXTRA);
+    if (!indexed && !deep) {
         setReaderMessage(request, MSG_BAD_PLANES);
         return ST_BAD_FILE;
     }

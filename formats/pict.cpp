@@ -7,12 +7,17 @@
 // opcode with its 24 bytes, and pad the data of every opcode to an even length.
 // All numbers are big-endian.
 //
-// The reader walks the opcodes, skipping each by its defined length, until the
-// first BitsRect (0x90), PackBitsRect (0x98) or DirectBitsRect (0x9A), and
-// decodes that bitmap or pixmap: 1-bit bitmaps, indexed pixmaps of 1, 2, 4 and
-// 8 bits with their colour table, 16-bit pixmaps (5-5-5 words, run-length coded
-// a word at a time) and 32-bit pixmaps (run-length coded component planes, or
-// unpacked pixels). The region variants (0x91, 0x99, 0x9B) are skipped whole.
+// The reader walks the opcodes, skipping each by its defined length, to the
+// bits opcodes: BitsRect (0x90), PackBitsRect (0x98), DirectBitsRect (0x9A)
+// and their region forms (0x91, 0x99, 0x9B), which hold 1-bit bitmaps, indexed
+// pixmaps of 1, 2, 4 and 8 bits with their colour table, 16-bit pixmaps (5-5-5
+// words, run-length coded a word at a time) and 32-bit pixmaps (run-length
+// coded component planes, or unpacked pixels). A picture of one bits opcode is
+// that bitmap, decoded row by row. Scanners and screen grabbers write pictures
+// as several bands, each with its own rectangles: those are drawn into the
+// picture frame (source rectangle onto destination rectangle, clipped to the
+// frame), white where no band falls, and delivered at the end.
+#include <algorithm>
 #include <cstring>
 
 #include "codec.h"
@@ -359,113 +364,377 @@ Status decodeRows(PictInput* in, RasterHeader* rh, RowCoding coding, RowFix fix,
     return st;
 }
 
-// Everything between the opcode and the pixel data of a BitsRect or PackBitsRect
-// (and their region forms), then the decode or, for the region forms, the skip.
-Status readBitsOpcode(PictInput* in, uint16_t op, LoadRequest* request) {
-    const bool decode = op != OP_BITS_RGN && op != OP_PACK_BITS_RGN;
+// How the pixels of one bits opcode are stored, once its rows are unpacked.
+enum class BandPixels {
+    Bits,        // 1-bit bitmap, 1 is black
+    Indexed,     // 1, 2, 4 or 8-bit indices into the colour table
+    Rgb555,      // big-endian 5-5-5 words
+    Triplets,    // R,G,B (32-bit pixmaps stored without their padding byte)
+    Whole,       // padding or alpha, R, G, B
+    Planes,      // the component planes one after another (alpha first when four)
+};
+
+// One bits opcode: its rectangles, how its rows are coded and delivered.
+struct Band {
+    PictRect bounds{}, src{}, dst{};
+    BandPixels pixels = BandPixels::Bits;
+    int cmpCount = 1;
+    RowCoding coding;
+    RowFix fix = RowFix::None;
+    RasterHeader rh{};       // the rows as a picture of their own
+    Buffer palette;          // indexed pixmaps being decoded
+    uint16_t paletteFormat = 0;
+    bool alpha() const {
+        return cmpCount == 4 && (pixels == BandPixels::Whole || pixels == BandPixels::Planes);
+    }
+};
+
+// BitsRect, BitsRgn, PackBitsRect, PackBitsRgn: everything up to the rows.
+// With check set, what the decoder cannot read is refused with its message.
+Status readBitsHeader(PictInput* in, uint16_t op, bool check, Band* band, LoadRequest* request) {
     const uint16_t rowBytesWord = in->u16();
     const int64_t rowBytes = rowBytesWord & ROW_BYTES_MASK;
     const bool pixmap = (rowBytesWord & ROW_BYTES_PIXMAP) != 0;
-
-    RasterHeader rh{};
+    RasterHeader& rh = band->rh;
     rh.channels = 1;
     rh.planes = 1;
-    Buffer palette;
-    PictRect bounds;
     if (pixmap) {
         PixMapFields pm = readPixMap(in);
-        bounds = pm.bounds;
-        if (decode && !in->ended()) {
+        band->bounds = pm.bounds;
+        if (check && !in->ended()) {
             if (pm.pixelType != 0) return badFile(request, MSG_BAD_PIXEL_TYPE);
             if (pm.cmpCount != 1) return badFile(request, MSG_BAD_CMP_COUNT);
             if (pm.pixelSize != pm.cmpSize ||
                 (pm.pixelSize != 1 && pm.pixelSize != 2 && pm.pixelSize != 4 && pm.pixelSize != 8))
                 return badFile(request, MSG_BAD_PIXEL_SIZE);
-            palette = allocBuffer(PALETTE_BYTES);
-            if (!palette) return ST_NO_MEMORY;
+            band->palette = allocBuffer(PALETTE_BYTES);
+            if (!band->palette) return ST_NO_MEMORY;
         }
-        readColourTable(in, palette.get());
+        readColourTable(in, band->palette.get());
+        band->pixels = BandPixels::Indexed;
+        band->paletteFormat = PF_TRIPLETS;
         rh.bitsPerPlane = static_cast<int16_t>(pm.pixelSize);
         setRasterName(rh.name, NAME_PIXMAP);
     } else {
-        bounds = readRect(in);
+        band->bounds = readRect(in);
+        band->pixels = BandPixels::Bits;
+        band->paletteFormat = PF_INVERT;
         rh.bitsPerPlane = 1;
         setRasterName(rh.name, NAME_BITMAP);
     }
-    in->skip(18);  // source and destination rectangles, transfer mode
-    if (!decode) skipRegion(in);
-    if (in->ended()) return badFile(request, MSG_BAD_FORMAT);
-
-    const RowCoding coding = byteRows(rowBytes);
-    if (!decode) return skipRows(in, coding, rectHeight(bounds) > 0 ? rectHeight(bounds) : 0) ? ST_OK
-                                                                                              : ST_READ_ERROR;
-    if (!sizeFits(bounds)) return badFile(request, MSG_BAD_SIZE);
-    rh.width = static_cast<int32_t>(rectWidth(bounds));
-    rh.height = static_cast<int32_t>(rectHeight(bounds));
+    band->src = readRect(in);
+    band->dst = readRect(in);
+    in->skip(2);  // transfer mode
+    if (op == OP_BITS_RGN || op == OP_PACK_BITS_RGN) skipRegion(in);
+    if (in->ended()) return check ? badFile(request, MSG_BAD_FORMAT) : ST_READ_ERROR;
+    band->coding = byteRows(rowBytes);
+    if (check && !sizeFits(band->bounds)) return badFile(request, MSG_BAD_SIZE);
     rh.bytesPerPlane = static_cast<int32_t>(rowBytes);
-    if (pixmap) return decodeRows(in, &rh, coding, RowFix::None, PF_TRIPLETS, palette.get());
-    return decodeRows(in, &rh, coding, RowFix::None, PF_INVERT, nullptr);
+    return ST_OK;
 }
 
 // DirectBitsRect and DirectBitsRgn: 16- and 32-bit pixmaps without colour table.
-Status readDirectBitsOpcode(PictInput* in, uint16_t op, LoadRequest* request) {
-    const bool decode = op == OP_DIRECT_BITS_RECT;
+Status readDirectHeader(PictInput* in, uint16_t op, bool check, Band* band, LoadRequest* request) {
     in->skip(4);  // base address
     const int64_t rowBytes = in->u16() & ROW_BYTES_MASK;
     const PixMapFields pm = readPixMap(in);
-    in->skip(18);  // source and destination rectangles, transfer mode
-    if (!decode) skipRegion(in);
-    if (in->ended()) return badFile(request, MSG_BAD_FORMAT);
-    if (decode && pm.pixelSize != 16 && pm.pixelSize != 32) return badFile(request, MSG_BAD_PIXEL_SIZE);
+    band->bounds = pm.bounds;
+    band->src = readRect(in);
+    band->dst = readRect(in);
+    in->skip(2);  // transfer mode
+    if (op == OP_DIRECT_BITS_RGN) skipRegion(in);
+    if (in->ended()) return check ? badFile(request, MSG_BAD_FORMAT) : ST_READ_ERROR;
+    if (check && pm.pixelSize != 16 && pm.pixelSize != 32) return badFile(request, MSG_BAD_PIXEL_SIZE);
 
-    const int64_t width = rectWidth(pm.bounds);
-    const int64_t height = rectHeight(pm.bounds);
-    RasterHeader rh{};
+    const int64_t width = rectWidth(pm.bounds) > 0 ? rectWidth(pm.bounds) : 0;
+    RasterHeader& rh = band->rh;
     rh.channels = 1;
     rh.planes = 1;
-    RowCoding coding;
-    RowFix fix = RowFix::None;
+    band->cmpCount = pm.cmpCount;
+    RowCoding& coding = band->coding;
     const bool unpacked = rowBytes < UNPACKED_BELOW || pm.packType == PACK_NONE || pm.packType == PACK_NO_PAD;
     if (pm.pixelSize == 16) {
         // 5-5-5 words, red in bits 10-14, each row packed a word at a time.
         coding = byteRows(rowBytes);
         coding.packed = !unpacked;
         coding.unit = 2;
+        band->pixels = BandPixels::Rgb555;
         rh.layout = PL_WORD_HINT;
         rh.bitsPerPlane = 16;
-        rh.bytesPerPlane = static_cast<int32_t>(2 * (width > 0 ? width : 0));
-        fix = RowFix::SwapWords;
+        rh.bytesPerPlane = static_cast<int32_t>(2 * width);
+        band->fix = RowFix::SwapWords;
     } else if (pm.packType == PACK_NO_PAD) {
         // R,G,B pixels: the padding byte of each pixel is left out.
         coding.unpacked = rowBytes * 3 / 4;
+        band->pixels = BandPixels::Triplets;
         rh.bitsPerPlane = 24;
         rh.bytesPerPlane = static_cast<int32_t>(coding.unpacked);
     } else if (unpacked) {
         // Whole pixels: padding or alpha, R, G, B.
         coding.unpacked = rowBytes;
+        band->pixels = BandPixels::Whole;
         rh.layout = PL_ALPHA_FIRST;
         rh.bitsPerPlane = 32;
         rh.bytesPerPlane = static_cast<int32_t>(rowBytes);
-        if (pm.cmpCount != 4) fix = RowFix::ClearPad;
+        if (pm.cmpCount != 4) band->fix = RowFix::ClearPad;
     } else {
         // Each row holds the component planes one after another (alpha first
         // when there are four), each packed with the rest of the row.
-        if (decode && pm.cmpCount != 3 && pm.cmpCount != 4) return ST_CORRUPT;
+        if (check && pm.cmpCount != 3 && pm.cmpCount != 4) return ST_CORRUPT;
         coding.packed = true;
         coding.wordCounts = rowBytes > BYTE_COUNT_MAX_ROW;
-        coding.unpacked = pm.cmpCount * (width > 0 ? width : 0);
+        coding.unpacked = pm.cmpCount * width;
+        band->pixels = BandPixels::Planes;
         rh.layout = pm.cmpCount == 3 ? 0 : PL_ALPHA_FIRST;
         rh.channels = static_cast<int16_t>(pm.cmpCount);
         rh.planes = static_cast<int16_t>(pm.cmpCount);
         rh.bitsPerPlane = 8;
-        rh.bytesPerPlane = static_cast<int32_t>(width > 0 ? width : 0);
+        rh.bytesPerPlane = static_cast<int32_t>(width);
     }
-    if (!decode) return skipRows(in, coding, height > 0 ? height : 0) ? ST_OK : ST_READ_ERROR;
-    if (!sizeFits(pm.bounds)) return badFile(request, MSG_BAD_SIZE);
-    rh.width = static_cast<int32_t>(width);
-    rh.height = static_cast<int32_t>(height);
+    if (check && !sizeFits(pm.bounds)) return badFile(request, MSG_BAD_SIZE);
     setRasterName(rh.name, NAME_DIRECT);
-    return decodeRows(in, &rh, coding, fix, 0, nullptr);
+    return ST_OK;
+}
+
+bool isBitsOpcode(uint16_t op) {
+    return op == OP_BITS_RECT || op == OP_BITS_RGN || op == OP_PACK_BITS_RECT || op == OP_PACK_BITS_RGN ||
+           op == OP_DIRECT_BITS_RECT || op == OP_DIRECT_BITS_RGN;
+}
+
+Status readBandHeader(PictInput* in, uint16_t op, bool check, Band* band, LoadRequest* request) {
+    return op == OP_DIRECT_BITS_RECT || op == OP_DIRECT_BITS_RGN ? readDirectHeader(in, op, check, band, request)
+                                                                 : readBitsHeader(in, op, check, band, request);
+}
+
+// A picture with one bits opcode: its rows go to the core as they are decoded.
+Status streamBand(PictInput* in, Band* band) {
+    band->rh.width = static_cast<int32_t>(rectWidth(band->bounds));
+    band->rh.height = static_cast<int32_t>(rectHeight(band->bounds));
+    return decodeRows(in, &band->rh, band->coding, band->fix, band->paletteFormat, band->palette.get());
+}
+
+// ---- pictures of several bands ----------------------------------------------------
+
+// The whole picture frame, drawn band after band: colour canvases start white
+// (and opaque), black-and-white canvases hold the bitmap values, 0 white.
+struct Canvas {
+    PictRect frame{};
+    int64_t width = 0, height = 0;
+    int unit = 1;     // bytes a pixel: 1 (black and white), 3, or 4 with alpha
+    Buffer pixels;
+    int64_t budget = 0;  // pixels the bands may still draw: stretched bands cannot run forever
+};
+
+// Bands may paint the frame over this many times.
+constexpr int64_t OVERDRAW = 4;
+
+inline int64_t ceilDiv(int64_t a, int64_t b) { return a >= 0 ? (a + b - 1) / b : -((-a) / b); }
+
+// One unpacked band row as canvas pixels (width of them).
+void bandRowToCanvas(const Band& band, const uint8_t* row, int64_t width, int unit, uint8_t* out) {
+    for (int64_t x = 0; x < width; ++x, out += unit) {
+        uint8_t r = 0, g = 0, b = 0, a = 255;
+        switch (band.pixels) {
+        case BandPixels::Bits: {
+            const int bit = (row[x >> 3] >> (7 - (x & 7))) & 1;
+            if (unit == 1) {
+                out[0] = static_cast<uint8_t>(bit);
+                continue;
+            }
+            r = g = b = bit ? 0 : 255;
+            break;
+        }
+        case BandPixels::Indexed: {
+            const int bits = band.rh.bitsPerPlane;
+            const int64_t bitPos = x * bits;
+            const int index = (row[bitPos >> 3] >> (8 - bits - (bitPos & 7))) & ((1 << bits) - 1);
+            const uint8_t* c = band.palette.get() + 3 * index;
+            r = c[0], g = c[1], b = c[2];
+            break;
+        }
+        case BandPixels::Rgb555: {
+            const uint16_t v = loadU16BE(row + 2 * x);
+            r = static_cast<uint8_t>(((v >> 10) & 31) * 255 / 31);
+            g = static_cast<uint8_t>(((v >> 5) & 31) * 255 / 31);
+            b = static_cast<uint8_t>((v & 31) * 255 / 31);
+            break;
+        }
+        case BandPixels::Triplets:
+            r = row[3 * x], g = row[3 * x + 1], b = row[3 * x + 2];
+            break;
+        case BandPixels::Whole:
+            if (band.cmpCount == 4) a = row[4 * x];
+            r = row[4 * x + 1], g = row[4 * x + 2], b = row[4 * x + 3];
+            break;
+        case BandPixels::Planes: {
+            const uint8_t* p = row + (band.cmpCount == 4 ? width : 0);
+            if (band.cmpCount == 4) a = row[x];
+            r = p[x], g = p[width + x], b = p[2 * width + x];
+            break;
+        }
+        }
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+        if (unit == 4) out[3] = a;
+    }
+}
+
+// Decodes a band's rows and draws its source rectangle into its destination
+// rectangle (nearest pixel when the two differ in size), clipped to the frame.
+Status drawBand(PictInput* in, Band* band, Canvas* canvas) {
+    const int64_t width = rectWidth(band->bounds), height = rectHeight(band->bounds);
+    const PictRect& s = band->src;
+    const PictRect& d = band->dst;
+    const PictRect& f = canvas->frame;
+    const int64_t srcW = rectWidth(s), srcH = rectHeight(s), dstW = rectWidth(d), dstH = rectHeight(d);
+    // A black-and-white canvas takes bitmaps only (the first walk saw no other band).
+    const bool fits = canvas->unit > 1 || band->pixels == BandPixels::Bits;
+    const bool visible = fits && srcW > 0 && srcH > 0 && dstW > 0 && dstH > 0;
+
+    // Canvas column -> band column, for the destination columns inside the frame.
+    const int64_t left = std::max<int64_t>(d.left, f.left), right = std::min<int64_t>(d.right, f.right);
+    const int64_t columns = visible && right > left ? right - left : 0;
+    Buffer map = allocBuffer(static_cast<uint64_t>(columns) * 2 * sizeof(int32_t));
+    const int64_t minRow = (width + 7) / 8 * std::max<int64_t>(1, band->rh.bitsPerPlane);
+    const int64_t rowSize = std::max<int64_t>(band->coding.unpacked, std::max<int64_t>(minRow, 4 * width));
+    Buffer row = allocBuffer(static_cast<uint64_t>(rowSize));
+    Buffer pixels = allocBuffer(static_cast<uint64_t>(width) * canvas->unit);
+    Buffer packed = band->coding.packed ? allocBuffer(MAX_PACKED_ROW + 1) : Buffer();
+    if (!map || !row || !pixels || (band->coding.packed && !packed)) return ST_NO_MEMORY;
+    int32_t* cols = reinterpret_cast<int32_t*>(map.get());
+    int64_t used = 0;
+    for (int64_t xd = left; xd < left + columns; ++xd) {
+        const int64_t xs = s.left + (xd - d.left) * srcW / dstW - band->bounds.left;
+        if (xs < 0 || xs >= width) continue;
+        cols[2 * used] = static_cast<int32_t>(xd - f.left);
+        cols[2 * used + 1] = static_cast<int32_t>(xs);
+        ++used;
+    }
+
+    Status st = ST_OK;
+    const int unit = canvas->unit;
+    for (int64_t r = 0; r < height && st == ST_OK; ++r) {
+        memset(row.get(), 0, static_cast<size_t>(rowSize));
+        st = readRow(in, &band->coding, packed.get(), row.get(), r == 0);
+        const int64_t a = band->bounds.top + r - s.top;  // row within the source rectangle
+        if (!visible || a < 0 || a >= srcH || used == 0) continue;
+        bandRowToCanvas(*band, row.get(), width, unit, pixels.get());
+        const int64_t y0 = std::max<int64_t>(d.top + ceilDiv(a * dstH, srcH), f.top);
+        const int64_t y1 = std::min<int64_t>(d.top + ceilDiv((a + 1) * dstH, srcH), f.bottom);
+        if (y1 > y0) {
+            canvas->budget -= (y1 - y0) * used;
+            if (canvas->budget < 0) return ST_CORRUPT;
+        }
+        for (int64_t y = y0; y < y1; ++y) {
+            uint8_t* out = canvas->pixels.get() + (y - f.top) * canvas->width * unit;
+            for (int64_t i = 0; i < used; ++i)
+                memcpy(out + int64_t(cols[2 * i]) * unit, pixels.get() + int64_t(cols[2 * i + 1]) * unit,
+                       static_cast<size_t>(unit));
+        }
+    }
+    return st;
+}
+
+// What a first walk over the opcodes learns about the bits opcodes.
+struct BandSurvey {
+    int count = 0;
+    bool allBitmaps = true;   // every band a 1-bit bitmap
+    bool alpha = false;       // some band carries alpha
+    bool direct = false;      // some band is a direct pixmap
+};
+
+Status readOpcode(PictInput* in, int version, uint16_t* op);
+bool skipOpcodeData(PictInput* in, uint16_t op, int version);
+
+// Counts the bands up to the end of the picture (or where the data end),
+// skipping their rows.
+BandSurvey surveyBands(PictInput* in, int version, LoadRequest* request) {
+    BandSurvey survey;
+    for (;;) {
+        uint16_t op;
+        if (readOpcode(in, version, &op) != ST_OK || op == OP_END) break;
+        if (!isBitsOpcode(op)) {
+            if (!skipOpcodeData(in, op, version)) break;
+            continue;
+        }
+        Band band;
+        if (readBandHeader(in, op, false, &band, request) != ST_OK) break;
+        ++survey.count;
+        survey.allBitmaps = survey.allBitmaps && band.pixels == BandPixels::Bits;
+        survey.alpha = survey.alpha || band.alpha();
+        survey.direct = survey.direct || (op == OP_DIRECT_BITS_RECT || op == OP_DIRECT_BITS_RGN);
+        const int64_t h = rectHeight(band.bounds);
+        if (!skipRows(in, band.coding, h > 0 ? h : 0)) break;
+    }
+    return survey;
+}
+
+// Draws every band of the picture into its frame, then delivers the frame.
+Status composeBands(PictInput* in, int version, const PictRect& frame, const BandSurvey& survey,
+                    LoadRequest* request) {
+    if (!sizeFits(frame)) return badFile(request, MSG_BAD_SIZE);
+    Canvas canvas;
+    canvas.frame = frame;
+    canvas.width = rectWidth(frame);
+    canvas.height = rectHeight(frame);
+    canvas.unit = survey.allBitmaps ? 1 : survey.alpha ? 4 : 3;
+    canvas.budget = OVERDRAW * canvas.width * canvas.height;
+
+    RasterHeader rh{};
+    rh.channels = 1;
+    rh.planes = 1;
+    rh.width = static_cast<int32_t>(canvas.width);
+    rh.height = static_cast<int32_t>(canvas.height);
+    rh.layout = canvas.unit == 1 ? PL_BYTE_PIXELS : 0;
+    rh.bitsPerPlane = static_cast<int16_t>(canvas.unit == 1 ? 1 : 8 * canvas.unit);
+    rh.bytesPerPlane = static_cast<int32_t>(canvas.width * canvas.unit);
+    setRasterName(rh.name, canvas.unit == 1 ? NAME_BITMAP : survey.direct ? NAME_DIRECT : NAME_PIXMAP);
+    Status st = beginImage(&rh);
+    if (st != ST_OK) return st;
+    const uint16_t paletteFormat = canvas.unit == 1 ? PF_INVERT : 0;
+    canvas.pixels = allocBuffer(static_cast<uint64_t>(canvas.width) * static_cast<uint64_t>(canvas.height) *
+                                static_cast<uint64_t>(canvas.unit));
+    if (!canvas.pixels) {
+        endImage(paletteFormat, 8, nullptr);
+        return ST_NO_MEMORY;
+    }
+    if (canvas.unit > 1) memset(canvas.pixels.get(), 0xFF, static_cast<size_t>(canvas.width * canvas.height * canvas.unit));
+
+    for (;;) {
+        uint16_t op;
+        st = readOpcode(in, version, &op);
+        if (st != ST_OK || op == OP_END) break;
+        if (!isBitsOpcode(op)) {
+            if (!skipOpcodeData(in, op, version)) st = ST_READ_ERROR;
+        } else {
+            Band band;
+            st = readBandHeader(in, op, true, &band, request);
+            if (st == ST_BAD_FILE && in->ended()) {
+                // A header cut by the end of the file: the bands before it stay.
+                request->message[0] = '\0';
+                st = ST_READ_ERROR;
+            }
+            if (st == ST_OK) st = drawBand(in, &band, &canvas);
+        }
+        if (st != ST_OK) break;
+    }
+    if (st != ST_OK && st != ST_READ_ERROR && st != ST_CORRUPT) {
+        endImage(paletteFormat, 8, nullptr);
+        return st;
+    }
+    // What was drawn, the rest white, even when the data ended early or went wrong.
+    const size_t rowBytes = static_cast<size_t>(canvas.width * canvas.unit);
+    for (int64_t y = 0; y < canvas.height; ++y) {
+        memcpy(rh.rowBuffer, canvas.pixels.get() + static_cast<size_t>(y) * rowBytes, rowBytes);
+        Status put = putRows(-1, static_cast<int32_t>(y), 1);
+        if (put != ST_OK) {
+            st = put;
+            break;
+        }
+    }
+    endImage(paletteFormat, 8, nullptr);
+    return st;
 }
 
 // Skips a colour pattern: its type, the 8-byte black-and-white pattern, then an
@@ -527,13 +796,26 @@ bool skipOpcodeData(PictInput* in, uint16_t op, int version) {
     return !in->ended() && in->skip(n);
 }
 
+// Reads the next opcode: a byte in version 1, a word on an even offset in version 2.
+Status readOpcode(PictInput* in, int version, uint16_t* op) {
+    if (version == 2) {
+        in->align();
+        *op = in->u16();
+    } else {
+        const int c = in->byte();
+        *op = static_cast<uint16_t>(c < 0 ? 0 : c);
+    }
+    return in->ended() ? ST_READ_ERROR : ST_OK;
+}
+
 }  // namespace
 
 Status readPict(FILE* stream, LoadRequest* request) {
     if (request->fileSize > 0 && request->fileSize < PREAMBLE + 12) return ST_UNKNOWN_FORMAT;
     if (fseek(stream, PREAMBLE, SEEK_SET) != 0) return ST_UNKNOWN_FORMAT;
     PictInput in(stream, request->fileSize, PREAMBLE);
-    in.skip(10);  // picture size and frame
+    in.skip(2);  // picture size
+    const PictRect frame = readRect(&in);
     const uint16_t versionWord = in.u16();
     if (in.ended()) return ST_UNKNOWN_FORMAT;
     int version;
@@ -547,32 +829,21 @@ Status readPict(FILE* stream, LoadRequest* request) {
         return ST_UNKNOWN_FORMAT;
     }
 
+    // A first walk counts the bands; the second decodes them.
+    const int64_t opcodes = in.position();
+    const BandSurvey survey = surveyBands(&in, version, request);
+    if (fseek(stream, static_cast<long>(opcodes), SEEK_SET) != 0) return ST_READ_ERROR;
+    PictInput walk(stream, request->fileSize, opcodes);
+    if (survey.count > 1) return composeBands(&walk, version, frame, survey, request);
     for (;;) {
         uint16_t op;
-        if (version == 2) {
-            in.align();
-            op = in.u16();
-        } else {
-            int c = in.byte();
-            op = static_cast<uint16_t>(c < 0 ? 0 : c);
+        if (readOpcode(&walk, version, &op) != ST_OK || op == OP_END) break;
+        if (isBitsOpcode(op)) {
+            Band band;
+            Status st = readBandHeader(&walk, op, true, &band, request);
+            return st == ST_OK ? streamBand(&walk, &band) : st;
         }
-        if (in.ended() || op == OP_END) break;
-        Status st;
-        switch (op) {
-        case OP_BITS_RECT: case OP_BITS_RGN: case OP_PACK_BITS_RECT: case OP_PACK_BITS_RGN:
-            st = readBitsOpcode(&in, op, request);
-            break;
-        case OP_DIRECT_BITS_RECT: case OP_DIRECT_BITS_RGN:
-            st = readDirectBitsOpcode(&in, op, request);
-            break;
-        default:
-            st = skipOpcodeData(&in, op, version) ? ST_OK : ST_READ_ERROR;
-            break;
-        }
-        // The region forms are skipped: only the rectangle forms end the walk.
-        const bool image = op == OP_BITS_RECT || op == OP_PACK_BITS_RECT || op == OP_DIRECT_BITS_RECT;
-        if (image || (st != ST_OK && st != ST_READ_ERROR)) return st;
-        if (st == ST_READ_ERROR) break;
+        if (!skipOpcodeData(&walk, op, version)) break;
     }
     return badFile(request, MSG_BAD_FORMAT);
 }

@@ -1,11 +1,15 @@
-// Portable bitmaps, graymaps and pixmaps (P1 to P6) and XV thumbnails (P7).
+// Portable bitmaps, graymaps and pixmaps (P1 to P6), arbitrary maps and XV
+// thumbnails (both P7).
 //
 // Reader: the plain (decimal text) types P1, P2, P3 and the raw types P4, P5,
 // P6, with any maximum value from 1 to 255, and up to 65535 for the graymaps
 // (raw samples then take two bytes, most significant first). Samples are scaled
 // to 0..255. XV thumbnails ("P7 332") hold one byte per pixel, three bits of
-// red, three of green and two of blue. Writer: P4 for black and white, P5 for
-// grey and P6 for true colour, all with maximum 255.
+// red, three of green and two of blue. Arbitrary maps ("P7" and header lines
+// WIDTH, HEIGHT, DEPTH, MAXVAL, TUPLTYPE, ENDHDR) hold raw tuples of DEPTH
+// samples: black and white, grey or RGB, each optionally followed by opacity.
+// Writer: P4 for black and white, P5 for grey and P6 for true colour, all with
+// maximum 255.
 //
 // The header is "P" and a digit, then decimal numbers separated by white
 // space; a "#" starts a comment that runs to the end of the line. Exactly one
@@ -21,6 +25,9 @@
 namespace {
 
 const char MSG_BAD_SIZE[] = "Portable Bitmap : Bad picture's size !";
+const char MSG_BAD_HEADER[] = "Portable Bitmap : Bad arbitrary map header !";
+const char MSG_BAD_DEPTH[] = "Portable Bitmap : Bad tuple depth !";
+const char MSG_BAD_MAXVAL[] = "Portable Bitmap : Bad maximum value !";
 
 const char NAME_P1[] = "Portable Bitmap (Type 1 - ASCII)";
 const char NAME_P2[] = "Portable Graymap (Type 2 - ASCII)";
@@ -29,6 +36,7 @@ const char NAME_P4[] = "Portable Bitmap (Type 4 - Binary)";
 const char NAME_P5[] = "Portable Graymap (Type 5 - Binary)";
 const char NAME_P6[] = "Portable Pixmap (Type 6 - Binary)";
 const char NAME_P7[] = "XV visual schnauzer";
+const char NAME_PAM[] = "Portable Arbitrary Map (Type 7 - Binary)";
 
 constexpr uint32_t MAX_SAMPLE = 65535;
 // Numbers saturate here while they are read, so that an endless run of digits
@@ -116,6 +124,7 @@ enum class PnmData { Bits1Text, Text, Bits1Raw, Raw8, Raw16 };
 
 struct PnmHeader {
     int type;             // 1..7
+    bool arbitrary;       // P7 followed by header lines: the rest is read by pamReadHeader
     uint32_t width;
     uint32_t height;
     uint32_t maxval;
@@ -134,7 +143,13 @@ Status pnmReadHeader(PnmInput& in, PnmHeader* h) {
     uint8_t magic[2];
     if (in.read(magic, 2) != 2 || magic[0] != 'P' || magic[1] < '1' || magic[1] > '7') return ST_UNKNOWN_FORMAT;
     h->type = magic[1] - '0';
-    // XV thumbnails carry their pixel format ("332") before the size.
+    // Arbitrary maps go on with header lines, XV thumbnails with their pixel
+    // format ("332") before the size.
+    if (h->type == 7) {
+        const int c = pnmSkipSeparators(in);
+        h->arbitrary = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (h->arbitrary) return ST_OK;
+    }
     uint32_t ignored;
     Status st = h->type == 7 ? pnmReadNumber(in, &ignored) : ST_OK;
     if (st == ST_OK) st = pnmReadNumber(in, &h->width);
@@ -236,6 +251,206 @@ Status pnmReadPixels(PnmInput& in, const PnmHeader& h, RasterHeader* rh) {
     return ST_OK;
 }
 
+// ---- arbitrary maps --------------------------------------------------------
+
+constexpr int PAM_WORD = 24;        // longest keyword or tuple type kept
+constexpr uint32_t PAM_MAX_DEPTH = 4;
+
+struct PamHeader {
+    uint32_t width = 0, height = 0, depth = 0, maxval = 0;
+    bool binary = false;    // BLACKANDWHITE: 0 black, 1 white
+    bool alpha = false;     // the last sample of a tuple is its opacity
+    bool colour = false;    // three colour samples
+};
+
+// Reads a word up to the next white space; false when it does not fit.
+bool pamReadWord(PnmInput& in, char (&word)[PAM_WORD]) {
+    int n = 0;
+    for (int c = in.peek(); c != EOF && !pnmIsSpace(c); c = in.peek()) {
+        if (n + 1 >= PAM_WORD) return false;
+        word[n++] = static_cast<char>(in.get());
+    }
+    word[n] = '\0';
+    return n > 0;
+}
+
+// The rest of the line after TUPLTYPE, without the blanks around it.
+bool pamReadTupleType(PnmInput& in, char (&type)[PAM_WORD]) {
+    while (in.peek() == ' ' || in.peek() == '\t') in.get();
+    int n = 0;
+    for (int c = in.peek(); c != EOF && c != '\n' && c != '\r'; c = in.peek()) {
+        if (n + 1 >= PAM_WORD) return false;
+        type[n++] = static_cast<char>(in.get());
+    }
+    while (n > 0 && pnmIsSpace(type[n - 1])) --n;
+    type[n] = '\0';
+    return true;
+}
+
+// Checks the tuple type against the depth. Unknown types are taken by depth:
+// grey, grey and opacity, RGB, RGB and opacity.
+bool pamTupleLayout(const char* type, PamHeader* h) {
+    static const struct {
+        const char* name;
+        uint32_t depth;
+        bool binary, alpha, colour;
+    } known[] = {
+        {"BLACKANDWHITE", 1, true, false, false}, {"BLACKANDWHITE_ALPHA", 2, true, true, false},
+        {"GRAYSCALE", 1, false, false, false},    {"GRAYSCALE_ALPHA", 2, false, true, false},
+        {"RGB", 3, false, false, true},           {"RGB_ALPHA", 4, false, true, true},
+    };
+    for (const auto& k : known) {
+        if (strcmp(type, k.name) != 0) continue;
+        if (h->depth != k.depth) return false;
+        h->binary = k.binary;
+        h->alpha = k.alpha;
+        h->colour = k.colour;
+        return true;
+    }
+    if (h->depth < 1 || h->depth > PAM_MAX_DEPTH) return false;
+    h->alpha = h->depth == 2 || h->depth == 4;
+    h->colour = h->depth >= 3;
+    return true;
+}
+
+// The header lines after "P7", up to and including the line of ENDHDR.
+Status pamReadHeader(PnmInput& in, PamHeader* h, LoadRequest* request) {
+    bool haveWidth = false, haveHeight = false, haveDepth = false, haveMaxval = false;
+    char type[PAM_WORD] = "";
+    for (;;) {
+        char key[PAM_WORD];
+        if (pnmSkipSeparators(in) == EOF || !pamReadWord(in, key)) {
+            setReaderMessage(request, MSG_BAD_HEADER);
+            return ST_BAD_FILE;
+        }
+        if (strcmp(key, "ENDHDR") == 0) {
+            for (int c = in.get(); c != '\n' && c != EOF; c = in.get()) {
+            }
+            break;
+        }
+        uint32_t* field = nullptr;
+        bool ok = true;
+        if (strcmp(key, "WIDTH") == 0) field = &h->width, haveWidth = true;
+        else if (strcmp(key, "HEIGHT") == 0) field = &h->height, haveHeight = true;
+        else if (strcmp(key, "DEPTH") == 0) field = &h->depth, haveDepth = true;
+        else if (strcmp(key, "MAXVAL") == 0) field = &h->maxval, haveMaxval = true;
+        else if (strcmp(key, "TUPLTYPE") == 0) ok = pamReadTupleType(in, type);
+        else ok = false;
+        if (field) ok = pnmReadNumber(in, field) == ST_OK;
+        if (!ok) {
+            setReaderMessage(request, MSG_BAD_HEADER);
+            return ST_BAD_FILE;
+        }
+    }
+    if (!haveWidth || !haveHeight || !haveDepth || !haveMaxval) {
+        setReaderMessage(request, MSG_BAD_HEADER);
+        return ST_BAD_FILE;
+    }
+    if (h->width < 1 || h->width > MAX_IMAGE_SIDE || h->height < 1 || h->height > MAX_IMAGE_SIDE) {
+        setReaderMessage(request, MSG_BAD_SIZE);
+        return ST_BAD_FILE;
+    }
+    if (!pamTupleLayout(type, h)) {
+        setReaderMessage(request, MSG_BAD_DEPTH);
+        return ST_BAD_FILE;
+    }
+    if (h->maxval < 1 || h->maxval > MAX_SAMPLE || (h->binary && h->maxval != 1)) {
+        setReaderMessage(request, MSG_BAD_MAXVAL);
+        return ST_BAD_FILE;
+    }
+    return ST_OK;
+}
+
+// A sample of 0..maxval on the 0..255 scale, rounded; values past the maximum count as it.
+inline uint8_t pamScale(uint32_t v, uint32_t maxval) {
+    if (v >= maxval) return 255;
+    return static_cast<uint8_t>((static_cast<uint64_t>(v) * 255 + maxval / 2) / maxval);
+}
+
+// Turns n tuples of raw samples into the delivered pixels: one byte a pixel
+// (0/1 for black and white, grey levels) without opacity, R,G,B without
+// opacity, R,G,B,A with it.
+void pamConvertRow(const PamHeader& h, const uint8_t* raw, const uint8_t* lut, uint8_t* out, int64_t n) {
+    const bool wide = h.maxval > 255;
+    const int64_t samples = n * h.depth;
+    auto sample = [&](int64_t i) -> uint8_t {
+        return wide ? pamScale(loadU16BE(raw + 2 * i), h.maxval) : lut[raw[i]];
+    };
+    if (h.binary && !h.alpha) {
+        for (int64_t i = 0; i < samples; ++i) out[i] = (wide ? loadU16BE(raw + 2 * i) : raw[i]) ? 1 : 0;
+        return;
+    }
+    if (!h.alpha) {
+        for (int64_t i = 0; i < samples; ++i) out[i] = sample(i);
+        return;
+    }
+    for (int64_t x = 0; x < n; ++x, out += 4) {
+        const int64_t t = x * h.depth;
+        if (h.colour) {
+            for (int c = 0; c < 4; ++c) out[c] = sample(t + c);
+        } else {
+            out[0] = out[1] = out[2] = sample(t);
+            out[3] = sample(t + 1);
+        }
+    }
+}
+
+Status pamReadPixels(PnmInput& in, const PamHeader& h, RasterHeader* rh) {
+    const int sampleBytes = h.maxval > 255 ? 2 : 1;
+    const uint64_t rawRow = static_cast<uint64_t>(h.width) * h.depth * static_cast<uint64_t>(sampleBytes);
+    Buffer raw = allocBuffer(rawRow);
+    if (!raw) return ST_NO_MEMORY;
+    uint8_t lut[256];
+    for (uint32_t v = 0; v < 256; ++v) lut[v] = pamScale(v, h.maxval);
+    const int64_t tupleBytes = static_cast<int64_t>(h.depth) * sampleBytes;
+    for (uint32_t y = 0; y < h.height; ++y) {
+        const size_t got = in.read(raw.get(), static_cast<size_t>(rawRow));
+        if (got < rawRow) {
+            // Keep the whole tuples of a broken row; the rest of it stays black.
+            const int64_t tuples = static_cast<int64_t>(got) / tupleBytes;
+            if (tuples > 0) {
+                memset(rh->rowBuffer, 0, static_cast<size_t>(fileRowLength()));
+                pamConvertRow(h, raw.get(), lut, rh->rowBuffer, tuples);
+                putRows(-1, static_cast<int32_t>(y), 1);
+            }
+            return ST_READ_ERROR;
+        }
+        pamConvertRow(h, raw.get(), lut, rh->rowBuffer, h.width);
+        Status st = putRows(-1, static_cast<int32_t>(y), 1);
+        if (st != ST_OK) return st;
+    }
+    return ST_OK;
+}
+
+Status readPam(PnmInput& in, LoadRequest* request) {
+    PamHeader h;
+    Status st = pamReadHeader(in, &h, request);
+    if (st != ST_OK) return st;
+    const int32_t width = static_cast<int32_t>(h.width);
+    RasterHeader rh{};
+    rh.channels = 1;
+    rh.width = width;
+    rh.height = static_cast<int32_t>(h.height);
+    rh.planes = 1;
+    if (h.alpha) {
+        rh.bitsPerPlane = 32;
+        rh.bytesPerPlane = 4 * width;
+    } else if (h.binary) {
+        rh.layout = PL_BYTE_PIXELS;
+        rh.bitsPerPlane = 1;
+        rh.bytesPerPlane = width;
+    } else {
+        rh.bitsPerPlane = static_cast<int16_t>(h.colour ? 24 : 8);
+        rh.bytesPerPlane = h.colour ? 3 * width : width;
+    }
+    setRasterName(rh.name, NAME_PAM);
+    st = beginImage(&rh);
+    if (st != ST_OK) return st;
+    st = pamReadPixels(in, h, &rh);
+    endImage(0, 8, nullptr);
+    return st;
+}
+
 const char* pnmName(int type) {
     static const char* const names[] = {NAME_P1, NAME_P2, NAME_P3, NAME_P4, NAME_P5, NAME_P6, NAME_P7};
     return names[type - 1];
@@ -257,6 +472,7 @@ Status readPnm(FILE* stream, LoadRequest* request) {
     PnmHeader h{};
     Status st = pnmReadHeader(in, &h);
     if (st != ST_OK) return st;
+    if (h.arbitrary) return readPam(in, request);
     if (h.width < 1 || h.width > MAX_IMAGE_SIDE || h.height < 1 || h.height > MAX_IMAGE_SIDE) {
         setReaderMessage(request, MSG_BAD_SIZE);
         return ST_BAD_FILE;

@@ -366,6 +366,34 @@ TEST(IffReader, DamagedFiles) {
     EXPECT_EQ(rawRow(img, 1), (Bytes{0, 1, 0, 1}));  // only the first byte of plane 0 is left of row 1
 }
 
+TEST(IffReader, PlaneCountsWithoutAColourLayoutAreRefused) {
+    // Each file carries a complete body of its depth, so only the count can be at fault.
+    struct PlaneCase {
+        const char* name;
+        int planes;
+        uint32_t camg;
+    };
+    const std::vector<PlaneCase> cases = {
+        {"12 planes", 12, 0},
+        {"15 planes", 15, 0},
+        {"9 planes", 9, 0},
+        {"16 planes", 16, 0},
+        {"25 planes", 25, 0},
+        {"12 planes marked hold-and-modify", 12, 0x800},
+        {"0 planes", 0, 0},
+    };
+    for (const PlaneCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<std::vector<uint32_t>> rows = {{0x123, 0x456, 0x789, 0xABC}, {0xFFF, 0, 0x0F0, 0xF0F}};
+        Bytes file = form("ILBM", {bmhd(4, 2, c.planes), camg(c.camg), chunk("BODY", planarBody(rows, c.planes))});
+        OwnedImage img;
+        FileInfo info{};
+        EXPECT_EQ(loadBytes(file, &img, OPT_ACCEPT_DAMAGED, &info), ST_BAD_FILE);
+        EXPECT_STREQ(info.message, MSG_BAD_PLANES);
+        EXPECT_EQ(img.pixels, nullptr);
+    }
+}
+
 TEST(IffReader, ChunksAroundThePicture) {
     // Unknown chunks are skipped, odd lengths padded; a nested form is read inside.
     std::vector<uint32_t> row = {1, 0, 1};

@@ -200,11 +200,11 @@ TEST(PictReader, HandBuiltPictures) {
          picture(2, directOp(0x9A, 70, 1, 280, 4, 32, 3, planes70(true))), ST_OK, nullptr, IMG_RGB, rgb70()},
         {"byte counts are accepted where the planes fit 250 bytes",
          picture(2, directOp(0x9A, 70, 1, 280, 4, 32, 3, planes70(false))), ST_OK, nullptr, IMG_RGB, rgb70()},
-        {"region forms are skipped whole",
+        {"region forms are bands too: three over one place, the last drawn shows, the rest of the frame is white",
          picture(2, cat({even(indexedOp(0x99, 2, 1, 8, 8, table8, cat({words({10, 0, 0, 1, 2}), packRows({Bytes(8, 1)}, false)}))),
                          even(directOp(0x9B, 2, 1, 8, 4, 32, 3, cat({words({10, 0, 0, 1, 2}), packRows({Bytes(6, 9)}, false)}))),
                          indexedOp(0x98, 2, 1, 8, 2, table8, {2, 3})})),
-         ST_OK, nullptr, IMG_PALETTE, {0, 0, 255, 255, 255, 255}, true},
+         ST_OK, nullptr, IMG_RGB, [] { Bytes p(16 * 16 * 3, 255); p[0] = p[1] = 0; return p; }(), true},
         // Refusals.
         {"shorter than the preamble", Bytes(400, 0), ST_UNKNOWN_FORMAT, nullptr, 0, {}},
         {"unknown version word", [] { Bytes f = picture(1, {}); f[523] = 0x02; return f; }(), ST_UNKNOWN_FORMAT, nullptr, 0, {}},
@@ -248,6 +248,226 @@ TEST(PictReader, HandBuiltPictures) {
         EXPECT_EQ(img.kind, c.kind);
         EXPECT_EQ(c.rgb ? toRgb(img).pixels : pixelsOf(img), c.pixels);
     }
+}
+
+int maxDifference(const Rgb& a, const Rgb& b);
+
+// ---- pictures of several bands ------------------------------------------------------
+
+struct Place {
+    int top, left, bottom, right;
+};
+Bytes box(const Place& p) { return words({unsigned(p.top), unsigned(p.left), unsigned(p.bottom), unsigned(p.right)}); }
+
+// A version 2 picture with its own frame.
+Bytes framed(const Place& frame, const Bytes& ops) {
+    Bytes f = picture(2, ops);
+    const Bytes b = box(frame);
+    std::copy(b.begin(), b.end(), f.begin() + 514);
+    return f;
+}
+
+// The PixMap fields after rowBytes, with its bounds.
+Bytes pixMapAt(const Place& b, unsigned packType, unsigned pixelType, unsigned size, unsigned cmpCount,
+               unsigned cmpSize) {
+    return cat({box(b), words({0, packType, 0, 0, 0x48, 0, 0x48, 0, pixelType, size, cmpCount, cmpSize, 0, 0, 0, 0, 0,
+                               0})});
+}
+
+// An 8-bit PackBitsRect band of one index a row (rows of 8 bytes or more are packed).
+Bytes indexedBand(const Place& b, const Place& src, const Place& dst, const std::vector<Bytes>& rows) {
+    const unsigned rowBytes = unsigned(b.right - b.left);
+    Bytes data;
+    if (rowBytes < 8) {
+        for (const Bytes& r : rows) data = cat({data, r});
+    } else {
+        data = packRows(rows, false);
+    }
+    return even(cat({words({0x98, 0x8000 | rowBytes}), pixMapAt(b, 0, 0, 8, 1, 8), colourTable(0, RGB_TABLE), box(src),
+                     box(dst), words({0}), data}));
+}
+
+// A 32-bit DirectBitsRect band of component planes (A,R,G,B when alpha is set).
+Bytes directBand(const Place& b, const Place& src, const Place& dst, const std::vector<Bytes>& rows, bool alpha) {
+    const unsigned w = unsigned(b.right - b.left);
+    return even(cat({words({0x9A, 0, 0xFF, 0x8000 | 4 * w}), pixMapAt(b, 4, 16, 32, alpha ? 4 : 3, 8), box(src),
+                     box(dst), words({0}), packRows(rows, 4 * w > 250)}));
+}
+
+// A 1-bit BitsRect band of unpacked rows (1 is black).
+Bytes bitmapBand(const Place& b, const Place& src, const Place& dst, const Bytes& rows, unsigned rowBytes) {
+    return even(cat({words({0x90, rowBytes}), box(b), box(src), box(dst), words({0}), rows}));
+}
+
+// A picture of w x h R,G,B triplets, white where nothing is set.
+struct Expect {
+    int w, h, unit;
+    Bytes px;
+    Expect(int w_, int h_, int unit_ = 3) : w(w_), h(h_), unit(unit_), px(size_t(w_) * h_ * unit_, 255) {}
+    Expect& set(int x, int y, Bytes v) {
+        std::copy(v.begin(), v.end(), px.begin() + (size_t(y) * w + x) * unit);
+        return *this;
+    }
+};
+
+TEST(PictReader, BandsAreDrawnIntoTheFrame) {
+    const Bytes red = {255, 0, 0}, green = {0, 255, 0}, blue = {0, 0, 255}, black = {0, 0, 0};
+    const Place frame = {10, 20, 16, 24};  // 4 wide, 6 high, not at the origin
+    // Rows 10-11: indices 0,1,2,3 (red, green, blue, white); rows 12-13: direct pixels.
+    const Bytes top = indexedBand({10, 20, 12, 24}, {10, 20, 12, 24}, {10, 20, 12, 24}, {{0, 1, 2, 3}, {1, 1, 2, 2}});
+    const Bytes middle = directBand({0, 0, 2, 4}, {0, 0, 2, 4}, {12, 20, 14, 24},
+                                    {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}, false);
+    // Row 14, left half only: 1 bits black.
+    const Bytes low = bitmapBand({14, 20, 15, 22}, {14, 20, 15, 22}, {14, 20, 15, 22}, {0x80}, 1);
+    Expect three(4, 6);
+    three.set(0, 0, red).set(1, 0, green).set(2, 0, blue).set(0, 1, green).set(1, 1, green).set(2, 1, blue).set(3, 1, blue);
+    three.set(0, 2, {1, 5, 9}).set(1, 2, {2, 6, 10}).set(2, 2, {3, 7, 11}).set(3, 2, {4, 8, 12});
+    for (int x = 0; x < 4; ++x) three.set(x, 3, black);
+    three.set(0, 4, black);
+
+    // Bitmaps only: the picture stays black and white (0 black in the image).
+    const Bytes bitsA = bitmapBand({0, 0, 1, 8}, {0, 0, 1, 8}, {0, 0, 1, 8}, {0xA5}, 1);
+    const Bytes bitsB = bitmapBand({0, 0, 1, 8}, {0, 0, 1, 8}, {2, 0, 3, 8}, {0x0F}, 1);
+    Expect bits(8, 3, 1);
+    for (int x = 0; x < 8; ++x) bits.set(x, 0, {uint8_t(!(0xA5 >> (7 - x) & 1))}).set(x, 1, {1}).set(x, 2, {uint8_t(x < 4)});
+
+    // Reaching out of the frame on every side: clipped.
+    const Bytes wide = directBand({0, 0, 1, 6}, {0, 0, 1, 6}, {0, -2, 1, 4},
+                                  {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18}}, false);
+    const Bytes past = indexedBand({0, 0, 2, 3}, {0, 0, 2, 3}, {1, 2, 3, 5}, {{0, 1, 2}, {2, 1, 0}});
+    Expect clipped(3, 2);
+    clipped.set(0, 0, {3, 9, 15}).set(1, 0, {4, 10, 16}).set(2, 0, {5, 11, 17});  // columns 2-4 of `wide`
+    clipped.set(2, 1, red);  // only the top left pixel of `past` falls inside
+
+    // A source rectangle of 2 x 1 stretched over 4 x 2: each pixel twice each way.
+    const Bytes stretched = indexedBand({0, 0, 1, 2}, {0, 0, 1, 2}, {0, 0, 2, 4}, {{0, 2}});
+    const Bytes dummy = indexedBand({0, 0, 1, 1}, {0, 0, 1, 1}, {3, 3, 4, 4}, {{1}});
+    Expect stretch(4, 4);
+    for (int y = 0; y < 2; ++y) stretch.set(0, y, red).set(1, y, red).set(2, y, blue).set(3, y, blue);
+    stretch.set(3, 3, green);
+    // Only part of the bounds as source: the right column, moved left.
+    const Bytes part = indexedBand({0, 0, 1, 3}, {0, 2, 1, 3}, {1, 0, 2, 1}, {{0, 1, 2}});
+    Expect partial(4, 4);
+    partial.set(0, 1, blue).set(3, 3, green);
+
+    // An alpha band makes the picture carry alpha; other bands are opaque.
+    const Bytes alphaBand = directBand({0, 0, 1, 2}, {0, 0, 1, 2}, {0, 0, 1, 2}, {{7, 8, 1, 2, 3, 4, 5, 6}}, true);
+    const Bytes opaque = indexedBand({0, 0, 1, 2}, {0, 0, 1, 2}, {1, 0, 2, 2}, {{0, 1}});
+    Expect alpha(2, 3, 4);
+    alpha.set(0, 0, {1, 3, 5, 7}).set(1, 0, {2, 4, 6, 8}).set(0, 1, {255, 0, 0, 255}).set(1, 1, {0, 255, 0, 255});
+
+    Bytes cut = framed(frame, cat({top, middle, low}));
+    cut.resize(cut.size() - low.size() - 2 - 10);  // into the middle band's rows
+    Expect cutExpect(4, 6);
+    cutExpect.set(0, 0, red).set(1, 0, green).set(2, 0, blue).set(0, 1, green).set(1, 1, green).set(2, 1, blue).set(3, 1, blue);
+    // The first middle row lost its last 6 bytes: red 1-4 and green 5-6 remain.
+    cutExpect.set(0, 2, {1, 5, 0}).set(1, 2, {2, 6, 0}).set(2, 2, {3, 0, 0}).set(3, 2, {4, 0, 0});
+
+    // Each band stretches one pixel over the whole frame: the fifth paints it a fifth time.
+    const Bytes cover = indexedBand({0, 0, 1, 1}, {0, 0, 1, 1}, {0, 0, 4, 4}, {{1}});
+    Expect covered(4, 4);
+    for (int i = 0; i < 16; ++i) covered.set(i % 4, i / 4, green);
+
+    struct BandCase {
+        const char* name;
+        Bytes file;
+        Status status;
+        const char* message;
+        uint16_t kind;
+        Expect expect;
+    };
+    const std::vector<BandCase> cases = {
+        {"indexed, direct and bitmap bands, white elsewhere", framed(frame, cat({words({0x00A0, 3}), top, middle, low})),
+         ST_OK, "Macintosh PICT 2 (DirectBits Pixmap)", IMG_RGB, three},
+        {"bitmap bands only stay black and white", framed({0, 0, 3, 8}, cat({bitsA, bitsB})), ST_OK,
+         "Macintosh PICT (Bitmap)", IMG_BINARY, bits},
+        {"bands reaching out of the frame are clipped", framed({0, 0, 2, 3}, cat({wide, past})), ST_OK, nullptr,
+         IMG_RGB, clipped},
+        {"a source rectangle is stretched over its destination", framed({0, 0, 4, 4}, cat({stretched, dummy})), ST_OK,
+         "Macintosh PICT (Pixmap)", IMG_RGB, stretch},
+        {"a source rectangle inside the bounds", framed({0, 0, 4, 4}, cat({part, dummy})), ST_OK, nullptr, IMG_RGB,
+         partial},
+        {"an alpha band gives alpha; the others are opaque", framed({0, 0, 3, 2}, cat({alphaBand, opaque})), ST_OK,
+         nullptr, IMG_RGB32, alpha},
+        {"cut in the second band: the first stays", cut, ST_READ_ERROR, nullptr, IMG_RGB, cutExpect},
+        {"four bands may cover the frame, not five", framed({0, 0, 4, 4}, cat({cover, cover, cover, cover, cover})),
+         ST_CORRUPT, nullptr, IMG_RGB, covered},
+        {"frame of 16000 rows", framed({0, 0, 16000, 4}, cat({top, middle})), ST_BAD_FILE,
+         "APPLE pict : Bad picture's size !", 0, Expect(0, 0)},
+        {"empty frame", framed({5, 5, 5, 9}, cat({top, middle})), ST_BAD_FILE, "APPLE pict : Bad picture's size !", 0,
+         Expect(0, 0)},
+        {"a second band of 24-bit pixels", framed(frame, cat({top, [] {
+             Bytes b = directBand({0, 0, 1, 2}, {0, 0, 1, 2}, {0, 0, 1, 2}, {{1, 2, 3, 4, 5, 6}}, false);
+             b[35] = 24;  // low byte of pixelSize
+             return b;
+         }()})), ST_BAD_FILE, "APPLE pict : Bad pixel size !", 0, Expect(0, 0)},
+    };
+    for (const BandCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        OwnedImage img;
+        FileInfo info{};
+        ASSERT_EQ(loadPict(c.file, &img, 0, &info), c.status);
+        if (c.message) EXPECT_STREQ(c.status == ST_OK ? info.formatName : info.message, c.message);
+        if (c.status != ST_OK) {
+            EXPECT_EQ(img.pixels, nullptr);
+            if (c.expect.px.empty()) continue;
+            EXPECT_STREQ(info.message, "");
+            ASSERT_EQ(loadPict(c.file, &img, OPT_ACCEPT_DAMAGED, nullptr), ST_OK);
+        }
+        EXPECT_EQ(img.kind, c.kind);
+        ASSERT_EQ(img.width, c.expect.w);
+        ASSERT_EQ(img.height, c.expect.h);
+        EXPECT_EQ(c.expect.unit == 3 ? toRgb(img).pixels : pixelsOf(img), c.expect.px);
+    }
+}
+
+// ImageMagick composes the bands of a picture too: a pattern cut into bands
+// of different kinds (32-bit planes, 16-bit words, 8-bit indices) reads the same.
+TEST(PictReader, BandsMatchImageMagick) {
+    if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
+    const int w = 37, h = 23;
+    const Bytes p6 = pnmtest::patternP6(w, h);
+    const uint8_t* px = p6.data() + p6.size() - size_t(w) * h * 3;
+    auto planesRow = [&](int y) {
+        Bytes r;
+        for (int c = 0; c < 3; ++c)
+            for (int x = 0; x < w; ++x) r.push_back(px[(size_t(y) * w + x) * 3 + c]);
+        return r;
+    };
+    // Rows 0-9 as 32-bit planes, rows 10-19 as packed 5-5-5 words of the top bits,
+    // rows 20-22 in the four indexed colours (by the pixel's largest component).
+    std::vector<Bytes> first, second, third;
+    for (int y = 0; y < 10; ++y) first.push_back(planesRow(y));
+    Bytes words555;  // each row one literal group of 37 words after its byte count
+    for (int y = 10; y < 20; ++y) {
+        words555.insert(words555.end(), {uint8_t(1 + 2 * w), uint8_t(w - 1)});
+        for (int x = 0; x < w; ++x) {
+            const uint8_t* p = px + (size_t(y) * w + x) * 3;
+            put16(&words555, unsigned((p[0] >> 3) << 10 | (p[1] >> 3) << 5 | (p[2] >> 3)));
+        }
+    }
+    for (int y = 20; y < h; ++y) {
+        Bytes r;
+        for (int x = 0; x < w; ++x) r.push_back(uint8_t((x + y) % 4));
+        third.push_back(r);
+    }
+    const Bytes band16 = even(cat({words({0x9A, 0, 0xFF, 0x8000 | 2 * w}), pixMapAt({10, 0, 20, w}, 0, 16, 16, 3, 5),
+                                   box({10, 0, 20, w}), box({10, 0, 20, w}), words({0}), words555}));
+    const Bytes file = framed({0, 0, h, w}, cat({directBand({0, 0, 10, w}, {0, 0, 10, w}, {0, 0, 10, w}, first, false),
+                                                 band16,
+                                                 indexedBand({0, 0, 3, w}, {0, 0, 3, w}, {20, 0, 23, w}, third)}));
+    const std::string path = tempPath("bands.pct"), ref = tempPath("bands.ppm");
+    ASSERT_TRUE(writeFile(path, file));
+    ASSERT_EQ(run(pnmtest::shell(std::string(IM) + " " + path + " -depth 8 ppm:" + ref, {})), 0);
+    Rgb expected;
+    ASSERT_TRUE(pnmtest::readPeerPnm(ref, &expected, nullptr));
+    OwnedImage img;
+    ASSERT_EQ(load(path, &img), ST_OK);
+    EXPECT_EQ(img.kind, IMG_RGB);
+    // ImageMagick widens 5-bit components by a shift, we by scaling.
+    const int diff = maxDifference(toRgb(img), expected);
+    EXPECT_GE(diff, 0);
+    EXPECT_LE(diff, 7);
 }
 
 // ---- files written by the peers ---------------------------------------------------

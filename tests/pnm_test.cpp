@@ -318,6 +318,141 @@ TEST(PnmReader, CorpusFiles) {
     }
 }
 
+// ---- arbitrary maps (P7 with header lines) ------------------------------------------
+
+std::string pam(const std::string& fields, const std::string& data) { return "P7\n" + fields + "ENDHDR\n" + data; }
+
+struct PamCase {
+    const char* name;
+    std::string file;
+    Status status;
+    const char* message;          // reader message when refused
+    uint16_t kind;
+    std::vector<uint8_t> pixels;  // image bytes (with OPT_ACCEPT_DAMAGED for a cut file)
+};
+
+TEST(PnmReader, ArbitraryMapsByHand) {
+    const char* badHeader = "Portable Bitmap : Bad arbitrary map header !";
+    const char* badDepth = "Portable Bitmap : Bad tuple depth !";
+    const char* badMaxval = "Portable Bitmap : Bad maximum value !";
+    const std::string size21 = "WIDTH 2\nHEIGHT 1\n";
+    const std::vector<PamCase> cases = {
+        {"grey with comments and blank lines", "P7\n# made by hand\nWIDTH 3\n\nHEIGHT 1 # one row\nDEPTH 1\n"
+         "MAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n" + std::string("\x00\x80\xFF", 3), ST_OK, nullptr, IMG_GREY, {0, 128, 255}},
+        {"black and white: 1 is white", pam("WIDTH 4\nHEIGHT 1\nDEPTH 1\nMAXVAL 1\nTUPLTYPE BLACKANDWHITE\n",
+         std::string("\x00\x01\x01\x00", 4)), ST_OK, nullptr, IMG_BINARY, {0, 1, 1, 0}},
+        {"rgb of maximum 15 rounds", pam(size21 + "DEPTH 3\nMAXVAL 15\nTUPLTYPE RGB\n", std::string("\x0F\x07\x01\x00\x08\x0E", 6)),
+         ST_OK, nullptr, IMG_RGB, {255, 119, 17, 0, 136, 238}},
+        {"16-bit grey rounds to the nearest level", pam("WIDTH 3\nHEIGHT 1\nDEPTH 1\nMAXVAL 65535\nTUPLTYPE GRAYSCALE\n",
+         std::string("\x80\x00\x00\x80\x7F\xFF", 6)), ST_OK, nullptr, IMG_GREY, {128, 0, 127}},
+        {"rgb with alpha", pam(size21 + "DEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\n", "\x01\x02\x03\x04\x05\x06\x07\x08"),
+         ST_OK, nullptr, IMG_RGB32, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"grey with alpha repeats the grey", pam(size21 + "DEPTH 2\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\n", "\x10\x20\x30\x40"),
+         ST_OK, nullptr, IMG_RGB32, {0x10, 0x10, 0x10, 0x20, 0x30, 0x30, 0x30, 0x40}},
+        {"black and white with alpha", pam(size21 + "DEPTH 2\nMAXVAL 1\nTUPLTYPE BLACKANDWHITE_ALPHA\n",
+         std::string("\x01\x01\x00\x00", 4)), ST_OK, nullptr, IMG_RGB32, {255, 255, 255, 255, 0, 0, 0, 0}},
+        {"16-bit rgb with alpha", pam("WIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 65535\nTUPLTYPE RGB_ALPHA\n",
+         std::string("\xFF\xFF\x00\x00\x80\x00\x01\x01", 8)), ST_OK, nullptr, IMG_RGB32, {255, 0, 128, 1}},
+        {"unknown tuple type of depth 2 is grey and opacity", pam(size21 + "DEPTH 2\nMAXVAL 255\nTUPLTYPE FOO\n",
+         "\x10\x20\x30\x40"), ST_OK, nullptr, IMG_RGB32, {0x10, 0x10, 0x10, 0x20, 0x30, 0x30, 0x30, 0x40}},
+        {"no tuple type, depth 3 is rgb", pam("WIDTH 1\nHEIGHT 1\nDEPTH 3\nMAXVAL 255\n", "\x01\x02\x03"), ST_OK,
+         nullptr, IMG_RGB, {1, 2, 3}},
+        // Refusals.
+        {"width 16000", pam("WIDTH 16000\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\n", ""), ST_BAD_FILE,
+         "Portable Bitmap : Bad picture's size !", 0, {}},
+        {"huge width", pam("WIDTH 4294967297\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n", ""), ST_BAD_FILE,
+         "Portable Bitmap : Bad picture's size !", 0, {}},
+        {"no ENDHDR", "P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\n", ST_BAD_FILE, badHeader, 0, {}},
+        {"no MAXVAL", pam("WIDTH 1\nHEIGHT 1\nDEPTH 1\nTUPLTYPE GRAYSCALE\n", "\x01"), ST_BAD_FILE, badHeader, 0, {}},
+        {"no HEIGHT", pam("WIDTH 1\nDEPTH 1\nMAXVAL 255\n", "\x01"), ST_BAD_FILE, badHeader, 0, {}},
+        {"unknown keyword", pam("WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nCOLOUR 3\n", "\x01"), ST_BAD_FILE, badHeader,
+         0, {}},
+        {"width not a number", pam("WIDTH x\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\n", "\x01"), ST_BAD_FILE, badHeader, 0, {}},
+        {"depth 0", pam("WIDTH 1\nHEIGHT 1\nDEPTH 0\nMAXVAL 255\n", ""), ST_BAD_FILE, badDepth, 0, {}},
+        {"depth 5 of an unknown type", pam("WIDTH 1\nHEIGHT 1\nDEPTH 5\nMAXVAL 255\n", "\x01\x02\x03\x04\x05"),
+         ST_BAD_FILE, badDepth, 0, {}},
+        {"rgb of depth 4", pam("WIDTH 1\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB\n", "\x01\x02\x03\x04"),
+         ST_BAD_FILE, badDepth, 0, {}},
+        {"grey with alpha of depth 1", pam("WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE_ALPHA\n", "\x01"),
+         ST_BAD_FILE, badDepth, 0, {}},
+        {"maximum 0", pam("WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 0\n", "\x01"), ST_BAD_FILE, badMaxval, 0, {}},
+        {"maximum 70000", pam("WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 70000\n", "\x01\x01"), ST_BAD_FILE, badMaxval, 0, {}},
+        {"black and white of maximum 255", pam("WIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE BLACKANDWHITE\n",
+         "\x01"), ST_BAD_FILE, badMaxval, 0, {}},
+        // Data that end early: the rows so far, and the whole tuples of the broken row.
+        {"rgb cut in the second row", pam("WIDTH 2\nHEIGHT 2\nDEPTH 3\nMAXVAL 255\nTUPLTYPE RGB\n", "abcdefghijk"),
+         ST_READ_ERROR, nullptr, IMG_RGB, {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 0, 0, 0}},
+        {"16-bit grey cut inside a sample", pam("WIDTH 2\nHEIGHT 1\nDEPTH 1\nMAXVAL 65535\n", std::string("\xFF\xFF\x80", 3)),
+         ST_READ_ERROR, nullptr, IMG_GREY, {255, 0}},
+    };
+    for (const PamCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        OwnedImage img;
+        FileInfo info{};
+        ASSERT_EQ(loadBytes(bytesOf(c.file), &img, 0, &info), c.status);
+        if (c.message) EXPECT_STREQ(info.message, c.message);
+        if (c.status == ST_OK) EXPECT_STREQ(info.formatName, "Portable Arbitrary Map (Type 7 - Binary)");
+        if (c.status != ST_OK) {
+            EXPECT_EQ(img.pixels, nullptr);
+            if (c.pixels.empty()) continue;
+            ASSERT_EQ(loadBytes(bytesOf(c.file), &img, OPT_ACCEPT_DAMAGED), ST_OK);
+        }
+        EXPECT_EQ(img.kind, c.kind);
+        EXPECT_EQ(pixelsOf(img), c.pixels);
+    }
+}
+
+struct PamPeerCase {
+    const char* name;
+    const char* make;   // $S source P6, $M a grey mask, $G the source in grey, $O the arbitrary map
+    int alphaPlane;     // the plane netpbm's pamchannel takes the opacity from, or -1
+    uint16_t kind;
+};
+
+// netpbm writes the maps; its own pamtopnm and pamdepth (which rounds) give
+// the 8-bit colour and opacity they hold.
+TEST(PnmReader, ArbitraryMapsFromNetpbm) {
+    for (const char* tool : {"pamtopam", "pamstack", "pamchannel", "pamtopnm", "pamdepth", "pamthreshold"})
+        if (!haveProgram(tool)) GTEST_SKIP() << tool << " missing";
+    const std::string src = tempPath("pam_src.ppm"), mask = tempPath("pam_mask.pgm"), grey = tempPath("pam_grey.pgm");
+    ASSERT_TRUE(writeFile(src, patternP6(37, 21)));
+    ASSERT_EQ(run(shell("ppmtopgm " + src + " > " + grey + " && pamflip -lr " + grey + " > " + mask, {})), 0);
+    const std::vector<PamPeerCase> cases = {
+        {"rgb", "pamtopam < $S > $O", -1, IMG_RGB},
+        {"grey", "pamtopam < $G > $O", -1, IMG_GREY},
+        {"black and white", "pamthreshold -simple $G > $O", -1, IMG_BINARY},
+        {"rgb of maximum 65535", "pamdepth 65535 $S | pamtopam > $O", -1, IMG_RGB},
+        {"grey of maximum 1023", "pamdepth 1023 $G | pamtopam > $O", -1, IMG_GREY},
+        {"rgb with alpha", "pamstack -tupletype=RGB_ALPHA $S $M > $O", 3, IMG_RGB32},
+        {"rgb with alpha of maximum 65535", "pamstack -tupletype=RGB_ALPHA $S $M | pamdepth 65535 > $O", 3, IMG_RGB32},
+        {"grey with alpha", "pamstack -tupletype=GRAYSCALE_ALPHA $G $M > $O", 1, IMG_RGB32},
+        {"grey with alpha of maximum 300", "pamstack -tupletype=GRAYSCALE_ALPHA $G $M | pamdepth 300 > $O", 1, IMG_RGB32},
+    };
+    int n = 0;
+    for (const PamPeerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = tempPath("pam" + std::to_string(n) + ".pam");
+        const std::string ref = tempPath("pam" + std::to_string(n) + "_ref.pnm");
+        const std::string alpha = tempPath("pam" + std::to_string(n++) + "_alpha.pgm");
+        const std::vector<std::pair<std::string, std::string>> names = {
+            {"$S", src}, {"$M", mask}, {"$G", grey}, {"$O", out}, {"$R", ref}, {"$A", alpha}};
+        ASSERT_EQ(run(shell(c.make, names)), 0);
+        ASSERT_EQ(run(shell("pamtopnm $O | pamdepth 255 > $R", names)), 0);
+        Rgb colour;
+        ASSERT_TRUE(readPeerPnm(ref, &colour, nullptr));
+        OwnedImage img;
+        ASSERT_EQ(load(out, &img), ST_OK);
+        EXPECT_EQ(img.kind, c.kind);
+        EXPECT_EQ(compareRgb(toRgb(img), colour), 0);
+        if (c.alphaPlane < 0) continue;
+        const std::string pick = "pamchannel -infile $O " + std::to_string(c.alphaPlane);
+        ASSERT_EQ(run(shell(pick + " | pamtopnm -assume | pamdepth 255 > $A", names)), 0);
+        Rgb opacity;
+        ASSERT_TRUE(readPeerPnm(alpha, &opacity, nullptr));
+        EXPECT_EQ(compareRgb(pnmtest::alphaOf(img), opacity), 0);
+    }
+}
+
 // ---- writing -----------------------------------------------------------------------
 
 // Images of every kind the writer takes, with the header it must write.
