@@ -639,6 +639,13 @@ bool bmpPatchU32(FILE* f, long offset, uint32_t value) {
 
 }  // namespace
 
+// "BM", then an OS/2 1.x header (12 bytes) or a Windows header of 40 bytes or more.
+bool acceptBmp(const uint8_t* head, size_t n, int64_t) {
+    if (n < 18 || loadU16LE(head) != BMP_SIGNATURE) return false;
+    const uint32_t size = loadU32LE(head + 14);
+    return size == OS2_HEADER_SIZE || size >= WIN_HEADER_SIZE;
+}
+
 Status readBmp(FILE* stream, LoadRequest* request) {
     BmpHeader h;
     Status st = bmpReadHeader(stream, request->fileSize, &h);

@@ -21,6 +21,14 @@ bool acceptTiff(const uint8_t* head, size_t n, int64_t fileSize);
 bool acceptSgi(const uint8_t* head, size_t n, int64_t fileSize);
 bool acceptRas(const uint8_t* head, size_t n, int64_t fileSize);
 bool acceptPsd(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptBmp(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptTga(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPcx(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptDcx(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPsp(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPict(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptIff(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPnm(const uint8_t* head, size_t n, int64_t fileSize);
 
 // Windows and OS/2 bitmap.
 Status readBmp(FILE* stream, LoadRequest* request);

@@ -338,6 +338,11 @@ int iffPlanesFor(int colours) {
 
 }  // namespace
 
+// A FORM of interleaved bit-planes (ILBM) or of chunky pixels (PBM).
+bool acceptIff(const uint8_t* head, size_t n, int64_t) {
+    return n >= 12 && memcmp(head, "FORM", 4) == 0 && (memcmp(head + 8, "ILBM", 4) == 0 || memcmp(head + 8, "PBM ", 4) == 0);
+}
+
 Status readIff(FILE* stream, LoadRequest* request) {
     uint8_t head[12];
     if (!readBlock(stream, head, sizeof head) || !sameId(head, "FORM")) return ST_UNKNOWN_FORMAT;

@@ -228,6 +228,10 @@ Status pcxWriteEncodedRow(void* data, FILE* f, uint8_t* row, int64_t rowBytes) {
 
 }  // namespace
 
+bool acceptPcx(const uint8_t* head, size_t n, int64_t) { return pcxIdentify(head, n); }
+
+bool acceptDcx(const uint8_t* head, size_t n, int64_t) { return n >= 8 && loadU32LE(head) == DCX_MAGIC; }
+
 Status readPcx(FILE* stream, LoadRequest* request) { return pcxReadImage(stream, request, -1); }
 
 Status readDcx(FILE* stream, LoadRequest* request) {

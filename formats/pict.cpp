@@ -810,6 +810,15 @@ Status readOpcode(PictInput* in, int version, uint16_t* op) {
 
 }  // namespace
 
+// After the 512-byte preamble, the picture size and frame: the version opcode
+// of a version 1 picture, or that of version 2 and its version number.
+bool acceptPict(const uint8_t* head, size_t n, int64_t) {
+    constexpr size_t at = PREAMBLE + 10;
+    if (n < at + 2) return false;
+    const uint16_t version = loadU16BE(head + at);
+    return version == VERSION_1 || (version == VERSION_2 && n >= at + 4 && loadU16BE(head + at + 2) == VERSION_2_NUMBER);
+}
+
 Status readPict(FILE* stream, LoadRequest* request) {
     if (request->fileSize > 0 && request->fileSize < PREAMBLE + 12) return ST_UNKNOWN_FORMAT;
     if (fseek(stream, PREAMBLE, SEEK_SET) != 0) return ST_UNKNOWN_FORMAT;

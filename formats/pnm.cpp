@@ -2,8 +2,8 @@
 // thumbnails (both P7).
 //
 // Reader: the plain (decimal text) types P1, P2, P3 and the raw types P4, P5,
-// P6, with any maximum value from 1 to 255, and up to 65535 for the graymaps
-// (raw samples then take two bytes, most significant first). Samples are scaled
+// P6, with any maximum value from 1 to 65535 (raw samples above 255 take two
+// bytes, most significant first, as netpbm and ImageMagick write them). Samples are scaled
 // to 0..255. XV thumbnails ("P7 332") hold one byte per pixel, three bits of
 // red, three of green and two of blue. Arbitrary maps ("P7" and header lines
 // WIDTH, HEIGHT, DEPTH, MAXVAL, TUPLTYPE, ENDHDR) hold raw tuples of DEPTH
@@ -158,9 +158,9 @@ Status pnmReadHeader(PnmInput& in, PnmHeader* h) {
     const bool bitmap = h->type == 1 || h->type == 4;
     if (st == ST_OK && !bitmap) st = pnmReadNumber(in, &h->maxval);
     if (st != ST_OK) return st;
-    // The graymaps take any maximum up to 65535, the pixmaps up to 255; 0 is no maximum at all.
-    const bool grey = h->type == 2 || h->type == 5 || h->type == 7;
-    if (!bitmap && (h->maxval < 1 || h->maxval > (grey ? MAX_SAMPLE : 255u))) return ST_UNKNOWN_FORMAT;
+    // Graymaps and pixmaps take any maximum up to 65535 (two-byte samples above
+    // 255), XV thumbnails 255; 0 is no maximum at all.
+    if (!bitmap && (h->maxval < 1 || h->maxval > (h->type == 7 ? 255u : MAX_SAMPLE))) return ST_UNKNOWN_FORMAT;
     in.get();  // the one separator before the pixel data
 
     h->samplesPerPixel = h->type == 3 || h->type == 6 ? 3 : 1;
@@ -466,6 +466,8 @@ Status pnmWriteBitmapRow(void* data, FILE* f, uint8_t* row, int64_t rowBytes) {
 }
 
 }  // namespace
+
+bool acceptPnm(const uint8_t* head, size_t n, int64_t) { return n >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7'; }
 
 Status readPnm(FILE* stream, LoadRequest* request) {
     PnmInput in(stream);

@@ -205,6 +205,10 @@ Status pspReadChannels(FILE* f, uint64_t at, const PspImage& img, RasterHeader* 
 
 }  // namespace
 
+bool acceptPsp(const uint8_t* head, size_t n, int64_t) {
+    return n >= SIGNATURE_LEN && memcmp(head, SIGNATURE, SIGNATURE_LEN) == 0;
+}
+
 Status readPsp(FILE* stream, LoadRequest* request) {
     uint8_t head[FILE_HEADER_SIZE + 4];
     if (!readBlock(stream, head, FILE_HEADER_SIZE) || memcmp(head, SIGNATURE, SIGNATURE_LEN) != 0)

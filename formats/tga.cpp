@@ -204,6 +204,8 @@ Status tgaWriteEncodedRow(void* data, FILE* f, uint8_t* row, int64_t rowBytes) {
 
 }  // namespace
 
+bool acceptTga(const uint8_t* head, size_t n, int64_t) { return tgaIdentify(head, n); }
+
 Status readTga(FILE* stream, LoadRequest* request) {
     uint8_t b[TGA_HEADER_SIZE];
     if (!readBlock(stream, b, sizeof b) || !tgaIdentify(b, sizeof b)) return ST_UNKNOWN_FORMAT;
