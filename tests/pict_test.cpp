@@ -9,17 +9,10 @@
 
 #include "kaleocore.h"
 #include "packbits.h"
-#include "testutil.h"
+#include "kit.h"
 
 using namespace testutil;
 
-namespace pnmtest {  // pnm_test.cpp
-bool readPeerPnm(const std::string& path, Rgb* out, unsigned* maxvalOut);
-std::vector<uint8_t> patternP6(int w, int h);
-std::vector<uint8_t> pixelsOf(const Image& img);
-std::string shell(std::string cmd, const std::vector<std::pair<std::string, std::string>>& names);
-}  // namespace pnmtest
-using pnmtest::pixelsOf;
 
 namespace {
 
@@ -426,7 +419,7 @@ TEST(PictReader, BandsAreDrawnIntoTheFrame) {
 TEST(PictReader, BandsMatchImageMagick) {
     if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
     const int w = 37, h = 23;
-    const Bytes p6 = pnmtest::patternP6(w, h);
+    const Bytes p6 = patternP6(w, h);
     const uint8_t* px = p6.data() + p6.size() - size_t(w) * h * 3;
     auto planesRow = [&](int y) {
         Bytes r;
@@ -458,9 +451,9 @@ TEST(PictReader, BandsMatchImageMagick) {
                                                  indexedBand({0, 0, 3, w}, {0, 0, 3, w}, {20, 0, 23, w}, third)}));
     const std::string path = tempPath("bands.pct"), ref = tempPath("bands.ppm");
     ASSERT_TRUE(writeFile(path, file));
-    ASSERT_EQ(run(pnmtest::shell(std::string(IM) + " " + path + " -depth 8 ppm:" + ref, {})), 0);
+    ASSERT_EQ(run(shell(std::string(IM) + " " + path + " -depth 8 ppm:" + ref, {})), 0);
     Rgb expected;
-    ASSERT_TRUE(pnmtest::readPeerPnm(ref, &expected, nullptr));
+    ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
     OwnedImage img;
     ASSERT_EQ(load(path, &img), ST_OK);
     EXPECT_EQ(img.kind, IMG_RGB);
@@ -516,12 +509,12 @@ TEST(PictReader, PeerFilesDecodeToTheirPixels) {
         const std::string src = tempPath("pict_src" + std::to_string(n) + ".ppm");
         const std::string out = tempPath("pict_peer" + std::to_string(n) + ".pct");
         const std::string ref = tempPath("pict_peer" + std::to_string(n++) + ".ppm");
-        ASSERT_TRUE(writeFile(src, pnmtest::patternP6(c.width, 23)));
+        ASSERT_TRUE(writeFile(src, patternP6(c.width, 23)));
         const std::vector<std::pair<std::string, std::string>> names = {{"$S", src}, {"$O", out}, {"$R", ref}};
-        ASSERT_EQ(run(pnmtest::shell(c.make, names)), 0);
-        ASSERT_EQ(run(pnmtest::shell(c.ref, names)), 0);
+        ASSERT_EQ(run(shell(c.make, names)), 0);
+        ASSERT_EQ(run(shell(c.ref, names)), 0);
         Rgb expected;
-        ASSERT_TRUE(pnmtest::readPeerPnm(ref, &expected, nullptr));
+        ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
         OwnedImage img;
         ASSERT_EQ(load(out, &img), ST_OK);
         EXPECT_EQ(img.kind, c.kind);
@@ -538,8 +531,8 @@ TEST(PictReader, CorpusFiles) {
     if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
     auto peer = [](const std::string& file, Rgb* out) {
         const std::string ref = tempPath("pict_corpus.ppm");
-        return run(pnmtest::shell(std::string(IM) + " '" + file + "' -alpha off -depth 8 ppm:" + ref, {})) == 0 &&
-               pnmtest::readPeerPnm(ref, out, nullptr);
+        return run(shell(std::string(IM) + " '" + file + "' -alpha off -depth 8 ppm:" + ref, {})) == 0 &&
+               readPeerPnm(ref, out, nullptr);
     };
     // ImageMagick reads the clip region of food.pct (0x8001, 0x8001, 0x7FFF,
     // 0x7FFF) as a bad header: a copy with the picture's frame as clip stands in.

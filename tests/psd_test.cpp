@@ -8,17 +8,10 @@
 
 #include "kaleocore.h"
 #include "packbits.h"
-#include "testutil.h"
+#include "kit.h"
 
 using namespace testutil;
 
-namespace pnmtest {  // pnm_test.cpp
-bool readPeerPnm(const std::string& path, Rgb* out, unsigned* maxvalOut);
-std::vector<uint8_t> pixelsOf(const Image& img);
-Rgb alphaOf(const Image& img);
-std::string shell(std::string cmd, const std::vector<std::pair<std::string, std::string>>& names);
-}  // namespace pnmtest
-using pnmtest::pixelsOf;
 
 namespace {
 
@@ -230,31 +223,31 @@ TEST(PsdReader, PeerFilesDecodeToTheirPixels) {
         const std::string out = tempPath("psd_peer" + std::to_string(n) + ".psd");
         const std::string ref = tempPath("psd_peer" + std::to_string(n++) + ".ppm");
         const std::vector<std::pair<std::string, std::string>> names = {{"$S", src}, {"$O", out}, {"$R", ref}};
-        ASSERT_EQ(run(pnmtest::shell(std::string(IM) + " $S " + c.options + " psd:$O", names)), 0);
+        ASSERT_EQ(run(shell(std::string(IM) + " $S " + c.options + " psd:$O", names)), 0);
         // The first image of an ImageMagick document is the composite one; the
         // peer takes its colours as blended with white unless told otherwise,
         // where we deliver them as stored.
-        ASSERT_EQ(run(pnmtest::shell(std::string(IM) + " -define psd:alpha-unblend=false '$O[0]' -alpha off "
+        ASSERT_EQ(run(shell(std::string(IM) + " -define psd:alpha-unblend=false '$O[0]' -alpha off "
                                      "-colorspace sRGB -depth 8 ppm:$R", names)), 0);
         Rgb expected;
-        ASSERT_TRUE(pnmtest::readPeerPnm(ref, &expected, nullptr));
+        ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
         OwnedImage img;
         ASSERT_EQ(load(out, &img), ST_OK);
         EXPECT_EQ(img.kind, c.kind);
         EXPECT_EQ(compareRgb(toRgb(img), expected), 0);
         if (!c.alpha) continue;
-        ASSERT_EQ(run(pnmtest::shell(std::string(IM) + " '$O[0]' -alpha extract -depth 8 pgm:$R", names)), 0);
-        ASSERT_TRUE(pnmtest::readPeerPnm(ref, &expected, nullptr));
-        EXPECT_EQ(compareRgb(pnmtest::alphaOf(img), expected), 0);
+        ASSERT_EQ(run(shell(std::string(IM) + " '$O[0]' -alpha extract -depth 8 pgm:$R", names)), 0);
+        ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
+        EXPECT_EQ(compareRgb(alphaOf(img), expected), 0);
     }
     // ImageMagick 6.9 refuses indexed documents, its own included: the
     // reference is the same quantized picture written as PPM.
     const std::string out = tempPath("psd_indexed.psd"), ref = tempPath("psd_indexed.ppm");
     const std::vector<std::pair<std::string, std::string>> names = {{"$S", src}, {"$O", out}, {"$R", ref}};
-    ASSERT_EQ(run(pnmtest::shell(std::string(IM) + " $S -colors 50 -type Palette -compress RLE psd:$O", names)), 0);
-    ASSERT_EQ(run(pnmtest::shell(std::string(IM) + " $S -colors 50 -type Palette ppm:$R", names)), 0);
+    ASSERT_EQ(run(shell(std::string(IM) + " $S -colors 50 -type Palette -compress RLE psd:$O", names)), 0);
+    ASSERT_EQ(run(shell(std::string(IM) + " $S -colors 50 -type Palette ppm:$R", names)), 0);
     Rgb expected;
-    ASSERT_TRUE(pnmtest::readPeerPnm(ref, &expected, nullptr));
+    ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
     OwnedImage img;
     ASSERT_EQ(load(out, &img), ST_OK);
     EXPECT_EQ(img.kind, IMG_PALETTE);
@@ -268,8 +261,8 @@ TEST(PsdReader, CorpusFiles) {
     if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
     auto peer = [](const std::string& file, Rgb* out) {
         const std::string ref = tempPath("psd_corpus.ppm");
-        return run(pnmtest::shell(std::string(IM) + " '" + file + "[0]' -alpha off -depth 8 ppm:" + ref, {})) == 0 &&
-               pnmtest::readPeerPnm(ref, out, nullptr);
+        return run(shell(std::string(IM) + " '" + file + "[0]' -alpha off -depth 8 ppm:" + ref, {})) == 0 &&
+               readPeerPnm(ref, out, nullptr);
     };
     const std::vector<std::pair<const char*, uint16_t>> files = {
         {"hopper_merged.psd", IMG_RGB}, {"input.psd", IMG_RGB}, {"psd_bitmap.psd", IMG_BINARY}, {"rgba.psd", IMG_RGB32}};

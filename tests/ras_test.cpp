@@ -8,20 +8,10 @@
 #include <vector>
 
 #include "kaleocore.h"
-#include "testutil.h"
+#include "kit.h"
 
 using namespace testutil;
 
-namespace pnmtest {  // pnm_test.cpp
-bool readPeerPnm(const std::string& path, Rgb* out, unsigned* maxvalOut);
-std::vector<uint8_t> patternP6(int w, int h);
-std::vector<uint8_t> pixelsOf(const Image& img);
-Rgb alphaOf(const Image& img);
-std::string shell(std::string cmd, const std::vector<std::pair<std::string, std::string>>& names);
-}  // namespace pnmtest
-using pnmtest::alphaOf;
-using pnmtest::pixelsOf;
-using pnmtest::shell;
 
 namespace {
 
@@ -250,7 +240,7 @@ struct PeerCase {
 TEST(RasReader, PeerFilesDecodeToTheirPixels) {
     if (!havePeers()) GTEST_SKIP() << "netpbm or ImageMagick missing";
     const std::string src = tempPath("ras_src.ppm");
-    ASSERT_TRUE(writeFile(src, pnmtest::patternP6(45, 27)));
+    ASSERT_TRUE(writeFile(src, patternP6(45, 27)));
     const std::vector<PeerCase> cases = {
         {"netpbm 1-bit", "ppmtopgm $S | pamthreshold -simple | pamtopnm | pnmtorast -standard > $O", 1, 1, IMG_BINARY},
         {"netpbm 1-bit encoded", "ppmtopgm $S | pamthreshold -simple | pamtopnm | pnmtorast -rle > $O", 1, 2,
@@ -290,20 +280,20 @@ TEST(RasReader, PeerFilesDecodeToTheirPixels) {
         if (c.type != 2) {
             ASSERT_EQ(run(shell(std::string(IM) + " $O -depth 16 ppm:" + viaIm, names)), 0);
             Rgb im;
-            ASSERT_TRUE(pnmtest::readPeerPnm(viaIm, &im, nullptr));
+            ASSERT_TRUE(readPeerPnm(viaIm, &im, nullptr));
             EXPECT_EQ(compareRgb(ours, im), 0);
         }
         // netpbm reads every depth but the 32-bit one with alpha.
         if (c.depth != 32) {
             ASSERT_EQ(run(shell("rasttopnm $O | pnmtopnm > " + viaNetpbm, names)), 0);
             Rgb np;
-            ASSERT_TRUE(pnmtest::readPeerPnm(viaNetpbm, &np, nullptr));
+            ASSERT_TRUE(readPeerPnm(viaNetpbm, &np, nullptr));
             EXPECT_EQ(compareRgb(ours, np), 0);
         } else {
             const std::string alpha = viaIm + ".a.pgm";
             ASSERT_EQ(run(shell(std::string(IM) + " $O -alpha extract -depth 16 pgm:" + alpha, names)), 0);
             Rgb a;
-            ASSERT_TRUE(pnmtest::readPeerPnm(alpha, &a, nullptr));
+            ASSERT_TRUE(readPeerPnm(alpha, &a, nullptr));
             EXPECT_EQ(compareRgb(alphaOf(img), a), 0);
         }
     }
@@ -339,7 +329,7 @@ TEST(RasReader, CorpusFiles) {
         const std::string ref = tempPath(std::string(f.first) + ".ppm");
         ASSERT_EQ(run(peer + ref), 0);
         Rgb expected;
-        ASSERT_TRUE(pnmtest::readPeerPnm(ref, &expected, nullptr));
+        ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
         EXPECT_EQ(compareRgb(toRgb(img), expected), 0);
     }
 }

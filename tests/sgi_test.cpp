@@ -10,20 +10,10 @@
 #include <vector>
 
 #include "kaleocore.h"
-#include "testutil.h"
+#include "kit.h"
 
 using namespace testutil;
 
-namespace pnmtest {  // pnm_test.cpp
-bool readPeerPnm(const std::string& path, Rgb* out, unsigned* maxvalOut);
-std::vector<uint8_t> patternP6(int w, int h);
-std::vector<uint8_t> pixelsOf(const Image& img);
-Rgb alphaOf(const Image& img);
-std::string shell(std::string cmd, const std::vector<std::pair<std::string, std::string>>& names);
-}  // namespace pnmtest
-using pnmtest::alphaOf;
-using pnmtest::pixelsOf;
-using pnmtest::shell;
 
 namespace {
 
@@ -272,7 +262,7 @@ struct PeerCase {
 TEST(SgiReader, PeerFilesDecodeToTheirPixels) {
     if (!havePeers()) GTEST_SKIP() << "netpbm or ImageMagick missing";
     const std::string src = tempPath("sgi_src.ppm");
-    ASSERT_TRUE(writeFile(src, pnmtest::patternP6(53, 29)));
+    ASSERT_TRUE(writeFile(src, patternP6(53, 29)));
     const std::string alphaSrc = "convert-im6.q16 $S -alpha set -channel A -fx '(i+j)/(w+h)' +channel ";
     const std::vector<PeerCase> cases = {
         {"netpbm verbatim grey", "ppmtopgm $S | pnmtosgi -verbatim > $O", 0, 1, 1, IMG_GREY},
@@ -314,21 +304,21 @@ TEST(SgiReader, PeerFilesDecodeToTheirPixels) {
         // to 8 bits where we round.
         ASSERT_EQ(run(shell("convert-im6.q16 $O -depth 8 ppm:" + viaIm, names)), 0);
         Rgb im;
-        ASSERT_TRUE(pnmtest::readPeerPnm(viaIm, &im, nullptr));
+        ASSERT_TRUE(readPeerPnm(viaIm, &im, nullptr));
         EXPECT_EQ(compareRgb(ours, im, c.bpc == 2 ? 1 : 0), 0);
         // netpbm takes the largest-sample field as the range: alike only when it is the whole range.
         const std::string make = c.make;
         if (c.bpc == 1 || make.find("65535") != std::string::npos) {
             ASSERT_EQ(run(shell("sgitopnm $O | pamdepth 255 > " + viaNetpbm, names)), 0);
             Rgb np;
-            ASSERT_TRUE(pnmtest::readPeerPnm(viaNetpbm, &np, nullptr));
+            ASSERT_TRUE(readPeerPnm(viaNetpbm, &np, nullptr));
             EXPECT_EQ(compareRgb(ours, np), 0);
         }
         if (c.zsize == 4) {
             const std::string alpha = tempPath("peer" + std::to_string(n) + "_a.pgm");
             ASSERT_EQ(run(shell("convert-im6.q16 $O -alpha extract -depth 8 pgm:" + alpha, names)), 0);
             Rgb a;
-            ASSERT_TRUE(pnmtest::readPeerPnm(alpha, &a, nullptr));
+            ASSERT_TRUE(readPeerPnm(alpha, &a, nullptr));
             EXPECT_EQ(compareRgb(alphaOf(img), a, 1), 0);
         }
     }
@@ -360,13 +350,13 @@ TEST(SgiReader, CorpusFiles) {
         const std::string viaIm = tempPath(std::string(f.file) + ".ppm");
         ASSERT_EQ(run(std::string(IM) + " " + path + " -depth 8 ppm:" + viaIm), 0);
         Rgb im;
-        ASSERT_TRUE(pnmtest::readPeerPnm(viaIm, &im, nullptr));
+        ASSERT_TRUE(readPeerPnm(viaIm, &im, nullptr));
         EXPECT_EQ(compareRgb(toRgb(img), im, 1), 0);
         if (f.alpha) {
             const std::string alpha = viaIm + ".alpha.pgm";
             ASSERT_EQ(run(std::string(IM) + " " + path + " -alpha extract -depth 8 pgm:" + alpha), 0);
             Rgb a;
-            ASSERT_TRUE(pnmtest::readPeerPnm(alpha, &a, nullptr));
+            ASSERT_TRUE(readPeerPnm(alpha, &a, nullptr));
             EXPECT_EQ(compareRgb(alphaOf(img), a, 1), 0);
         }
     }
@@ -463,15 +453,15 @@ TEST(SgiWriter, EveryKindAndStorageReadsBackInThePeers) {
             ASSERT_EQ(run("sgitopnm " + path + " > " + np + " 2>/dev/null"), 0);
             ASSERT_EQ(run(std::string(IM) + " " + path + " -depth 16 ppm:" + im), 0);
             Rgb a, b2;
-            ASSERT_TRUE(pnmtest::readPeerPnm(np, &a, nullptr));
-            ASSERT_TRUE(pnmtest::readPeerPnm(im, &b2, nullptr));
+            ASSERT_TRUE(readPeerPnm(np, &a, nullptr));
+            ASSERT_TRUE(readPeerPnm(im, &b2, nullptr));
             EXPECT_EQ(compareRgb(a, expected), 0);
             EXPECT_EQ(compareRgb(b2, expected), 0);
             if (c.zsize == 4) {
                 const std::string alpha = path + ".a.pgm";
                 ASSERT_EQ(run(std::string(IM) + " " + path + " -alpha extract -depth 16 pgm:" + alpha), 0);
                 Rgb pa;
-                ASSERT_TRUE(pnmtest::readPeerPnm(alpha, &pa, nullptr));
+                ASSERT_TRUE(readPeerPnm(alpha, &pa, nullptr));
                 EXPECT_EQ(compareRgb(pa, alphaOf(img)), 0);
             }
         }
