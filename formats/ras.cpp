@@ -15,6 +15,7 @@
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -58,90 +59,28 @@ Status rasReadHeader(FILE* f, RasHeader* h) {
     return ST_OK;
 }
 
-// Decodes byte-encoded data into rows of rowBytes and hands each full row over.
-class RasRleDecoder {
-public:
-    RasRleDecoder(FILE* f, uint8_t* row, int64_t rowBytes, int32_t height)
-        : f_(f), row_(row), rowBytes_(rowBytes), height_(height) {}
-
-    Status run() {
-        for (;;) {
-            int c = next();
-            if (c == EOF) return truncated();
-            if (c != ESCAPE) {
-                Status st = put(static_cast<uint8_t>(c), 1);
-                if (st != ST_OK || y_ >= height_) return st;
-                continue;
-            }
-            int n = next();
-            if (n == EOF) return truncated();
-            uint32_t count = 1;
-            uint8_t v = ESCAPE;
-            if (n != 0) {
-                int value = next();
-                if (value == EOF) return truncated();
-                count = static_cast<uint32_t>(n) + 1;
-                v = static_cast<uint8_t>(value);
-            }
-            Status st = put(v, count);
-            if (st != ST_OK || y_ >= height_) return st;
+// Byte-encoded data: runs go on across rows, the last row may end early.
+Status rasReadEncoded(FILE* f, int64_t rowBytes, int32_t height) {
+    RowFeed feed;
+    Status st = feed.begin(rowBytes, height);
+    while (st == ST_OK && !feed.done()) {
+        const int c = getc(f);
+        if (c == EOF) return feed.cut();
+        if (c != ESCAPE) {
+            st = feed.put(static_cast<uint8_t>(c));
+            continue;
         }
-    }
-
-private:
-    int next() {
-        if (pos_ == len_) {
-            len_ = fread(buf_, 1, sizeof buf_, f_);
-            pos_ = 0;
-            if (len_ == 0) return EOF;
+        const int n = getc(f);
+        if (n == EOF) return feed.cut();
+        if (n == 0) {
+            st = feed.put(ESCAPE);
+            continue;
         }
-        return buf_[pos_++];
+        const int v = getc(f);
+        if (v == EOF) return feed.cut();
+        st = feed.repeat(static_cast<uint8_t>(v), n + 1);
     }
-
-    // Writes count bytes v, delivering every row that fills up.
-    Status put(uint8_t v, uint32_t count) {
-        while (count > 0 && y_ < height_) {
-            int64_t n = rowBytes_ - x_ < count ? rowBytes_ - x_ : count;
-            memset(row_ + x_, v, static_cast<size_t>(n));
-            x_ += n;
-            count -= static_cast<uint32_t>(n);
-            if (x_ == rowBytes_) {
-                Status st = putRows(-1, y_++, 1);
-                x_ = 0;
-                if (st != ST_OK) return st;
-            }
-        }
-        return ST_OK;
-    }
-
-    // The data ended before the last row: keep the part of the row decoded so far.
-    Status truncated() {
-        if (x_ > 0) {
-            memset(row_ + x_, 0, static_cast<size_t>(rowBytes_ - x_));
-            Status st = putRows(-1, y_, 1);
-            if (st != ST_OK) return st;
-        }
-        return ST_READ_ERROR;
-    }
-
-    FILE* f_;
-    uint8_t* row_;
-    int64_t rowBytes_;
-    int32_t height_;
-    int64_t x_ = 0;
-    int32_t y_ = 0;
-    uint8_t buf_[16384];
-    size_t pos_ = 0;
-    size_t len_ = 0;
-};
-
-Status rasReadRows(FILE* f, uint8_t* row, int64_t rowBytes, int32_t height) {
-    for (int32_t y = 0; y < height; ++y) {
-        if (!readBlock(f, row, static_cast<size_t>(rowBytes))) return ST_READ_ERROR;
-        Status st = putRows(-1, y, 1);
-        if (st != ST_OK) return st;
-    }
-    return ST_OK;
+    return st;
 }
 
 // The colour map as R,G,B triplets in a 256-entry table (the rest black), or
@@ -201,12 +140,8 @@ Status readRas(FILE* stream, LoadRequest* request) {
     bool mapped = false;
     st = rasReadColourMap(stream, h, table, &mapped);
     if (st == ST_OK) {
-        if (h.type == RT_BYTE_ENCODED) {
-            RasRleDecoder decoder(stream, rh.rowBuffer, rowBytes, rh.height);
-            st = decoder.run();
-        } else {
-            st = rasReadRows(stream, rh.rowBuffer, rowBytes, rh.height);
-        }
+        st = h.type == RT_BYTE_ENCODED ? rasReadEncoded(stream, rowBytes, rh.height)
+                                       : readRows(stream, rowBytes, rh.height);
     }
     if (mapped) endImage(PF_TRIPLETS, 8, table);
     else endImage(h.depth == 1 ? PF_INVERT : 0, 8, nullptr);  // without a map, 1 is black
