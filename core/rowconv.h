@@ -105,6 +105,12 @@ bool planRows(uint16_t layout, int planes, int bits, int32_t width, int32_t byte
 
 // Reverses the n pixels of unit bytes of a converted row.
 void mirrorRow(uint8_t* row, int32_t n, int unit);
+void mirrorAny(uint8_t* row, int32_t n, int unit);
+// Keeps the pixels of a converted row that a bounded load's column map names.
+void compactRow(uint8_t* row, const int32_t* map, int32_t n, int unit);
+// The reading side's routines for a raster (core/unpack.cpp).
+UnpackFn chooseUnpacking(RowLayout kind, int planes);
+PlaceFn choosePlacing(int depth, bool channelPlanes, int convBytes, int workBytes, bool bgr);
 
 // Progress bar and callback, shared by putRows and getRows.
 void progressBegin(RowConverter& c, const IoContext& ctx);
