@@ -567,14 +567,9 @@ Status putRows(int plane, int32_t firstRow, int32_t count) {
     } else {
         plane = 0;
     }
-    int32_t row = firstRow;
-    if (row < 0 || row >= c.height) {
-        row = c.delivered;
-        if (row >= c.height) row = 0;
-    }
-    // Only whole rows inside the row buffer.
-    const int64_t fits = static_cast<int64_t>(c.rowBufferSize) / c.rowLength;
-    const int64_t n = std::min<int64_t>(count, fits);
+    int32_t row;
+    int64_t n;
+    rowsToConvert(c, firstRow, count, &row, &n);
 
     const uint8_t* src = c.rowBuffer.get();
     uint8_t* conv = c.conv.get();

@@ -137,6 +137,19 @@ inline uint8_t gatherBits(const uint8_t* px, int p) {
 // 2^depth - 1 for depths 1..8 (the largest value of a sample).
 inline int maxValue(int bits) { return bits >= 8 ? 255 : (1 << bits) - 1; }
 
+// The rows a putRows or getRows call converts: from firstRow (-1 or out of
+// range: after the last row converted), count of them but only whole rows
+// inside the row buffer.
+inline void rowsToConvert(const RowConverter& c, int32_t firstRow, int32_t count, int32_t* row, int64_t* n) {
+    *row = firstRow;
+    if (*row < 0 || *row >= c.height) {
+        *row = c.delivered;
+        if (*row >= c.height) *row = 0;
+    }
+    const int64_t fits = static_cast<int64_t>(c.rowBufferSize) / c.rowLength;
+    *n = count < fits ? count : fits;
+}
+
 // Rounds bytes up to a multiple of alignment, in 64 bits.
 inline int64_t alignUp(int64_t bytes, int64_t alignment) {
     return (bytes + alignment - 1) / alignment * alignment;
