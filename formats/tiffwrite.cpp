@@ -12,6 +12,7 @@
 #include "kaleocore.h"
 #include "packbits.h"
 #include "stream.h"
+#include "writeoptions.h"
 
 namespace {
 
@@ -21,10 +22,6 @@ const char NAME_LZW[] = "Tiff LZW";
 const char NAME_LZW_PREDICT[] = "Tiff LZW+Prediction";
 const char SOFTWARE[] = "KALCORE 98 ";  // 11 characters and the terminating zero: 12 bytes
 
-constexpr int OPT_NONE = 0;
-constexpr int OPT_PACKBITS = 1;
-constexpr int OPT_LZW = 2;
-constexpr int OPT_LZW_PREDICT = 3;
 
 constexpr uint16_t TYPE_ASCII = 2;
 constexpr uint16_t TYPE_SHORT = 3;
@@ -181,10 +178,10 @@ void differenceRow(uint8_t* row, uint64_t rowBytes, int bytesPerPixel) {
 Status writeStrips(FILE* f, const SaveRequest* request, const TiffLayout& t, WriteHeader* wh, uint32_t* offsets,
                    uint32_t* counts) {
     LzwEncoder lzw(f);
-    const bool useLzw = t.option == OPT_LZW || t.option == OPT_LZW_PREDICT;
+    const bool useLzw = t.option == TIFF_SAVE_LZW || t.option == TIFF_SAVE_LZW_PREDICTOR;
     if (useLzw && !lzw.init()) return ST_NO_MEMORY;
     Buffer packed;
-    if (t.option == OPT_PACKBITS) {
+    if (t.option == TIFF_SAVE_PACKBITS) {
         packed = allocBuffer(packBitsMaxEncodedSize(static_cast<size_t>(t.rowBytes)));
         if (!packed) return ST_NO_MEMORY;
     }
@@ -204,11 +201,11 @@ Status writeStrips(FILE* f, const SaveRequest* request, const TiffLayout& t, Wri
         if (static_cast<uint64_t>(here) > 0xFFFFFFFFu) return ST_WRITE_ERROR;
         offsets[s] = static_cast<uint32_t>(here);
         uint64_t count = 0;
-        if (t.option == OPT_NONE || t.option == OPT_PACKBITS) {
+        if (t.option == TIFF_SAVE_NONE || t.option == TIFF_SAVE_PACKBITS) {
             for (uint32_t r = 0; r < rows; ++r) {
                 Status st = getRows(-1, 1);
                 if (st != ST_OK) return st;
-                if (t.option == OPT_NONE) {
+                if (t.option == TIFF_SAVE_NONE) {
                     if (!writeBlock(f, wh->rowBuffer, static_cast<size_t>(t.rowBytes))) return ST_WRITE_ERROR;
                     count += t.rowBytes;
                 } else {
@@ -242,9 +239,9 @@ Status writeStrips(FILE* f, const SaveRequest* request, const TiffLayout& t, Wri
 
 Status writeTiff(FILE* stream, SaveRequest* request) {
     TiffLayout t{};
-    t.option = request->writerOption1 >= OPT_NONE && request->writerOption1 <= OPT_LZW_PREDICT
+    t.option = request->writerOption1 >= TIFF_SAVE_NONE && request->writerOption1 <= TIFF_SAVE_LZW_PREDICTOR
                    ? request->writerOption1
-                   : OPT_NONE;
+                   : TIFF_SAVE_NONE;
     const int colours = request->colours;
     switch (request->kind) {
     case IMG_BINARY:
@@ -274,13 +271,13 @@ Status writeTiff(FILE* stream, SaveRequest* request) {
         return ST_KIND_REFUSED;
     const uint32_t width = static_cast<uint32_t>(request->width);
     const uint32_t height = static_cast<uint32_t>(request->height);
-    t.predictor = t.option == OPT_LZW_PREDICT && t.bits >= 8;
+    t.predictor = t.option == TIFF_SAVE_LZW_PREDICTOR && t.bits >= 8;
     t.rowBytes = (static_cast<uint64_t>(width) * t.bits + 7) / 8;
     uint32_t rps = STRIP_TARGET_BITS / width / static_cast<uint32_t>(t.bits);
     if (rps < 1) rps = 1;
     if (rps > height) rps = height;
     if (rps > INT16_MAX) rps = INT16_MAX;  // the rows of a strip are fetched at once
-    if (t.option == OPT_PACKBITS) rps = 1;
+    if (t.option == TIFF_SAVE_PACKBITS) rps = 1;
     t.rowsPerStrip = rps;
     t.strips = (height + rps - 1) / rps;
 
@@ -293,9 +290,9 @@ Status writeTiff(FILE* stream, SaveRequest* request) {
     wh.bytesPerPlane = static_cast<int32_t>(t.rowBytes);
     wh.paletteFormat = t.palette ? PF_PLANAR | PF_TRIPLETS : 0;
     wh.componentBits = t.palette ? 16 : 8;
-    setRasterName(wh.name, t.option == OPT_PACKBITS ? NAME_PACKBITS
-                           : t.option == OPT_LZW ? NAME_LZW
-                           : t.option == OPT_LZW_PREDICT ? NAME_LZW_PREDICT : NAME_NONE);
+    setRasterName(wh.name, t.option == TIFF_SAVE_PACKBITS ? NAME_PACKBITS
+                           : t.option == TIFF_SAVE_LZW ? NAME_LZW
+                           : t.option == TIFF_SAVE_LZW_PREDICTOR ? NAME_LZW_PREDICT : NAME_NONE);
     Status st = beginWrite(&wh);
     if (st != ST_OK) return st;
 
@@ -309,7 +306,7 @@ Status writeTiff(FILE* stream, SaveRequest* request) {
     entries[n++] = {257, TYPE_SHORT, 1, height};
     entries[n++] = {258, TYPE_SHORT, static_cast<uint32_t>(t.samples), trueColour ? 0u : static_cast<uint32_t>(t.bits)};
     const int bitsEntry = n - 1;
-    entries[n++] = {259, TYPE_SHORT, 1, t.option == OPT_PACKBITS ? 32773u : t.option == OPT_NONE ? 1u : 5u};
+    entries[n++] = {259, TYPE_SHORT, 1, t.option == TIFF_SAVE_PACKBITS ? 32773u : t.option == TIFF_SAVE_NONE ? 1u : 5u};
     entries[n++] = {262, TYPE_SHORT, 1, t.photometric};
     offsetsEntry = n;
     entries[n++] = {273, TYPE_LONG, S, 0};
@@ -325,7 +322,7 @@ Status writeTiff(FILE* stream, SaveRequest* request) {
     const int softwareEntry = n;
     entries[n++] = {305, TYPE_ASCII, sizeof SOFTWARE, 0};
     // libtiff knows the Predictor tag only for the LZW compressions.
-    if (t.option != OPT_NONE && t.option != OPT_PACKBITS) entries[n++] = {317, TYPE_SHORT, 1, t.predictor ? 2u : 1u};
+    if (t.option != TIFF_SAVE_NONE && t.option != TIFF_SAVE_PACKBITS) entries[n++] = {317, TYPE_SHORT, 1, t.predictor ? 2u : 1u};
     const int colourMapEntry = t.palette ? n : -1;
     if (t.palette) entries[n++] = {320, TYPE_SHORT, 3u << t.bits, 0};
     if (t.samples == 4) entries[n++] = {338, TYPE_SHORT, 1, 2};  // the fourth sample is alpha
