@@ -241,7 +241,7 @@ Status writeTiff(FILE* stream, SaveRequest* request) {
     TiffLayout t{};
     t.option = request->writerOption1 >= TIFF_SAVE_NONE && request->writerOption1 <= TIFF_SAVE_LZW_PREDICTOR
                    ? request->writerOption1
-                   : TIFF_SAVE_NONE;
+                   : int16_t(TIFF_SAVE_NONE);
     const int colours = request->colours;
     switch (request->kind) {
     case IMG_BINARY:
