@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -76,6 +78,7 @@ struct Cost {
     Status status = ST_OK;
     long extraKb = 0;       // peak resident memory the load added
     int64_t pixels = 0;     // of the picture kept (damaged files accepted)
+    double seconds = 0;     // reported, not judged: timings belong to the benchmark
 };
 
 // Loads in a child process, so that its peak memory is the load's own.
@@ -93,7 +96,9 @@ Cost measureLoad(const std::string& path, int formatIndex) {
         o.flags = OPT_ACCEPT_DAMAGED;
         Image img{};
         Cost c;
+        const auto start = std::chrono::steady_clock::now();
         c.status = loadImage(path.c_str(), &img, &o, nullptr);
+        c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         getrusage(RUSAGE_SELF, &after);
         c.extraKb = after.ru_maxrss - before.ru_maxrss;
         c.pixels = img.pixels ? int64_t(img.width) * img.height : 0;
@@ -117,6 +122,8 @@ TEST(HostileHeaders, SmallFilesClaimingHugePicturesCostLittle) {
     const std::string seeds = std::string(KALEO_SOURCE_DIR) + "/fuzz/corpus";
     std::set<int> covered;
     int n = 0;
+    double slowest = 0;
+    std::string slowestName;
     std::vector<std::filesystem::path> files;
     for (const auto& e : std::filesystem::directory_iterator(seeds)) files.push_back(e.path());
     std::sort(files.begin(), files.end());
@@ -138,9 +145,11 @@ TEST(HostileHeaders, SmallFilesClaimingHugePicturesCostLittle) {
             if (MEASURES_MEMORY) EXPECT_LT(cost.extraKb, MEMORY_ALLOWED_KB) << "status " << cost.status;
             // What is kept is what such a file can hold, never the claimed picture.
             EXPECT_LT(cost.pixels, int64_t(HUGE_SIDE) * HUGE_SIDE) << "status " << cost.status;
+            if (cost.seconds > slowest) slowest = cost.seconds, slowestName = file.filename().string();
         }
         covered.insert(info.formatIndex);
     }
+    printf("slowest hostile header: %.3f s (%s)\n", slowest, slowestName.c_str());
     // Every reader that has seeds took part (the raw fax has no sides to claim).
     std::set<int> withSeeds;
     for (const char* name : {"bmp", "gif", "jpeg", "png", "mng", "tiff", "pcx", "dcx", "tga", "sgi", "ras",
