@@ -132,9 +132,11 @@ using WriterFn = Status (*)(FILE* stream, SaveRequest* request);
 // their own.
 constexpr uint32_t RATIO_RUNS = 512;         // plain rows, PackBits and other byte runs
 constexpr uint32_t RATIO_DICTIONARY = 4096;  // LZW
-constexpr uint32_t RATIO_ENTROPY = 16384;    // deflate, JPEG, fax and JBIG coding
-// Whatever the ratio, a picture of this many bytes may come from any file.
-constexpr uint64_t PICTURE_BYTES_FLOOR = uint64_t(16) << 20;
+constexpr uint32_t RATIO_ENTROPY = 8192;     // deflate, JPEG, fax and JBIG coding
+// Whatever the ratio, a picture of this many bytes may come from any file: a
+// blank A4, Letter or Legal page scanned at 600 dpi (up to 43 million pixels)
+// takes a few hundred bytes of fax coding. A small file costs no more.
+constexpr uint64_t PICTURE_BYTES_FLOOR = uint64_t(48) << 20;
 
 struct FormatRecord {
     int32_t trial;
