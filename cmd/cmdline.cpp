@@ -188,7 +188,8 @@ struct Parser {
         for (; i < argc; ++i) {
             std::string a = argv[i];
             if (optionsEnded || a == "-" || a.empty() || a[0] != '-') {
-                job->sources.push_back(a);
+                // The library's names of the standard streams mean what "-" means.
+                job->sources.push_back(a == "stdin" ? "-" : a);
             } else if (a == "--") {
                 optionsEnded = true;
             } else if (a == "-help" || a == "-h" || a == "--help") {
@@ -233,7 +234,7 @@ struct Parser {
             } else if (a == "-o") {
                 const char* d = next();
                 if (!d || !*d) return fail("-o needs a destination");
-                job->dest = d;
+                job->dest = strcmp(d, "stdout") == 0 ? "-" : d;
             } else if (a == "-ratio") {
                 ratio = true;
             } else if (a == "-dither") {
@@ -570,7 +571,7 @@ std::string helpText() {
            "       kaleocmd [options] -n START END STEP [operations] [--] FOLDER/PATTERN\n"
            "       kaleocmd -script FILE      run the kaleocmd lines of a script exported by the viewer\n"
            "Converts image files with Kaleocore. Options end at --: every word after it is a file.\n"
-           "A file named - is standard input (as input) or standard output (with -o -).\n"
+           "A file named - (or stdin) is standard input; -o - (or -o stdout) is standard output.\n"
            "Exit status: 0 every file converted, 1 some failed, 2 usage error.\n"
            "\n"
            "Examples:\n"
