@@ -38,10 +38,30 @@ struct CmdJob {
     int32_t thumbHeight = 0;
     bool seedSet = false;
     uint32_t seed = 0;            // -seed
+    bool json = false;            // -json: one JSON object per file on standard output
+    bool resume = false;          // -resume: skip inputs whose output is newer
+    std::string listFile;         // -@ FILE ("-" = standard input): more inputs, one per line
+    bool listNul = false;         // -0: the list is NUL-separated
+    uint64_t pixelLimit = 0;      // -limit: most pixels a picture may have, 0 = the library's
+    int helpFormat = -1;          // -help FORMAT
+    std::string script;           // -script FILE: run the kaleocmd lines of a script
 };
 
 // Parses argv[1..argc-1]. On failure returns false with a one-line reason.
 bool parseCommandLine(int argc, const char* const* argv, CmdJob* job, std::string* error);
+
+// Looks a format up by its short name or one of its extensions, ignoring case;
+// with forWriting, only formats with a writer match an extension. -1 when unknown.
+int lookupFormat(const std::string& name, bool forWriting);
+
+// The writable formats' short names, separated by spaces.
+std::string writableFormats();
+
+// Splits a line of a script into words: blanks separate, double or single
+// quotes group (a double-quoted word takes \" and \\), a line whose first
+// non-blank character is '#' is a comment (no words), a CR before the line end
+// is dropped. False with a reason on an unterminated quote.
+bool splitScriptLine(const std::string& line, std::vector<std::string>* words, std::string* error);
 
 // Writes the job back as the viewer's exporter writes it ("kaleocmd -out bmp ... files").
 std::string formatScript(const CmdJob& job);
@@ -51,4 +71,6 @@ std::string formatScript(const CmdJob& job);
 std::string sequenceName(const std::string& pattern, int number);
 
 // The text kaleocmd -help prints.
-const char* helpText();
+std::string helpText();
+// What kaleocmd -help FORMAT prints: extensions, kinds written, writer options, limitations.
+std::string formatHelpText(int formatIndex);

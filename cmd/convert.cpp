@@ -1,74 +1,32 @@
 #include "convert.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
-
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "dither.h"
 #include "effects.h"
+#include "files.h"
 #include "optable.h"
 #include "writeoptions.h"
 
 namespace {
 
-std::mutex g_printLock;
-
-void report(const std::string& line) {
-    std::lock_guard<std::mutex> lock(g_printLock);
-    fprintf(stderr, "%s\n", line.c_str());
-}
-
-bool isFolder(const std::string& path) {
-    struct stat sb;
-    return stat(path.c_str(), &sb) == 0 && S_ISDIR(sb.st_mode);
-}
-
-std::string withSlash(const std::string& folder) {
-    return folder.empty() || folder.back() == '/' ? folder : folder + "/";
-}
-
-std::string fileName(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string folderOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
-
-std::string withoutExtension(const std::string& name) {
-    size_t dot = name.find_last_of('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-// A path as the file system sees it, for comparisons: the real folder and the name.
-std::string canonical(const std::string& path) {
-    std::string folder = folderOf(path);
-    char buf[PATH_MAX];
-    if (realpath(folder.empty() ? "." : folder.c_str(), buf)) return withSlash(buf) + fileName(path);
-    return path;
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return canonical(a) == canonical(b);
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 const char* statusText(Status st, const char* message) {
     if (st == ST_BAD_FILE && message && *message) return message;
     switch (st) {
-    case ST_NO_MEMORY: return "not enough memory";
+    case ST_NO_MEMORY: return "not enough memory (or more pixels than the limit)";
     case ST_UNKNOWN_FORMAT: return "unknown format";
     case ST_READ_ERROR: return "cannot read the file";
     case ST_CANNOT_OPEN: return "cannot open the file";
@@ -81,6 +39,64 @@ const char* statusText(Status st, const char* message) {
     case ST_STOPPED: return "stopped";
     default: return opStatusText(st);
     }
+}
+
+// What became of one task.
+struct Outcome {
+    bool ok = false;
+    bool skipped = false;      // -resume: the output was up to date
+    int status = ST_OK;        // a library status (ST_WRITE_ERROR for refused outputs)
+    std::string message;       // the reason of a failure
+    std::string output;
+    std::string info;          // -check: what the decoded picture is
+    long ms = 0;
+};
+
+// Per-file lines leave in input order, whatever thread finished first.
+struct OrderedLog {
+    std::mutex lock;
+    std::condition_variable moved;
+    uint64_t next = 0;
+    std::map<uint64_t, std::pair<std::string, std::string>> waiting;  // index -> (stderr, stdout)
+
+    // A worker may run at most this far ahead of the oldest line not yet out.
+    void waitForRoom(uint64_t index, uint64_t window) {
+        std::unique_lock<std::mutex> g(lock);
+        moved.wait(g, [&] { return index < next + window; });
+    }
+    void put(uint64_t index, std::string err, std::string out) {
+        std::lock_guard<std::mutex> g(lock);
+        waiting[index] = {std::move(err), std::move(out)};
+        for (auto it = waiting.find(next); it != waiting.end(); it = waiting.find(next)) {
+            fputs(it->second.first.c_str(), stderr);
+            fputs(it->second.second.c_str(), stdout);
+            waiting.erase(it);
+            ++next;
+        }
+        fflush(stdout);
+        fflush(stderr);
+        moved.notify_all();
+    }
+};
+
+std::mutex g_stdoutLock;  // a picture written to standard output goes out whole
+
+// The bar of one big picture, redrawn on a terminal as its rows go by.
+struct Bar {
+    std::string name;
+    int shown = -1;
+};
+
+int drawBar(int32_t row, int32_t total, void* datum) {
+    Bar* bar = static_cast<Bar*>(datum);
+    if (total < 1024) return 0;
+    int step = static_cast<int>(int64_t(row + 1) * 40 / total);
+    if (step == bar->shown) return 0;
+    bar->shown = step;
+    fprintf(stderr, "\r%s [%-40s] %d/%d rows", bar->name.c_str(), std::string(step, '#').c_str(), row + 1, total);
+    if (row + 1 >= total) fputs("\r\033[K", stderr);
+    fflush(stderr);
+    return 0;
 }
 
 IoOptions loadOptions(const CmdJob& job, int page) {
@@ -96,82 +112,191 @@ IoOptions loadOptions(const CmdJob& job, int page) {
     o.maxWidth = job.thumbWidth;
     o.maxHeight = job.thumbHeight;
     if (job.verbose) o.flags |= OPT_VERBOSE;
-    if (job.progress) o.flags |= OPT_PROGRESS_BAR;
     return o;
 }
 
-int pageCountOf(const CmdJob& job, const std::string& source) {
-    FileInfo fi;
-    if (readImageInfo(source.c_str(), job.inFormat, 0, &fi) != ST_OK || fi.pageCount < 1) return 1;
-    return fi.pageCount;
+const char* kindName(const Image& img) {
+    return (img.kind & IMG_TRUECOLOUR) ? "true colour"
+           : img.kind == IMG_PALETTE   ? "palette"
+           : img.kind == IMG_GREY      ? "grey"
+                                       : "black and white";
+}
+
+Outcome fail(int status, const std::string& message) {
+    Outcome o;
+    o.status = status;
+    o.message = message;
+    return o;
+}
+
+// Loads, applies the operations, converts and writes one task.
+Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
+    if (!task.error.empty()) return fail(ST_WRITE_ERROR, task.error);
+    const bool fromStdin = task.source == "-";
+    if (job.resume && !job.check && !fromStdin) {
+        int64_t input = modifiedNs(task.source);
+        for (const std::string& c : outputCandidates(job, task)) {
+            if (c == "-" || input < 0 || modifiedNs(c) <= input) continue;
+            Outcome o;
+            o.ok = o.skipped = true;
+            o.output = c;
+            return o;
+        }
+    }
+    IoOptions lo = loadOptions(job, task.page);
+    if (bar) {
+        lo.progressCallback = drawBar;
+        lo.callbackDatum = bar;
+    }
+    OwnedImage img;
+    FileInfo fi{};
+    Status st;
+    if (fromStdin) {
+        int64_t size = 0;
+        std::string why;
+        std::unique_ptr<FILE, int (*)(FILE*)> in(bufferStdin(&size, &why), fclose);
+        if (!in) return fail(ST_READ_ERROR, "cannot read standard input: " + why);
+        st = loadImageFromStream(in.get(), "stdin", size, &img, &lo, &fi);
+    } else {
+        int fd = open(task.source.c_str(), O_RDONLY);
+        if (fd < 0) return fail(ST_CANNOT_OPEN, std::string("cannot open the file: ") + systemReason(errno));
+        close(fd);
+        if (isFolder(task.source)) return fail(ST_CANNOT_OPEN, "is a folder");
+        if (task.page > 0) {
+            FileInfo pi{};
+            if (readImageInfo(task.source.c_str(), job.inFormat, 0, &pi) == ST_OK && task.page >= pi.pageCount)
+                return fail(ST_BAD_FILE, "page " + std::to_string(task.page) + " does not exist: the file has " +
+                                             std::to_string(pi.pageCount) + " page(s), 0 to " +
+                                             std::to_string(pi.pageCount - 1));
+        }
+        st = loadImage(task.source.c_str(), &img, &lo, &fi);
+    }
+    if (st != ST_OK) return fail(st, statusText(st, fi.message));
+    for (const OpInstance& op : job.ops) {
+        st = runOp(&img, op);
+        if (st != ST_OK) {
+            const OpEntry* e = opEntry(op.index);
+            return fail(st, std::string(e ? e->option : "?") + ": " + opStatusText(st));
+        }
+    }
+    if (job.check) {
+        Outcome o;
+        o.ok = true;
+        o.info = std::to_string(img.width) + "x" + std::to_string(img.height) + ", " + kindName(img);
+        return o;
+    }
+    int target = 0, method = 0;
+    if (chooseConversion(job.outFormat, &img, &target, &method)) {
+        st = convertImage(&img, nullptr, target, method);
+        if (st != ST_OK) return fail(st, "Error converting picture !!");
+    }
+    const WriteVariant* variant = nullptr;
+    if (!findWriteVariant(job.outFormat, &img, &variant)) return fail(ST_KIND_REFUSED, statusText(ST_KIND_REFUSED, nullptr));
+    Outcome o;
+    o.output = task.destExact;
+    if (o.output.empty()) {
+        const FormatRecord* r = formatRecord(job.outFormat);
+        const char* ext = variant && variant->extension ? variant->extension : r->extensions[0];
+        o.output = task.destStem + (ext ? std::string(".") + ext : "");
+    }
+    const std::string& out = o.output;
+    const bool toStdout = out == "-";
+    if (!toStdout) {
+        if (!fromStdin && sameFile(task.source, out)) return fail(ST_WRITE_ERROR, "the output " + out + " is the input itself");
+        if (!job.overwrite && pathExists(out))
+            return fail(ST_WRITE_ERROR, "cannot write " + out + ": it exists (use -overwrite to replace it)");
+    }
+    std::string folder;
+    if (toStdout) {
+        const char* t = getenv("TMPDIR");
+        folder = t && *t ? std::string(t) : "/tmp";
+        if (folder.back() != '/') folder += '/';
+    } else {
+        size_t slash = out.find_last_of('/');
+        folder = slash == std::string::npos ? "" : out.substr(0, slash + 1);
+        std::string why;
+        if (!makeFolders(folder, &why)) return fail(ST_WRITE_ERROR, "cannot create the folder " + folder + ": " + why);
+    }
+    std::string temp, why;
+    if (!createTemporary(folder, &temp, &why))
+        return fail(ST_WRITE_ERROR, "cannot write " + (toStdout ? std::string("standard output") : out) + ": " + why);
+    IoOptions so = defaultIoOptions();
+    so.formatIndex = static_cast<int16_t>(job.outFormat);
+    so.flags = static_cast<uint16_t>(lo.flags & OPT_VERBOSE);
+    clearWriterSlots(&so);
+    if (job.compression >= 0) setWriterSlot(&so, WRITER_SLOT_COMPRESSION, static_cast<int16_t>(job.compression));
+    if (job.quality >= 0) setWriterSlot(&so, WRITER_SLOT_QUALITY, static_cast<int16_t>(job.quality));
+    if (job.interlace) setWriterSlot(&so, WRITER_SLOT_PROGRESSIVE, 1);
+    char name[FILE_NAME_LEN];
+    if (temp.size() >= sizeof name) {
+        releaseTemporary(temp, true);
+        return fail(ST_WRITE_ERROR, "cannot write " + out + ": name too long");
+    }
+    snprintf(name, sizeof name, "%s", temp.c_str());
+    errno = 0;
+    st = saveImage(name, &img, &so);
+    int saveErrno = errno;
+    if (st != ST_OK) {
+        releaseTemporary(temp, true);
+        std::string reason = st == ST_WRITE_ERROR && saveErrno ? systemReason(saveErrno) : statusText(st, nullptr);
+        return fail(st, "cannot write " + out + ": " + reason);
+    }
+    if (toStdout) {
+        std::lock_guard<std::mutex> g(g_stdoutLock);
+        bool copied = copyToStdout(temp, &why);
+        releaseTemporary(temp, true);
+        if (!copied) return fail(ST_WRITE_ERROR, "cannot write standard output: " + why);
+        o.ok = true;
+        return o;
+    }
+    CommitResult c = commitOutput(temp, out, job.overwrite, job.deleteOriginal, &why);
+    releaseTemporary(temp, c != COMMIT_DONE);
+    if (c == COMMIT_EXISTS) return fail(ST_WRITE_ERROR, "cannot write " + out + ": it exists (use -overwrite to replace it)");
+    if (c == COMMIT_FAILED) return fail(ST_WRITE_ERROR, "cannot write " + out + ": " + why);
+    o.ok = true;
+    // The original goes only once its output is complete, and never when it is the output.
+    if (job.deleteOriginal && !fromStdin && !sameFile(task.source, out) && unlink(task.source.c_str()) != 0)
+        o.message = "cannot delete the original: " + systemReason(errno);
+    return o;
+}
+
+std::string displayName(const std::string& source) { return source == "-" ? "(standard input)" : source; }
+
+// The lines of one task: log and progress on standard error, JSON on standard output.
+std::pair<std::string, std::string> linesOf(const CmdJob& job, const CmdTask& task, const Outcome& o,
+                                            uint64_t index, int64_t total) {
+    std::string err, out;
+    const std::string src = displayName(task.source);
+    const std::string dst = o.output == "-" ? "(standard output)" : o.output;
+    if (job.progress) {
+        err += std::to_string(index + 1) + "/" + (total >= 0 ? std::to_string(total) : "?") + " " + src + " " +
+               std::to_string(o.ms) + " ms ";
+        if (o.skipped) err += "skipped (" + dst + " is up to date)";
+        else if (!o.ok) err += "FAILED: " + o.message;
+        else if (job.check) err += "ok " + o.info;
+        else err += "ok -> " + dst;
+        err += "\n";
+        if (o.ok && !o.message.empty()) err += "kaleocmd: " + src + ": " + o.message + "\n";
+    } else {
+        if (!o.ok || !o.message.empty()) err += "kaleocmd: " + src + ": " + o.message + "\n";
+        if (o.ok && !job.quiet && !job.check && !job.json) {
+            if (o.skipped) err += src + ": " + dst + " is up to date\n";
+            else if (o.output != "-") err += src + " -> " + dst + "\n";
+        }
+    }
+    if (job.check && o.ok && !job.quiet && !job.json) out += src + ": " + o.info + "\n";
+    if (job.json) {
+        out += "{\"input\":" + jsonString(task.source);
+        if (job.allPages) out += ",\"page\":" + std::to_string(task.page);
+        if (!job.check) out += ",\"output\":" + (o.output.empty() ? std::string("null") : jsonString(o.output));
+        out += ",\"status\":" + std::to_string(o.ok ? 0 : o.status) +
+               ",\"message\":" + jsonString(o.ok ? (o.skipped ? "skipped" : (job.check ? o.info : "ok")) : o.message) +
+               ",\"ms\":" + std::to_string(o.ms) + "}\n";
+    }
+    return {err, out};
 }
 
 }  // namespace
-
-std::vector<CmdTask> planTasks(const CmdJob& job) {
-    std::vector<std::pair<std::string, int>> sources;  // (file, number for '#' outputs)
-    if (job.sequence) {
-        std::string pattern;
-        for (const std::string& s : job.sources) pattern += (pattern.empty() || pattern.back() == '/') ? s : "/" + s;
-        if (job.seqEnd < job.seqStart || job.seqStep < 1) {
-            sources.push_back({pattern, job.seqStart});
-        } else {
-            for (long n = job.seqStart; n <= job.seqEnd; n += job.seqStep)
-                sources.push_back({sequenceName(pattern, static_cast<int>(n)), static_cast<int>(n)});
-        }
-    } else {
-        int n = 1;
-        for (const std::string& s : job.sources) sources.push_back({s, n++});
-    }
-
-    bool destFolder = !job.dest.empty() && (job.dest.back() == '/' || isFolder(job.dest));
-    bool destPattern = !destFolder && job.dest.find('#') != std::string::npos;
-    bool destFile = !job.dest.empty() && !destFolder && !destPattern;
-
-    std::vector<CmdTask> tasks;
-    for (const auto& src : sources) {
-        int pages = job.allPages ? pageCountOf(job, src.first) : 1;
-        for (int p = 0; p < pages; ++p) {
-            CmdTask t;
-            t.source = src.first;
-            t.page = job.allPages ? p : job.page;
-            std::string pageSuffix = job.allPages && pages > 1 ? "-" + std::to_string(p + 1) : "";
-            std::string base = withoutExtension(fileName(src.first)) + pageSuffix;
-            if (destFolder) {
-                t.destStem = withSlash(job.dest) + base;
-            } else if (destPattern) {
-                std::string name = sequenceName(job.dest, src.second);
-                size_t slash = name.find_last_of('/');
-                size_t dot = name.find_last_of('.');
-                bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-                if (hasExt && pageSuffix.empty()) t.destExact = name;
-                else t.destStem = (hasExt ? name.substr(0, dot) : name) + pageSuffix;
-            } else if (destFile) {
-                if (pageSuffix.empty()) {
-                    t.destExact = job.dest;
-                } else {
-                    std::string d = withoutExtension(job.dest);
-                    t.destExact = d + pageSuffix + job.dest.substr(d.size());
-                }
-            } else {
-                t.destStem = folderOf(src.first) + base;
-            }
-            tasks.push_back(t);
-        }
-    }
-    if (job.check) return tasks;  // nothing is written
-    if (destFile && tasks.size() > 1 && !job.allPages) {
-        for (size_t i = 1; i < tasks.size(); ++i) tasks[i].error = "-o names one file but there are several inputs";
-    }
-    // Two tasks must never write the same output: the later one is an error.
-    std::set<std::string> claimed;
-    for (CmdTask& t : tasks) {
-        if (!t.error.empty()) continue;
-        std::string key = canonical(t.destExact.empty() ? t.destStem : t.destExact);
-        if (!claimed.insert(key).second) t.error = "would overwrite the output of an earlier file";
-    }
-    return tasks;
-}
 
 bool chooseConversion(int formatIndex, const Image* image, int* target, int* method) {
     const WriteVariant* v = nullptr;
@@ -225,114 +350,71 @@ bool chooseConversion(int formatIndex, const Image* image, int* target, int* met
 
 namespace {
 
-// Converts one task; returns true on success.
-bool runTask(const CmdJob& job, const CmdTask& task) {
-    if (!task.error.empty()) {
-        report("kaleocmd: " + task.source + ": " + task.error);
-        return false;
-    }
-    IoOptions lo = loadOptions(job, task.page);
-    OwnedImage img;
-    FileInfo fi;
-    Status st = loadImage(task.source.c_str(), &img, &lo, &fi);
-    if (st != ST_OK) {
-        report("kaleocmd: " + task.source + ": " + statusText(st, fi.message));
-        return false;
-    }
-    for (const OpInstance& op : job.ops) {
-        st = runOp(&img, op);
-        if (st != ST_OK) {
-            const OpEntry* e = opEntry(op.index);
-            report("kaleocmd: " + task.source + ": " + (e ? e->option : "?") + ": " + opStatusText(st));
-            return false;
-        }
-    }
-    if (job.check) {
-        if (!job.quiet) {
-            std::lock_guard<std::mutex> lock(g_printLock);
-            printf("%s: %dx%d, %s\n", task.source.c_str(), img.width, img.height,
-                   (img.kind & IMG_TRUECOLOUR) ? "true colour"
-                   : img.kind == IMG_PALETTE    ? "palette"
-                   : img.kind == IMG_GREY       ? "grey"
-                                                : "black and white");
-        }
-        return true;
-    }
-    int target = 0, method = 0;
-    if (chooseConversion(job.outFormat, &img, &target, &method)) {
-        st = convertImage(&img, nullptr, target, method);
-        if (st != ST_OK) {
-            report("kaleocmd: " + task.source + ": Error converting picture !!");
-            return false;
-        }
-    }
-    const WriteVariant* variant = nullptr;
-    if (!findWriteVariant(job.outFormat, &img, &variant)) {
-        report("kaleocmd: " + task.source + ": " + statusText(ST_KIND_REFUSED, nullptr));
-        return false;
-    }
-    std::string out = task.destExact;
-    if (out.empty()) {
-        const FormatRecord* r = formatRecord(job.outFormat);
-        const char* ext = variant && variant->extension ? variant->extension : r->extensions[0];
-        out = task.destStem + (ext ? std::string(".") + ext : "");
-    }
-    bool toStdout = out == "stdout";
-    if (!toStdout && !job.overwrite && access(out.c_str(), F_OK) == 0) {
-        report("kaleocmd: " + out + ": exists (use -overwrite to replace it)");
-        return false;
-    }
-    IoOptions so = defaultIoOptions();
-    so.formatIndex = static_cast<int16_t>(job.outFormat);
-    so.flags = static_cast<uint16_t>(lo.flags & (OPT_VERBOSE | OPT_PROGRESS_BAR));
-    clearWriterSlots(&so);
-    if (job.compression >= 0) setWriterSlot(&so, WRITER_SLOT_COMPRESSION, static_cast<int16_t>(job.compression));
-    if (job.quality >= 0) setWriterSlot(&so, WRITER_SLOT_QUALITY, static_cast<int16_t>(job.quality));
-    if (job.interlace) setWriterSlot(&so, WRITER_SLOT_PROGRESSIVE, 1);
-    char name[FILE_NAME_LEN];
-    if (out.size() >= sizeof name) {
-        report("kaleocmd: " + out + ": name too long");
-        return false;
-    }
-    snprintf(name, sizeof name, "%s", out.c_str());
-    st = saveImage(name, &img, &so);
-    if (st != ST_OK) {
-        report("kaleocmd: " + out + ": " + statusText(st, nullptr));
-        return false;
-    }
-    if (!job.quiet && !toStdout) {
-        std::lock_guard<std::mutex> lock(g_printLock);
-        printf("%s -> %s\n", task.source.c_str(), out.c_str());
-        fflush(stdout);
-    }
-    // The original goes only when it is not the file just written.
-    if (job.deleteOriginal && task.source != "stdin" && !toStdout && !sameFile(task.source, out)) {
-        if (unlink(task.source.c_str()) != 0) report("kaleocmd: " + task.source + ": cannot delete the original");
-    }
-    return true;
-}
-
-}  // namespace
-
-int runTasks(const CmdJob& job, const std::vector<CmdTask>& tasks) {
+int runFeed(const CmdJob& job, TaskFeed* feed) {
     if (job.seedSet) setEffectSeed(job.seed);
     unsigned threads = job.threads > 0 ? static_cast<unsigned>(job.threads) : std::thread::hardware_concurrency();
     if (threads < 1) threads = 1;
-    // Deleting originals, page splitting of one file and the progress bar stay on one thread.
-    if (job.deleteOriginal || job.progress || job.verbose) threads = 1;
-    if (threads > tasks.size()) threads = static_cast<unsigned>(tasks.size() ? tasks.size() : 1);
-    std::vector<char> ok(tasks.size(), 0);
-    std::atomic<size_t> next{0};
+    // Deleting originals and the library's trace stay on one thread.
+    if (job.deleteOriginal || job.verbose) threads = 1;
+    if (feed->total >= 0 && threads > feed->total) threads = static_cast<unsigned>(feed->total > 0 ? feed->total : 1);
+    const bool bars = job.progress && threads == 1 && isatty(STDERR_FILENO);
+    std::mutex feedLock;
+    uint64_t handed = 0;
+    std::atomic<int> failures{0};
+    OrderedLog log;
+    const uint64_t window = 64 * threads;
     auto worker = [&]() {
-        for (size_t i; (i = next.fetch_add(1)) < tasks.size();) ok[i] = runTask(job, tasks[i]) ? 1 : 0;
+        if (job.pixelLimit) setPixelLimit(job.pixelLimit);
+        for (;;) {
+            CmdTask task;
+            uint64_t index;
+            {
+                std::lock_guard<std::mutex> g(feedLock);
+                if (!nextTask(feed, &task)) return;
+                index = handed++;
+            }
+            log.waitForRoom(index, window);
+            Bar bar{displayName(task.source)};
+            auto start = std::chrono::steady_clock::now();
+            Outcome o = convertOne(job, task, bars ? &bar : nullptr);
+            o.ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count());
+            if (!o.ok) ++failures;
+            auto lines = linesOf(job, task, o, index, feed->total);
+            log.put(index, std::move(lines.first), std::move(lines.second));
+        }
     };
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
     worker();
     for (std::thread& t : pool) t.join();
-    int failures = 0;
-    for (char c : ok) failures += !c;
     return failures;
+}
+
+}  // namespace
+
+int runJob(const CmdJob& job) {
+    TaskFeed feed;
+    startFeed(&feed, job);
+    // A plan that would write over an input or write one output twice is
+    // reported whole before anything is written.
+    int refused = 0;
+    for (const CmdTask& t : feed.planned)
+        if (!t.error.empty()) {
+            fprintf(stderr, "kaleocmd: %s: %s\n", displayName(t.source).c_str(), t.error.c_str());
+            ++refused;
+        }
+    if (job.sequence && !job.check && !job.dest.empty() && job.dest != "-" && job.dest.back() != '/' &&
+        !isFolder(job.dest) && job.dest.find('#') == std::string::npos && feed.total != 1) {
+        fprintf(stderr, "kaleocmd: -o names one file but the sequence has several inputs\n");
+        return 1;
+    }
+    if (refused) {
+        fprintf(stderr, "kaleocmd: nothing was written\n");
+        return refused;
+    }
+    return runFeed(job, &feed);
 }
 
 void printFormatList() {
@@ -341,25 +423,83 @@ void printFormatList() {
         if (getFormatInfo(i, &fi) != 0) continue;
         std::string exts;
         for (int e = 0; e < MAX_EXTENSIONS && fi.extensions[e][0]; ++e) exts += std::string(" ") + fi.extensions[e];
-        printf("%3d %-8s %c%c %-36s%s\n", i, fi.shortName, fi.capabilities & CAP_READ ? 'r' : '-',
-               fi.capabilities & CAP_WRITE ? 'w' : '-', fi.description, exts.c_str());
+        bool placeholder = formatReaderIsPlaceholder(i);
+        printf("%3d %-8s %c%c%c %-36s%s\n", i, fi.shortName, fi.capabilities & CAP_READ ? 'r' : '-',
+               placeholder ? '?' : ' ', fi.capabilities & CAP_WRITE ? 'w' : '-', fi.description, exts.c_str());
     }
+    printf("r? = recognised but not decoded yet\n");
 }
 
 int printFileInfo(const CmdJob& job) {
     int failures = 0;
     for (const std::string& f : job.sources) {
-        FileInfo fi;
-        Status st = readImageInfo(f.c_str(), job.inFormat, 0, &fi);
+        FileInfo fi{};
+        Status st = f == "-" ? ST_CANNOT_OPEN : readImageInfo(f.c_str(), job.inFormat, 0, &fi);
         if (st != ST_OK) {
-            report(f + ": " + statusText(st, fi.message));
+            std::string why = statusText(st, fi.message);
+            fprintf(stderr, "kaleocmd: %s: %s\n", f.c_str(), why.c_str());
+            if (job.json)
+                printf("{\"input\":%s,\"status\":%d,\"message\":%s}\n", jsonString(f).c_str(), st,
+                       jsonString(why).c_str());
             ++failures;
             continue;
         }
-        FormatInfo fmt;
+        FormatInfo fmt{};
         getFormatInfo(fi.formatIndex, &fmt);
-        printf("%s: %s (%s) %dx%d, %d plane(s) of %d bit(s), %d page(s)\n", f.c_str(), fi.formatName, fmt.shortName,
-               fi.width, fi.height, fi.planes, fi.bitsPerPlane, fi.pageCount);
+        if (job.json) {
+            printf("{\"input\":%s,\"status\":0,\"format\":%s,\"description\":%s,\"variant\":%s,\"width\":%d,"
+                   "\"height\":%d,\"bits\":%d,\"planes\":%d,\"pages\":%d}\n",
+                   jsonString(f).c_str(), jsonString(fmt.shortName).c_str(), jsonString(fmt.description).c_str(),
+                   jsonString(fi.formatName).c_str(), fi.width, fi.height, fi.planes * fi.bitsPerPlane, fi.planes,
+                   fi.pageCount);
+        } else {
+            printf("%s: %s (%s) %dx%d, %d plane(s) of %d bit(s), %d page(s)\n", f.c_str(), fi.formatName,
+                   fmt.shortName, fi.width, fi.height, fi.planes, fi.bitsPerPlane, fi.pageCount);
+        }
     }
     return failures;
+}
+
+std::string jsonString(const std::string& s) {
+    std::string j = "\"";
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    size_t n = s.size();
+    for (size_t i = 0; i < n;) {
+        unsigned char c = p[i];
+        char esc[16];
+        if (c == '"' || c == '\\') {
+            j += '\\';
+            j += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            snprintf(esc, sizeof esc, "\\u%04x", c);
+            j += esc;
+            ++i;
+        } else if (c < 0x80) {
+            j += static_cast<char>(c);
+            ++i;
+        } else {
+            // A well-formed UTF-8 sequence passes; any other byte is escaped alone.
+            size_t len = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+            bool good = len && i + len <= n;
+            for (size_t k = 1; good && k < len; ++k) good = (p[i + k] & 0xC0) == 0x80;
+            if (good && len == 3) {
+                unsigned cp = ((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6);
+                good = cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF);
+            }
+            if (good && len == 4) {
+                unsigned cp = ((c & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12);
+                good = cp >= 0x10000 && cp <= 0x10FFFF;
+            }
+            if (good) {
+                j.append(s, i, len);
+                i += len;
+            } else {
+                snprintf(esc, sizeof esc, "\\udc%02x", c);
+                j += esc;
+                ++i;
+            }
+        }
+    }
+    return j + "\"";
 }

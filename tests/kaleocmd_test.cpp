@@ -78,8 +78,8 @@ TEST(KaleocmdScript, ExportedLinesParseAndComeBackUnchanged) {
 TEST(KaleocmdScript, ParametersReachTheJob) {
     CmdJob job;
     std::string error;
-    ASSERT_TRUE(parse("kaleocmd -npcd 1 -size 320x200+16 -ctype bgr -corder seq -out pnm -ratio -rtype linear "
-                      "-resize 50% 50% -dither -colors 32 -j 3 -q 80 -c 1 -i -seed 7 -thumb 64x48 x.bmp",
+    ASSERT_TRUE(parse("kaleocmd -npcd 1 -size 320x200+16 -ctype bgr -corder seq -out JPG -ratio -rtype linear "
+                      "-resize 50% 50% -dither -colors 32 -j 3 -q 80 -i -seed 7 -thumb 64x48 x.bmp",
                       &job, &error))
         << error;
     EXPECT_EQ(1, job.pcdBase);
@@ -88,7 +88,7 @@ TEST(KaleocmdScript, ParametersReachTheJob) {
     EXPECT_EQ(16, job.rawOffset);
     EXPECT_EQ(2, job.channelType);
     EXPECT_EQ(1, job.channelOrder);
-    EXPECT_EQ(findFormat("pnm"), job.outFormat);
+    EXPECT_EQ(findFormat("jpeg"), job.outFormat);
     ASSERT_EQ(2u, job.ops.size());
     EXPECT_EQ(findOp("-resize"), job.ops[0].index);
     EXPECT_EQ(1, job.ops[0].percent);
@@ -142,9 +142,10 @@ TEST(KaleocmdScript, WriterSwitchesOutsideTheFormatsRangeAreRefused) {
         {"kaleocmd -out jpeg -q 0 -i a.bmp", ""},
         {"kaleocmd -out png -q 100 a.bmp", ""},
         {"kaleocmd -out gif -i a.bmp", ""},
-        // Switches that the format's writer does not read are left alone.
-        {"kaleocmd -out pnm -c 9 -q 80 -i a.bmp", ""},
-        {"kaleocmd -out jpeg -c 9 a.bmp", ""},
+        // A switch that the format's writer does not read is a mistake too.
+        {"kaleocmd -out pnm -q 80 a.bmp", "pnm has no -q option; kaleocmd -help pnm lists its options"},
+        {"kaleocmd -out jpeg -c 9 a.bmp", "jpeg has no -c option; kaleocmd -help jpeg lists its options"},
+        {"kaleocmd -check -i a.bmp", "-i applies to an output format (-out)"},
     };
     for (const Case& c : cases) {
         CmdJob job;
@@ -243,12 +244,12 @@ TEST(KaleocmdRun, ExitStatusAndErrorsPerFile) {
 
 TEST(KaleocmdRun, DeleteNeverRemovesTheDestination) {
     std::string a = sampleBmp("del_a.bmp");
-    // Converted onto itself (same folder, same extension): the file written is the source.
-    EXPECT_EQ(0, run(kaleocmd() + " -quiet -overwrite -D -out bmp " + a));
+    // Converted onto itself (same folder, same extension): refused, the input stays.
+    EXPECT_EQ(1, run(kaleocmd() + " -quiet -overwrite -D -out bmp " + a + " 2>/dev/null"));
     EXPECT_TRUE(exists(a));
     // Spelled through another path to the same folder.
     std::string dir = tempPath("");
-    EXPECT_EQ(0, run(kaleocmd() + " -quiet -overwrite -D -out bmp -o " + dir + "./ " + a));
+    EXPECT_EQ(1, run(kaleocmd() + " -quiet -overwrite -D -out bmp -o " + dir + "./ " + a + " 2>/dev/null"));
     EXPECT_TRUE(exists(a));
     // A real conversion elsewhere deletes the original.
     EXPECT_EQ(0, run(kaleocmd() + " -quiet -D -out bmp -o " + tempPath("moved/") + " " + a));
