@@ -49,8 +49,14 @@ struct Outcome {
     std::string message;       // the reason of a failure
     std::string output;
     std::string info;          // -check: what the decoded picture is
+    std::vector<std::string> warnings;  // the library's, about this file
     long ms = 0;
 };
+
+// Collects the library's warnings about the file a worker is converting.
+void collectWarning(const char*, const char* message, void* datum) {
+    static_cast<std::vector<std::string>*>(datum)->push_back(message);
+}
 
 // Per-file lines leave in input order, whatever thread finished first.
 struct OrderedLog {
@@ -267,6 +273,7 @@ std::pair<std::string, std::string> linesOf(const CmdJob& job, const CmdTask& ta
                                             uint64_t index, int64_t total) {
     std::string err, out;
     const std::string src = displayName(task.source);
+    for (const std::string& w : o.warnings) err += "kaleocmd: " + src + ": warning: " + w + "\n";
     const std::string dst = o.output == "-" ? "(standard output)" : o.output;
     if (job.progress) {
         err += std::to_string(index + 1) + "/" + (total >= 0 ? std::to_string(total) : "?") + " " + src + " " +
@@ -291,7 +298,13 @@ std::pair<std::string, std::string> linesOf(const CmdJob& job, const CmdTask& ta
         if (!job.check) out += ",\"output\":" + (o.output.empty() ? std::string("null") : jsonString(o.output));
         out += ",\"status\":" + std::to_string(o.ok ? 0 : o.status) +
                ",\"message\":" + jsonString(o.ok ? (o.skipped ? "skipped" : (job.check ? o.info : "ok")) : o.message) +
-               ",\"ms\":" + std::to_string(o.ms) + "}\n";
+               ",\"ms\":" + std::to_string(o.ms);
+        if (!o.warnings.empty()) {
+            out += ",\"warnings\":[";
+            for (size_t i = 0; i < o.warnings.size(); ++i) out += (i ? "," : "") + jsonString(o.warnings[i]);
+            out += "]";
+        }
+        out += "}\n";
     }
     return {err, out};
 }
@@ -376,7 +389,11 @@ int runFeed(const CmdJob& job, TaskFeed* feed) {
             log.waitForRoom(index, window);
             Bar bar{displayName(task.source)};
             auto start = std::chrono::steady_clock::now();
+            std::vector<std::string> warnings;
+            setWarningHandler(collectWarning, &warnings);
             Outcome o = convertOne(job, task, bars ? &bar : nullptr);
+            setWarningHandler(nullptr, nullptr);
+            o.warnings = std::move(warnings);
             o.ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now() - start)
                                          .count());

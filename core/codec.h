@@ -85,6 +85,8 @@ Status putRows(int plane, int32_t firstRow, int32_t count);
 Status endImage(uint16_t paletteFormat, int componentBits, const uint8_t* palette);
 // Bytes of one delivered row, as computed by beginImage (0 outside a decode).
 int64_t fileRowLength();
+// Reports a warning about the file being read or written (see setWarningHandler).
+void reportWarning(const char* message);
 // Whether the file being read can hold a picture of width x height pixels of
 // bytesPerPixel bytes: ST_OK, ST_READ_ERROR when the file is too short for it
 // (its size times its format's largest compression ratio), or ST_NO_MEMORY

@@ -182,6 +182,12 @@ void setPixelLimit(uint64_t pixels);
 uint64_t pixelLimit();
 constexpr uint64_t DEFAULT_PIXEL_LIMIT = uint64_t(1) << 28;
 
+// Warnings of the codecs (a damaged file that still reads): the calling
+// thread's handler receives the name of the file and the message; without a
+// handler they go to the standard error stream as "FILE: message".
+using WarningHandler = void (*)(const char* fileName, const char* message, void* datum);
+void setWarningHandler(WarningHandler handler, void* datum);
+
 // Library entry points.
 Status loadImage(const char* fileName, Image* image, const IoOptions* options, FileInfo* info);
 Status readImageInfo(const char* fileName, int formatIndex, int scanFlag, FileInfo* info);

@@ -143,6 +143,22 @@ Status finishLoad(Status st, Image* image, const IoOptions& o, const LoadRequest
 
 IoContext& ioContext() { return g_context; }
 
+namespace {
+thread_local WarningHandler t_warningHandler = nullptr;
+thread_local void* t_warningDatum = nullptr;
+}  // namespace
+
+void setWarningHandler(WarningHandler handler, void* datum) {
+    t_warningHandler = handler;
+    t_warningDatum = datum;
+}
+
+void reportWarning(const char* message) {
+    const char* name = g_context.fileName ? g_context.fileName : "";
+    if (t_warningHandler) t_warningHandler(name, message ? message : "", t_warningDatum);
+    else fprintf(stderr, "%s: %s\n", name, message ? message : "");
+}
+
 bool savedImageHasAlpha() { return g_context.image && !g_context.examine && imageHasAlpha(g_context.image); }
 
 IoScope::IoScope(Image* image, const IoOptions* options, FileInfo* info, const char* fileName, bool examine) {

@@ -31,10 +31,20 @@ void jumpBack(j_common_ptr cinfo) {
 
 // Watches the warning that the entropy decoder ran out of data: after the end
 // of the source, the rest of the picture is filling.
+// Warnings go to the library's warning report, the first of a stream only (as
+// libjpeg prints them); trace messages stay with libjpeg.
 void watchWarnings(j_common_ptr cinfo, int level) {
     JpegErrorManager* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-    if (level < 0 && err->inputEnded && cinfo->err->msg_code == JWRN_HIT_MARKER) err->dataMissing = true;
-    err->defaultEmit(cinfo, level);
+    if (level >= 0) {
+        err->defaultEmit(cinfo, level);
+        return;
+    }
+    if (err->inputEnded && cinfo->err->msg_code == JWRN_HIT_MARKER) err->dataMissing = true;
+    if (cinfo->err->num_warnings++ == 0) {
+        char text[JMSG_LENGTH_MAX];
+        (*cinfo->err->format_message)(cinfo, text);
+        reportWarning(text);
+    }
 }
 
 // Ends a cut-off stream: libjpeg warns and sees the end of the image.

@@ -507,9 +507,11 @@ Status enhanceEdges(Image* source, Image* destination, int strength) {
     });
 }
 
+// At 100 the weights would sum to zero and turn flat areas black: 100 is the
+// strongest sharpening that keeps them, that of 99.
 Status sharpenImage(Image* source, Image* destination, int strength) {
-    if (strength < 1 || strength > 99) return ST_OP_BAD_PARAMETER;
-    const int64_t a = strength, e = 100 - strength;
+    if (strength < 1 || strength > 100) return ST_OP_BAD_PARAMETER;
+    const int64_t a = strength < 100 ? strength : 99, e = 100 - a;
     return filterRun(source, destination, [a, e](const Image* s, Image* d) {
         return weighted3(s, d, [a, e](int64_t c, int64_t edges, int64_t corners) {
             return (100 * c - a * (edges + corners) / 8) / e;

@@ -86,7 +86,7 @@ const OpEntry kOps[OP_COUNT] = {
     /* 35 */ sizeEntry("-minimum", "Minimum", opMinimum),
     /* 36 */ sizeEntry("-medianb", "Median Boite", opMedianBox),
     /* 37 */ sizeEntry("-medianc", "Median Croix", opMedianCross),
-    /* 38 */ intEntry("-sharpen", "Filtre Sharpen", 1, 99, 1, opSharpen),
+    /* 38 */ intEntry("-sharpen", "Filtre Sharpen", 1, 100, 1, opSharpen),
     /* 39 */ plainEntry("-noise reduce", "Réduire le bruit", opNoiseReduce),
     /* 40 */ realEntry("-noise uniform", "Ajoute un bruit uniforme", 10, 5000, 0.10, opNoiseUniform),
     /* 41 */ realEntry("-noise gaussian", "Ajoute un bruit gaussien", 10, 1000, 0.40, opNoiseGaussian),

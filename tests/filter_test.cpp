@@ -118,7 +118,7 @@ std::vector<FilterCase> deterministicFilters() {
         cases.push_back({"blur", [a](Image* i) { return blurImage(i, nullptr, a); }, -1});
         cases.push_back({"edge enhancement", [a](Image* i) { return enhanceEdges(i, nullptr, a); }, -1});
     }
-    for (int a : {1, 50, 99}) cases.push_back({"sharpen", [a](Image* i) { return sharpenImage(i, nullptr, a); }, -1});
+    for (int a : {1, 50, 99, 100}) cases.push_back({"sharpen", [a](Image* i) { return sharpenImage(i, nullptr, a); }, -1});
     for (int n = 3; n <= 13; n += 2) {
         cases.push_back({"mean", [n](Image* i) { return meanFilter(i, nullptr, n); }, -1});
         cases.push_back({"gauss", [n](Image* i) { return gaussianBlur(i, nullptr, n); }, -1});
@@ -315,7 +315,7 @@ TEST(FilterRefusals, ParametersOutOfRange) {
         {"soften 0", [](Image* i) { return softenImage(i, nullptr, 0); }},
         {"blur 101", [](Image* i) { return blurImage(i, nullptr, 101); }},
         {"edges 0", [](Image* i) { return enhanceEdges(i, nullptr, 0); }},
-        {"sharpen 100 would divide by zero", [](Image* i) { return sharpenImage(i, nullptr, 100); }},
+        {"sharpen 101", [](Image* i) { return sharpenImage(i, nullptr, 101); }},
         {"sharpen 0", [](Image* i) { return sharpenImage(i, nullptr, 0); }},
         {"mean 1", [](Image* i) { return meanFilter(i, nullptr, 1); }},
         {"gauss 4", [](Image* i) { return gaussianBlur(i, nullptr, 4); }},
@@ -435,13 +435,18 @@ TEST(FilterBatch, TableEntriesRunOnEveryKind) {
         }
     }
     setEffectSeedFromClock();
-    // The sharpen entry stops below the strength that divides by zero.
+    // The sharpen entry takes 1..100; 100 sharpens as 99 (flat areas unchanged).
     OpInstance sharpen;
     ASSERT_TRUE(initOpInstance(&sharpen, findOp("-sharpen")));
-    sharpen.ints[0] = 100;
+    sharpen.ints[0] = 101;
     EXPECT_FALSE(opInstanceValid(sharpen));
-    sharpen.ints[0] = 99;
+    sharpen.ints[0] = 100;
     EXPECT_TRUE(opInstanceValid(sharpen));
+    OwnedImage strongest, ninetyNine;
+    ASSERT_TRUE(makePhoto(&strongest, 31, 17) && makePhoto(&ninetyNine, 31, 17));
+    ASSERT_EQ(sharpenImage(&strongest, nullptr, 100), ST_OK);
+    ASSERT_EQ(sharpenImage(&ninetyNine, nullptr, 99), ST_OK);
+    EXPECT_EQ(differences(strongest, ninetyNine), "");
 }
 
 }  // namespace

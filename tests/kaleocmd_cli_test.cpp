@@ -345,3 +345,36 @@ TEST(KaleocmdCli, GnuParallelAsTheMapStep) {
     EXPECT_EQ(6u, lines) << r.out;
     for (int i = 0; i < 6; ++i) EXPECT_TRUE(fs::exists(d + "/out/m" + std::to_string(i) + ".png"));
 }
+
+// The library's warnings name their file and leave with its lines, whichever
+// worker read it: two cut JPEG files converted on two threads.
+TEST(KaleocmdCli, LibraryWarningsNameTheirFile) {
+    const std::string dir = tempPath("cli_warn");
+    fs::create_directories(dir);
+    OwnedImage img;
+    ASSERT_TRUE(createImage(&img, IMG_RGB, 1, 128, 128));
+    uint32_t seed = 1;
+    for (int y = 0; y < 128; ++y)
+        for (int x = 0; x < 128 * 3; ++x) imageRow(&img, y)[x] = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 24);
+    std::vector<std::string> names;
+    for (const char* name : {"first.jpg", "second.jpg"}) {
+        const std::string path = dir + "/" + name;
+        ASSERT_EQ(saveAs(&img, path, "jpeg"), ST_OK);
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(readFile(path, &bytes));
+        bytes.resize(bytes.size() / 2);
+        ASSERT_TRUE(writeFile(path, bytes));
+        names.push_back(path);
+    }
+    const Ran r = runKaleocmd({"-j", "2", "-json", "-out", "png", "-o", dir + "/out/", names[0], names[1]});
+    EXPECT_EQ(r.status, 1);  // cut files are read errors
+    EXPECT_NE(r.out.find("\"status\":3"), std::string::npos) << r.out;
+    for (const std::string& n : names) {
+        EXPECT_NE(r.err.find("kaleocmd: " + n + ": warning: Premature end of JPEG file"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find("\"input\":\"" + n + "\""), std::string::npos);
+    }
+    EXPECT_NE(r.out.find("\"warnings\":[\"Premature end of JPEG file\"]"), std::string::npos) << r.out;
+    // Nothing of libjpeg's own printing is left.
+    EXPECT_EQ(r.err.find("\nPremature end"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.rfind("Premature end", 0), 0u);
+}
