@@ -2,6 +2,7 @@
 // its windows and dialogs share.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ struct FrameState {
     char title[64];           // "Kaleos v1.12 Fr"
     char settingsPath[PATH_SIZE];
     bool settingsSaved;
+    HIMAGELIST greyedToolImages;  // the tool bar's disabled images, released with the frame
     DisplayTables* displayTables;
     int displayBits;          // bits per pixel of the screen
 };
@@ -75,6 +77,11 @@ void executeCommandLine(const std::vector<std::string>& tokens, bool forward, HW
 void loadSettings(const char* path);
 void saveSettings();
 PathKind probePath(const char* path);
+
+// ---- Tool bar images (toolimages.cpp) ----
+// Greyed copies of the glyphs of a tool bar bitmap resource, the button face
+// transparent; null when the bitmap cannot be read.
+HIMAGELIST createGreyedToolImages(int bitmapId, int imageWidth, int imageHeight);
 
 // ---- Frame (frame.cpp) ----
 bool registerFrameClass();

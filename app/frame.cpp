@@ -65,7 +65,15 @@ void layoutFrame() {
         bottom -= windowHeight(g_frame.statusBar);
         divideStatusBar();
     }
-    if (g_frame.client) MoveWindow(g_frame.client, 0, top, rc.right, bottom > top ? bottom - top : 0, TRUE);
+    if (!g_frame.client) return;
+    RECT before;
+    GetWindowRect(g_frame.client, &before);
+    MapWindowPoints(nullptr, g_frame.frame, reinterpret_cast<POINT*>(&before), 2);
+    MoveWindow(g_frame.client, 0, top, rc.right, bottom > top ? bottom - top : 0, TRUE);
+    // A bar shown or hidden moves the client's top or bottom: what moved is
+    // drawn again, by the client and its windows, rather than left as it was.
+    if (before.top != top || before.bottom != bottom)
+        RedrawWindow(g_frame.client, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void showClock() {
@@ -96,9 +104,15 @@ HWND createToolBar(HWND frame) {
     ReleaseDC(nullptr, screen);
     DWORD style = WS_CHILD | TBSTYLE_TOOLTIPS | TBSTYLE_FLAT | CCS_TOP;
     if (g_settings.toolBar && !g_frame.viewOnly) style |= WS_VISIBLE;
-    return CreateToolbarEx(frame, style, IDC_TOOL_BAR, TOOLBAR_IMAGE_COUNT, g_frame.instance,
-                           bits <= 8 ? IDB_TOOLBAR_256 : IDB_TOOLBAR_TRUE, buttons, static_cast<int>(count), 0, 0,
-                           TOOLBAR_IMAGE_WIDTH, TOOLBAR_IMAGE_HEIGHT, sizeof(TBBUTTON));
+    int bitmap = bits <= 8 ? IDB_TOOLBAR_256 : IDB_TOOLBAR_TRUE;
+    HWND bar = CreateToolbarEx(frame, style, IDC_TOOL_BAR, TOOLBAR_IMAGE_COUNT, g_frame.instance, bitmap, buttons,
+                               static_cast<int>(count), 0, 0, TOOLBAR_IMAGE_WIDTH, TOOLBAR_IMAGE_HEIGHT,
+                               sizeof(TBBUTTON));
+    // A greyed button shows its glyph greyed, not an empty box.
+    g_frame.greyedToolImages = createGreyedToolImages(bitmap, TOOLBAR_IMAGE_WIDTH, TOOLBAR_IMAGE_HEIGHT);
+    if (bar && g_frame.greyedToolImages)
+        SendMessageA(bar, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(g_frame.greyedToolImages));
+    return bar;
 }
 
 // Shows the buttons of the current context, greyed where the command is not available.
@@ -486,8 +500,11 @@ void onDestroy(HWND hwnd) {
             g_settings.height = r.bottom - r.top;
         }
     }
+    if (g_frame.toolBar) DestroyWindow(g_frame.toolBar);  // before the images it draws with
+    if (g_frame.greyedToolImages) ImageList_Destroy(g_frame.greyedToolImages);
+    g_frame.greyedToolImages = nullptr;
     g_frame.toolBar = g_frame.statusBar = g_frame.client = nullptr;
-    PostQuitMessage(0);
+    PostQuitMessage(1);
 }
 
 LRESULT onCopyData(const COPYDATASTRUCT* cds) {
@@ -670,7 +687,11 @@ void updateFrameContext() {
         context = CONTEXT_IMAGE;
         menu = g_frame.imageMenu;
     }
-    if (menu && GetMenu(g_frame.frame) != menu) {
+    // A window in full screen keeps the frame without a menu; its own menu
+    // comes back when it leaves full screen.
+    ImageWindowState state;
+    bool fullScreen = context == CONTEXT_IMAGE && imageWindowState(child, &state) && state.fullScreen;
+    if (menu && !fullScreen && GetMenu(g_frame.frame) != menu) {
         SendMessageA(g_frame.client, WM_MDISETMENU, reinterpret_cast<WPARAM>(menu),
                      reinterpret_cast<LPARAM>(windowPopupOf(menu)));
         if (menu != g_frame.browserMenu) syncRecentMenu(GetSubMenu(menu, FILE_POPUP));
@@ -694,6 +715,10 @@ void addRecentFile(const char* path) {
 
 void applyAlwaysOnTop() {
     if (!g_frame.frame) return;
+    // Only a change of band: "not top-most" would also raise the frame
+    // above the dialogs it owns.
+    bool topMost = (GetWindowLongA(g_frame.frame, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    if (topMost == (g_settings.alwaysOnTop != 0)) return;
     SetWindowPos(g_frame.frame, g_settings.alwaysOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_FRAMECHANGED);
 }

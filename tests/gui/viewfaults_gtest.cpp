@@ -1,0 +1,147 @@
+// The frame as a user meets it: full screen from the command line, the
+// frame's layout as bars come and go, the tool bar's greyed buttons, the
+// save dialog's options, the counts of the About box, the status bar after
+// saving, the resize dialog's range, the open dialog's information panel.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "gui.h"
+#include "imagewnd_gui.h"
+#include "resource.h"
+#include "viewfaults_gui.h"
+
+namespace {
+
+constexpr int KEY_ESCAPE = 0x1B;
+const std::string IMAGE_MENUS = "&Fichier|&Image|Fi&ltre|&Affichage|F&en\xeatre|I&nfo";
+
+std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
+
+class ViewFaults : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = gui::tempFolder();
+        ini = folder + "k.ini";
+        ASSERT_TRUE(gui::writeText(ini, ""));
+        a = gui::writeBitmap(folder, "a.bmp", 227, 149);
+        ASSERT_FALSE(a.empty());
+    }
+    void TearDown() override {
+        if (gui::frameAlive()) {
+            gui::answerNextMessageBox("Warning", 7);
+            EXPECT_TRUE(gui::closeFrame());
+        }
+    }
+    bool startWith(const std::string& arguments) { return gui::start("-ini " + inQuotes(ini) + " " + arguments); }
+
+    std::string folder, ini, a;
+};
+
+// Full screen covers the whole screen: no menu, no bar, no border.
+void expectWholeScreen(const char* how) {
+    EXPECT_TRUE(gui::activeImage().fullScreen) << how;
+    EXPECT_EQ(gui::menuBar(), "") << how;
+    EXPECT_FALSE(gui::toolBarVisible()) << how;
+    viewgui::Box child = viewgui::activeChildOnScreen();
+    EXPECT_EQ(child.left, 0) << how;
+    EXPECT_EQ(child.top, 0) << how;
+    EXPECT_EQ(child.right, viewgui::screenWidth()) << how;
+    EXPECT_EQ(child.bottom, viewgui::screenHeight()) << how;
+}
+
+TEST_F(ViewFaults, FullScreenFromTheCommandLineIsTheSameAsTheCommand) {
+    ASSERT_TRUE(startWith("-full " + inQuotes(a)));
+    gui::pump(100);
+    expectWholeScreen("-full");
+    gui::screenshot("fullscreen");
+    gui::keyToActive(KEY_ESCAPE);
+    EXPECT_FALSE(gui::activeImage().fullScreen);
+    EXPECT_EQ(gui::menuBar(), IMAGE_MENUS);  // "Image" and "Filtre" within reach
+    EXPECT_TRUE(gui::toolBarVisible());
+    EXPECT_TRUE(viewgui::clientHasEdge());
+    ASSERT_TRUE(gui::closeFrame());
+
+    ASSERT_TRUE(startWith(inQuotes(a)));
+    gui::sendCommand(CMD_FULL_SCREEN);
+    expectWholeScreen("command");
+    gui::keyToActive(KEY_ESCAPE);
+    EXPECT_EQ(gui::menuBar(), IMAGE_MENUS);
+}
+
+// The client area sits between the bars that are shown, however often they
+// come and go.
+void expectClientBetweenBars(const char* when) {
+    viewgui::Box area = viewgui::clientArea(), frame = viewgui::frameClient();
+    int top = viewgui::toolBarHeight(), bottom = frame.bottom - viewgui::statusBarHeight();
+    EXPECT_EQ(area.top, top) << when;
+    EXPECT_EQ(area.bottom, bottom) << when;
+    EXPECT_EQ(area.width(), frame.width()) << when;
+}
+
+TEST_F(ViewFaults, ClientAreaFollowsTheBars) {
+    ASSERT_TRUE(startWith(inQuotes(a)));
+    expectClientBetweenBars("at start");
+    const int barHeight = viewgui::toolBarHeight(), statusHeight = viewgui::statusBarHeight();
+    EXPECT_GT(barHeight, 0);
+    struct Step {
+        int command;
+        const char* when;
+    } steps[] = {{CMD_TOOL_BAR, "tool bar hidden"},  {CMD_TOOL_BAR, "tool bar shown"},
+                 {CMD_STATUS_BAR, "status hidden"},  {CMD_TOOL_BAR, "both hidden"},
+                 {CMD_STATUS_BAR, "status shown"},   {CMD_TOOL_BAR, "both shown"}};
+    for (const Step& s : steps) {
+        gui::sendCommand(s.command);
+        gui::pump(100);
+        // The client's top shows what the client paints (its background
+        // right of the image window), not a band left by the bar.
+        viewgui::Box area = viewgui::clientArea();
+        int x = area.right - 30;
+        EXPECT_EQ(viewgui::frameColour(x, area.top + 6), viewgui::frameColour(x, area.top + 80)) << s.when;
+        expectClientBetweenBars(s.when);
+        // A bar shown again takes the height it had, no more.
+        if (viewgui::toolBarHeight()) EXPECT_EQ(viewgui::toolBarHeight(), barHeight) << s.when;
+        if (viewgui::statusBarHeight()) EXPECT_EQ(viewgui::statusBarHeight(), statusHeight) << s.when;
+    }
+    gui::screenshot("frame-bars-again");
+    gui::sendCommand(CMD_FULL_SCREEN);
+    gui::keyToActive(KEY_ESCAPE);
+    expectClientBetweenBars("after full screen");
+}
+
+TEST_F(ViewFaults, GreyedToolButtonsHaveGreyedImages) {
+    ASSERT_TRUE(startWith(inQuotes(a)));
+    ASSERT_EQ(gui::toolbarContext(), 1);
+    EXPECT_FALSE(gui::toolButtonEnabled(CMD_BROWSE));
+    int images = viewgui::toolBarImageCount();
+    EXPECT_GE(images, 24);
+    EXPECT_EQ(viewgui::toolBarDisabledImageCount(), images);
+}
+
+struct OptionsRun {
+    bool sawOptions = false;
+    bool onTop = false;
+};
+
+void pressOk(void* dialog, void*) { gui::clickItem(dialog, 1); }
+
+void pressOptions(void* dialog) { viewgui::pressButton(dialog, IDC_SAVE_OPTIONS); }
+
+void optionsThenCancel(void* dialog, void* datum) {
+    auto* run = static_cast<OptionsRun*>(datum);
+    run->sawOptions = gui::withDialogWhile(pressOptions, dialog, "Options", pressOk, nullptr);
+    gui::pump(100);
+    run->onTop = viewgui::dialogOnTop(dialog);
+    gui::screenshot("save-dialog-after-options");
+    gui::clickItem(dialog, 2);
+}
+
+TEST_F(ViewFaults, OptionsGiveTheSaveDialogBackItsPlace) {
+    ASSERT_TRUE(startWith(inQuotes(a)));
+    OptionsRun run;
+    ASSERT_TRUE(gui::withDialog(CMD_SAVE_AS, "Sauver l'image", optionsThenCancel, &run));
+    EXPECT_TRUE(run.sawOptions);
+    EXPECT_TRUE(run.onTop);
+}
+
+}  // namespace
