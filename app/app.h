@@ -66,6 +66,9 @@ extern Settings g_settings;
 // instance, or a fatal failure).
 bool startKaleos(HINSTANCE instance, const char* commandLine, int show, int* exitCode);
 int runMessageLoop();
+// The frame's part of each message of the loop: the multiple-document and
+// accelerator keys. True when the message was handled so.
+bool translateFrameMessage(MSG* msg);
 // Writes the settings once (also on session end) and releases the tables.
 void finishKaleos();
 int runKaleos(HINSTANCE instance, const char* commandLine, int show);
@@ -165,6 +168,9 @@ void resetRememberedConversion();
 // Opens a "VdumpClass" child showing the file as hexadecimal lines; null when
 // the file cannot be read (nothing is shown then).
 HWND openDumpWindow(const char* path);
+// A key the dump window (the message's target) handles itself, ahead of
+// the accelerators.
+bool dumpWindowTakesKey(const MSG& msg);
 extern const char DUMP_CLASS[];  // "VdumpClass"
 // Sent to a dump window, to read back what it shows. WM_APP_DUMP_STATE:
 // wParam 0 the first visible line, 1 the whole lines of a page, 2 the line
