@@ -293,6 +293,7 @@
 // ---- About, formats and command-line help dialogs --------------------------
 #define IDC_ABOUT_VERSION 1000
 #define IDC_ABOUT_LIBRARY 1001
+#define IDC_ABOUT_FORMATS 1002
 #define IDC_HELP_LIST 2000
 #define IDC_HELP_SORT_BY_ID 2001
 
@@ -306,6 +307,7 @@
 // ---- Operation dialogs of the image window (begin) -------------------------
 #define IDS_USER_FILTER_ZERO 4230  // the user filter's divisor is 0
 #define IDS_CURRENT_SIZE 4231      // "Image : %d x %d"
+#define IDS_ABOUT_FORMATS 4232     // "%d formats en lecture, %d en écriture."
 
 // Value dialog "KaleoValue"
 #define IDC_VALUE_SCROLL 2000

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "gui.h"
 #include "imagewnd_gui.h"
+#include "kaleocore.h"
 #include "resource.h"
 #include "viewfaults_gui.h"
 
@@ -142,6 +144,49 @@ TEST_F(ViewFaults, OptionsGiveTheSaveDialogBackItsPlace) {
     ASSERT_TRUE(gui::withDialog(CMD_SAVE_AS, "Sauver l'image", optionsThenCancel, &run));
     EXPECT_TRUE(run.sawOptions);
     EXPECT_TRUE(run.onTop);
+}
+
+struct AboutRun {
+    std::string counts;
+    std::vector<std::string> clipped;
+};
+
+void readAbout(void* dialog, void* datum) {
+    auto* run = static_cast<AboutRun*>(datum);
+    run->counts = gui::itemText(dialog, IDC_ABOUT_FORMATS);
+    run->clipped = viewgui::clippedLabels(dialog);
+    gui::screenshot("about");
+    gui::clickItem(dialog, 1);
+}
+
+TEST_F(ViewFaults, AboutStatesTheRegistrysCountsOnLinesThatFit) {
+    int readers = 0, writers = 0;
+    for (int i = 0; i < formatCount(); ++i) {
+        FormatInfo info;
+        ASSERT_EQ(getFormatInfo(i, &info), 0);
+        readers += (info.capabilities & CAP_READ) ? 1 : 0;
+        writers += (info.capabilities & CAP_WRITE) ? 1 : 0;
+    }
+    ASSERT_TRUE(startWith(""));
+    AboutRun run;
+    ASSERT_TRUE(gui::withDialog(CMD_ABOUT, "A propos de KAleos", readAbout, &run));
+    EXPECT_EQ(run.counts, std::to_string(readers) + " formats en lecture, " + std::to_string(writers) +
+                              " en \xe9" "criture.");
+    EXPECT_EQ(run.clipped, std::vector<std::string>());
+}
+
+void readOptionLabels(void* dialog, void* datum) {
+    gui::selectCategory(dialog, 1);  // reading
+    gui::screenshot("options-reading");
+    *static_cast<std::vector<std::string>*>(datum) = viewgui::clippedLabels(dialog);
+    gui::clickItem(dialog, 2);
+}
+
+TEST_F(ViewFaults, OptionLabelsFit) {
+    ASSERT_TRUE(startWith(""));
+    std::vector<std::string> clipped;
+    ASSERT_TRUE(gui::withDialog(CMD_OPTIONS, "Options", readOptionLabels, &clipped));
+    EXPECT_EQ(clipped, std::vector<std::string>());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // Win32 type, like gui.h.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace viewgui {
 
@@ -26,6 +27,10 @@ int toolBarImageCount();
 // The colour the screen shows at a point of the frame's client area, 0xRRGGBB.
 unsigned frameColour(int x, int y);
 int toolBarDisabledImageCount();
+
+// The texts of the dialog's labels (static controls) that do not fit their
+// control in the dialog's font, wrapped where the control wraps.
+std::vector<std::string> clippedLabels(void* dialog);
 
 // A click on a button of a dialog or of its own part (a file dialog's template).
 void pressButton(void* dialog, int id);

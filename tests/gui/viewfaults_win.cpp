@@ -92,6 +92,36 @@ BOOL CALLBACK findControl(HWND w, LPARAM datum) {
 }
 }  // namespace
 
+namespace {
+BOOL CALLBACK collectLabel(HWND w, LPARAM datum) {
+    auto* clipped = reinterpret_cast<std::vector<std::string>*>(datum);
+    char cls[32] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    LONG style = GetWindowLongA(w, GWL_STYLE);
+    int kind = style & SS_TYPEMASK;
+    if (lstrcmpiA(cls, "Static") != 0 || (kind != SS_LEFT && kind != SS_CENTER && kind != SS_RIGHT)) return TRUE;
+    char text[512] = {};
+    int n = GetWindowTextA(w, text, sizeof text);
+    if (n <= 0) return TRUE;
+    RECT box;
+    GetClientRect(w, &box);
+    HDC dc = GetDC(w);
+    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(w, WM_GETFONT, 0, 0)));
+    RECT need = box;
+    DrawTextA(dc, text, n, &need, DT_CALCRECT | DT_WORDBREAK | ((style & SS_NOPREFIX) ? DT_NOPREFIX : 0));
+    SelectObject(dc, old);
+    ReleaseDC(w, dc);
+    if (need.right > box.right || need.bottom > box.bottom) clipped->push_back(text);
+    return TRUE;
+}
+}  // namespace
+
+std::vector<std::string> clippedLabels(void* dialog) {
+    std::vector<std::string> clipped;
+    EnumChildWindows(static_cast<HWND>(dialog), collectLabel, reinterpret_cast<LPARAM>(&clipped));
+    return clipped;
+}
+
 void pressButton(void* dialog, int id) {
     Search s = {id, nullptr};
     EnumChildWindows(static_cast<HWND>(dialog), findControl, reinterpret_cast<LPARAM>(&s));
