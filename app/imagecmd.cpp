@@ -445,6 +445,11 @@ int saveAs(HWND hwnd, ImageWindow* w, const char* path, int formatIndex) {
     w->currentPage = 0;
     w->singlePage = false;
     w->modified = false;
+    // The status bar names the format the file has now.
+    FormatInfo format;
+    if (getFormatInfo(formatIndex, &format) == 0) copyText(w->formatName, sizeof w->formatName, format.description);
+    describe(w);
+    showStatus(hwnd);
     SetWindowTextA(hwnd, path);
     addRecentFile(path);
     return 0;

@@ -307,6 +307,7 @@
 // ---- Operation dialogs of the image window (begin) -------------------------
 #define IDS_USER_FILTER_ZERO 4230  // the user filter's divisor is 0
 #define IDS_CURRENT_SIZE 4231      // "Image : %d x %d"
+#define IDS_RESIZE_RANGE 4233      // "... entre %d et %d pixels."
 #define IDS_ABOUT_FORMATS 4232     // "%d formats en lecture, %d en écriture."
 
 // Value dialog "KaleoValue"

@@ -189,4 +189,16 @@ TEST_F(ViewFaults, OptionLabelsFit) {
     EXPECT_EQ(clipped, std::vector<std::string>());
 }
 
+TEST_F(ViewFaults, StatusBarNamesTheSavedFormat) {
+    ASSERT_TRUE(startWith(inQuotes(a)));
+    FormatInfo bmp, png;
+    ASSERT_EQ(getFormatInfo(findFormat("bmp"), &bmp), 0);
+    ASSERT_EQ(getFormatInfo(findFormat("png"), &png), 0);
+    ASSERT_EQ(gui::statusText(0).find("227x149"), gui::statusText(0).size() - 7) << gui::statusText(0);
+    ASSERT_EQ(gui::saveActiveAs(folder + "a.png", "png"), 0);
+    gui::pump(50);
+    EXPECT_EQ(gui::statusText(0), std::string(png.description) + " - 227x149");
+    EXPECT_EQ(gui::statusText(0).find(bmp.description), std::string::npos);
+}
+
 }  // namespace
