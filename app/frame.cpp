@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app.h"
+#include "dither.h"
 #include "formatrows.h"
 #include "optiontable.h"
 #include "recent.h"
@@ -216,6 +217,21 @@ void syncRecentMenu(HMENU popup) {
             if (slot == 0) AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
             AppendMenuA(popup, MF_STRING, id, label);
         }
+    }
+}
+
+// The colour reductions carry the labels of the conversion table, the same
+// everywhere the program names them ("Convertir en &Vraies couleurs" keeps
+// its own, with its access key, at the top of the menu).
+void labelConversions(HMENU menu) {
+    if (!menu) return;
+    for (int code = 1; code < CONVERSION_COUNT; ++code) {
+        const char* label = conversionLabel(code);
+        WCHAR wide[128];
+        if (!label || !MultiByteToWideChar(CP_UTF8, 0, label, -1, wide, 128)) continue;
+        UINT id = static_cast<UINT>(50 + code);
+        if (GetMenuState(menu, id, MF_BYCOMMAND) != static_cast<UINT>(-1))
+            ModifyMenuW(menu, id, MF_BYCOMMAND | MF_STRING, id, wide);
     }
 }
 
@@ -657,6 +673,7 @@ HWND createFrameWindow() {
     }
     snprintf(g_frame.title, sizeof g_frame.title, "Kaleos v1.12 %s", loadText(IDS_LANGUAGE).c_str());
     g_frame.imageMenu = LoadMenuA(g_frame.instance, "KaleoMenu");
+    labelConversions(g_frame.imageMenu);
     if (g_frame.imageMenu && g_frame.viewOnly) reduceToViewer(g_frame.imageMenu);
     HWND hwnd = CreateWindowExA(g_settings.alwaysOnTop ? WS_EX_TOPMOST : 0, FRAME_CLASS, g_frame.title,
                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -694,7 +711,7 @@ void updateFrameContext() {
     if (menu && !fullScreen && GetMenu(g_frame.frame) != menu) {
         SendMessageA(g_frame.client, WM_MDISETMENU, reinterpret_cast<WPARAM>(menu),
                      reinterpret_cast<LPARAM>(windowPopupOf(menu)));
-        if (menu != g_frame.browserMenu) syncRecentMenu(GetSubMenu(menu, FILE_POPUP));
+        if (menu != g_frame.browserMenu && !g_frame.viewOnly) syncRecentMenu(GetSubMenu(menu, FILE_POPUP));
         DrawMenuBar(g_frame.frame);
     }
     g_frame.context = context;
@@ -703,6 +720,8 @@ void updateFrameContext() {
 }
 
 void appendRecentToMenus() {
+    // In view-only mode no "&Fichier" lists recent files.
+    if (g_frame.viewOnly) return;
     syncRecentMenu(GetSubMenu(g_frame.defaultMenu, FILE_POPUP));
     // In view-only mode "&Fichier" of the image menu keeps printing and quitting only.
     if (g_frame.imageMenu && !g_frame.viewOnly) syncRecentMenu(GetSubMenu(g_frame.imageMenu, FILE_POPUP));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gui.h"
+#include "dither.h"
 #include "imagewnd_gui.h"
 #include "kaleocore.h"
 #include "resource.h"
@@ -199,6 +200,24 @@ TEST_F(ViewFaults, StatusBarNamesTheSavedFormat) {
     gui::pump(50);
     EXPECT_EQ(gui::statusText(0), std::string(png.description) + " - 227x149");
     EXPECT_EQ(gui::statusText(0).find(bmp.description), std::string::npos);
+}
+
+TEST_F(ViewFaults, ViewOnlyFileMenuListsNoRecentFiles) {
+    ASSERT_TRUE(gui::writeText(ini, "[Kaleos]\r\nFileName_0=" + a + "\r\n"));
+    ASSERT_TRUE(startWith("-view"));
+    EXPECT_EQ(gui::recentFile(0), a);  // read, but not listed
+    EXPECT_EQ(gui::filePopupItems().find("&1."), std::string::npos) << gui::filePopupItems();
+    ASSERT_TRUE(gui::closeFrame());
+    ASSERT_TRUE(startWith(""));
+    EXPECT_NE(gui::filePopupItems().find("&1. " + a), std::string::npos) << gui::filePopupItems();
+}
+
+// The colour reductions of the menu read as the conversion table names them.
+TEST_F(ViewFaults, ColourReductionLabelsAreTheConversionTables) {
+    ASSERT_TRUE(startWith(""));
+    for (int code = 1; code < CONVERSION_COUNT; ++code)
+        EXPECT_EQ(viewgui::imageMenuText(50 + code), conversionLabel(code)) << code;
+    EXPECT_EQ(viewgui::imageMenuText(82), "Convertir en &Vraies couleurs");
 }
 
 }  // namespace

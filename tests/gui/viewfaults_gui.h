@@ -32,6 +32,9 @@ int toolBarDisabledImageCount();
 // control in the dialog's font, wrapped where the control wraps.
 std::vector<std::string> clippedLabels(void* dialog);
 
+// The text of a command of the image menu ("KaleoMenu"), in UTF-8.
+std::string imageMenuText(int id);
+
 // A click on a button of a dialog or of its own part (a file dialog's template).
 void pressButton(void* dialog, int id);
 // The dialog is above the frame and is the active window.

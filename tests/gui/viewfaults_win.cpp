@@ -122,6 +122,15 @@ std::vector<std::string> clippedLabels(void* dialog) {
     return clipped;
 }
 
+std::string imageMenuText(int id) {
+    WCHAR wide[128];
+    int n = GetMenuStringW(g_frame.imageMenu, static_cast<UINT>(id), wide, 128, MF_BYCOMMAND);
+    if (n <= 0) return "";
+    char text[512];
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, n, text, sizeof text, nullptr, nullptr);
+    return bytes > 0 ? std::string(text, static_cast<size_t>(bytes)) : "";
+}
+
 void pressButton(void* dialog, int id) {
     Search s = {id, nullptr};
     EnumChildWindows(static_cast<HWND>(dialog), findControl, reinterpret_cast<LPARAM>(&s));
