@@ -220,4 +220,18 @@ TEST_F(ViewFaults, ColourReductionLabelsAreTheConversionTables) {
     EXPECT_EQ(viewgui::imageMenuText(82), "Convertir en &Vraies couleurs");
 }
 
+// The system's own dialogs speak French, as on a French Windows.
+void readCancelAndClose(void* dialog, void* datum) {
+    *static_cast<std::string*>(datum) = gui::itemText(dialog, 2);
+    gui::screenshot("save-dialog-french");
+    gui::clickItem(dialog, 2);
+}
+
+TEST_F(ViewFaults, FileDialogsSpeakFrench) {
+    ASSERT_TRUE(startWith(inQuotes(a)));
+    std::string cancel;
+    ASSERT_TRUE(gui::withDialog(CMD_SAVE_AS, "Sauver l'image", readCancelAndClose, &cancel));
+    EXPECT_EQ(cancel, "Annuler");
+}
+
 }  // namespace
