@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include <commdlg.h>
 
 #include <string>
 #include <vector>
@@ -167,6 +168,9 @@ void resetRememberedConversion();
 // ---- Hexadecimal dump window (dumpwnd.cpp) ----
 // Opens a "VdumpClass" child showing the file as hexadecimal lines; null when
 // the file cannot be read (nothing is shown then).
+// The open dialog (explorer style) with its "Informations sur l'image"
+// panel and "Preview" check box (opendlg.cpp).
+BOOL runOpenDialog(OPENFILENAMEA* ofn);
 HWND openDumpWindow(const char* path);
 // A key the dump window (the message's target) handles itself, ahead of
 // the accelerators.

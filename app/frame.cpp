@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -314,7 +315,7 @@ std::vector<std::string> askFilesToOpen() {
     ofn.lpstrTitle = title.c_str();
     ofn.Flags = OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
     if (g_frame.hasNewShell) ofn.Flags |= OFN_EXPLORER;
-    if (!GetOpenFileNameA(&ofn)) return paths;
+    if (!runOpenDialog(&ofn)) return paths;
     std::string first = buffer.data();
     std::string folder;
     if (ofn.nFileOffset > first.size()) {
@@ -523,6 +524,21 @@ void onDestroy(HWND hwnd) {
     PostQuitMessage(1);
 }
 
+// Files dropped from a file manager open as if named on the command line: a
+// single file in its window, several as a list to step through, a folder in
+// the browser.
+void onDropFiles(HDROP drop) {
+    std::vector<std::string> tokens;
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        char path[PATH_SIZE];
+        UINT n = DragQueryFileA(drop, i, path, sizeof path);
+        if (n > 0 && n < sizeof path) tokens.push_back(path);
+    }
+    DragFinish(drop);
+    if (!tokens.empty()) executeCommandLine(tokens, false, g_frame.frame);
+}
+
 LRESULT onCopyData(const COPYDATASTRUCT* cds) {
     if (!cds || !cds->lpData || cds->cbData == 0) return 0;
     // Exactly cbData bytes, terminated here whatever the sender put in them.
@@ -606,6 +622,7 @@ LRESULT CALLBACK frameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_COPYDATA: return onCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case WM_DROPFILES: onDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
     case WM_APP_CONTEXT: updateFrameContext(); return 0;
     case WM_QUERYNEWPALETTE:
     case WM_PALETTECHANGED: {
@@ -684,6 +701,7 @@ HWND createFrameWindow() {
         return nullptr;
     }
     g_frame.defaultMenu = GetMenu(hwnd);
+    DragAcceptFiles(hwnd, TRUE);
     if (g_frame.isWin32s) EnableMenuItem(g_frame.defaultMenu, CMD_INSTALL, MF_BYCOMMAND | MF_GRAYED);
     g_frame.context = CONTEXT_NONE;
     refreshToolBar();

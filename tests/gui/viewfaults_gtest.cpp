@@ -234,4 +234,61 @@ TEST_F(ViewFaults, FileDialogsSpeakFrench) {
     EXPECT_EQ(cancel, "Annuler");
 }
 
+TEST_F(ViewFaults, DroppedFilesOpenAsOnTheCommandLine) {
+    std::string b = gui::writeBitmap(folder, "b.bmp", 7, 5);
+    ASSERT_TRUE(startWith(""));
+    EXPECT_TRUE(viewgui::frameAcceptsFiles());
+    viewgui::dropOnFrame({a});
+    ASSERT_EQ(gui::childCount(), 1);
+    EXPECT_EQ(gui::activeChildTitle(), "a.bmp");
+    // Several files: the first opens with the others to step through.
+    viewgui::dropOnFrame({b, a});
+    ASSERT_EQ(gui::childCount(), 2);
+    EXPECT_EQ(gui::activeChildTitle(), "b.bmp");
+    gui::sendCommand(CMD_NEXT_FILE, 200);
+    EXPECT_EQ(gui::activeImage().path, a);
+    // A folder goes to the browser: remembered as its folder until it exists.
+    viewgui::dropOnFrame({folder.substr(0, folder.size() - 1)});
+    EXPECT_EQ(gui::childCount(), 2);
+    EXPECT_EQ(gui::browsePath(), folder);
+}
+
+struct OpenRun {
+    std::string group, format, size, colours, unknown;
+    bool previewShown = false, previewChecked = false;
+};
+
+void describeInOpenDialog(void* dialog, void* datum) {
+    auto* run = static_cast<OpenRun*>(datum);
+    run->group = viewgui::controlText(dialog, IDC_OPEN_INFO_GROUP);
+    run->previewShown = gui::dialogHasItem(dialog, IDC_OPEN_PREVIEW);
+    viewgui::pressButton(dialog, IDC_OPEN_PREVIEW);  // on, and remembered
+    run->previewChecked = viewgui::controlChecked(dialog, IDC_OPEN_PREVIEW);
+    viewgui::selectInOpenDialog(dialog, "a.bmp");
+    run->format = viewgui::controlText(dialog, IDC_OPEN_INFO_NAME);
+    run->size = viewgui::controlText(dialog, IDC_OPEN_INFO_SIZE);
+    run->colours = viewgui::controlText(dialog, IDC_OPEN_INFO_COLOURS);
+    gui::screenshot("open-dialog");
+    viewgui::selectInOpenDialog(dialog, "k.ini");
+    run->unknown = viewgui::controlText(dialog, IDC_OPEN_INFO_NAME);
+    gui::clickItem(dialog, 2);
+}
+
+TEST_F(ViewFaults, OpenDialogDescribesTheSelectedPicture) {
+    ASSERT_TRUE(gui::writeText(ini, "[Kaleos]\r\nPathLoad=" + folder + "\r\n"));
+    ASSERT_TRUE(startWith(""));
+    OpenRun run;
+    ASSERT_TRUE(gui::withDialog(CMD_OPEN, "Ouvrir plusieurs images", describeInOpenDialog, &run));
+    EXPECT_EQ(run.group, "Informations sur l'image");
+    EXPECT_TRUE(run.previewShown);
+    EXPECT_TRUE(run.previewChecked);
+    FormatInfo bmp;
+    ASSERT_EQ(getFormatInfo(findFormat("bmp"), &bmp), 0);
+    EXPECT_EQ(run.format.find("Format : "), 0u) << run.format;
+    EXPECT_EQ(run.size, "Taille : 227 x 149");
+    EXPECT_EQ(run.colours, "Couleurs : Vraies couleurs");
+    EXPECT_EQ(run.unknown, "Format inconnu");
+    EXPECT_EQ(gui::settingInt("Load", "Preview"), 1);
+}
+
 }  // namespace

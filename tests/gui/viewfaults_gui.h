@@ -35,6 +35,17 @@ std::vector<std::string> clippedLabels(void* dialog);
 // The text of a command of the image menu ("KaleoMenu"), in UTF-8.
 std::string imageMenuText(int id);
 
+// Drops the paths on the frame as a file manager does (WM_DROPFILES).
+void dropOnFrame(const std::vector<std::string>& paths);
+bool frameAcceptsFiles();
+
+// The text of a control anywhere in a dialog (its own part included).
+std::string controlText(void* dialog, int id);
+bool controlChecked(void* dialog, int id);
+// In an open dialog: names a file of the current folder as a selection in the
+// list does, and lets the dialog's part hear the change.
+void selectInOpenDialog(void* dialog, const std::string& name);
+
 // A click on a button of a dialog or of its own part (a file dialog's template).
 void pressButton(void* dialog, int id);
 // The dialog is above the frame and is the active window.

@@ -1,11 +1,19 @@
 // Win32 side of the helpers of viewfaults_gui.h.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
+#include <commdlg.h>
+#include <dlgs.h>
+
+#include <cstring>
 
 #include "app.h"
+#include "gui.h"
 #include "viewfaults_gui.h"
 
 namespace viewgui {
+
+using gui::pump;
 
 namespace {
 
@@ -131,10 +139,66 @@ std::string imageMenuText(int id) {
     return bytes > 0 ? std::string(text, static_cast<size_t>(bytes)) : "";
 }
 
+void dropOnFrame(const std::vector<std::string>& paths) {
+    size_t chars = 1;
+    for (const std::string& p : paths) chars += p.size() + 1;
+    HGLOBAL block = GlobalAlloc(GHND, sizeof(DROPFILES) + chars);
+    if (!block) return;
+    auto* header = static_cast<DROPFILES*>(GlobalLock(block));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = FALSE;
+    char* at = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
+    for (const std::string& p : paths) {
+        memcpy(at, p.c_str(), p.size() + 1);
+        at += p.size() + 1;
+    }
+    *at = '\0';
+    GlobalUnlock(block);
+    PostMessageA(g_frame.frame, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);  // the frame frees it
+    pump(150);
+}
+
+bool frameAcceptsFiles() { return (GetWindowLongA(g_frame.frame, GWL_EXSTYLE) & WS_EX_ACCEPTFILES) != 0; }
+
 void pressButton(void* dialog, int id) {
     Search s = {id, nullptr};
     EnumChildWindows(static_cast<HWND>(dialog), findControl, reinterpret_cast<LPARAM>(&s));
     if (s.found) SendMessageA(s.found, BM_CLICK, 0, 0);
+}
+
+namespace {
+HWND findControl(void* dialog, int id) {
+    Search s = {id, nullptr};
+    EnumChildWindows(static_cast<HWND>(dialog), findControl, reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+}  // namespace
+
+std::string controlText(void* dialog, int id) {
+    HWND w = findControl(dialog, id);
+    char text[512] = {};
+    if (w) GetWindowTextA(w, text, sizeof text);
+    return text;
+}
+
+bool controlChecked(void* dialog, int id) {
+    HWND w = findControl(dialog, id);
+    return w && SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void selectInOpenDialog(void* dialog, const std::string& name) {
+    HWND d = static_cast<HWND>(dialog);
+    HWND edit = GetDlgItem(d, cmb13);
+    if (!edit) edit = GetDlgItem(d, edt1);
+    if (edit) SetWindowTextA(edit, name.c_str());
+    HWND preview = findControl(dialog, IDC_OPEN_PREVIEW);
+    if (!preview) return;
+    NMHDR header;
+    header.hwndFrom = d;
+    header.idFrom = 0;
+    header.code = CDN_SELCHANGE;
+    SendMessageA(GetParent(preview), WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header));
+    pump(50);
 }
 
 bool dialogOnTop(void* dialog) {
