@@ -2,6 +2,8 @@
 // its windows and dialogs share.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
 
 #include <string>
 #include <vector>
@@ -51,6 +53,7 @@ struct FrameState {
     char title[64];           // "Kaleos v1.12 Fr"
     char settingsPath[PATH_SIZE];
     bool settingsSaved;
+    HIMAGELIST greyedToolImages;  // the tool bar's disabled images, released with the frame
     DisplayTables* displayTables;
     int displayBits;          // bits per pixel of the screen
 };
@@ -64,6 +67,9 @@ extern Settings g_settings;
 // instance, or a fatal failure).
 bool startKaleos(HINSTANCE instance, const char* commandLine, int show, int* exitCode);
 int runMessageLoop();
+// The frame's part of each message of the loop: the multiple-document and
+// accelerator keys. True when the message was handled so.
+bool translateFrameMessage(MSG* msg);
 // Writes the settings once (also on session end) and releases the tables.
 void finishKaleos();
 int runKaleos(HINSTANCE instance, const char* commandLine, int show);
@@ -75,6 +81,11 @@ void executeCommandLine(const std::vector<std::string>& tokens, bool forward, HW
 void loadSettings(const char* path);
 void saveSettings();
 PathKind probePath(const char* path);
+
+// ---- Tool bar images (toolimages.cpp) ----
+// Greyed copies of the glyphs of a tool bar bitmap resource, the button face
+// transparent; null when the bitmap cannot be read.
+HIMAGELIST createGreyedToolImages(int bitmapId, int imageWidth, int imageHeight);
 
 // ---- Frame (frame.cpp) ----
 bool registerFrameClass();
@@ -157,7 +168,13 @@ void resetRememberedConversion();
 // ---- Hexadecimal dump window (dumpwnd.cpp) ----
 // Opens a "VdumpClass" child showing the file as hexadecimal lines; null when
 // the file cannot be read (nothing is shown then).
+// The open dialog (explorer style) with its "Informations sur l'image"
+// panel and "Preview" check box (opendlg.cpp).
+BOOL runOpenDialog(OPENFILENAMEA* ofn);
 HWND openDumpWindow(const char* path);
+// A key the dump window (the message's target) handles itself, ahead of
+// the accelerators.
+bool dumpWindowTakesKey(const MSG& msg);
 extern const char DUMP_CLASS[];  // "VdumpClass"
 // Sent to a dump window, to read back what it shows. WM_APP_DUMP_STATE:
 // wParam 0 the first visible line, 1 the whole lines of a page, 2 the line

@@ -1,6 +1,7 @@
-// The hexadecimal dump window "VdumpClass": an MDI child holding a whole file
-// in memory and showing it as lines of 16 bytes in a fixed-pitch font,
-// scrolled vertically by lines, pages, the keyboard and the mouse wheel.
+// The hexadecimal dump window "VdumpClass": an MDI child showing a file as
+// lines of 16 bytes in a fixed-pitch font, scrolled vertically by lines,
+// pages, the keyboard and the mouse wheel. The file stays open and only the
+// lines in view are read, so a file of any size opens at once.
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -13,7 +14,6 @@
 
 #include "app.h"
 #include "hexdump.h"
-#include "stream.h"
 
 const char DUMP_CLASS[] = "VdumpClass";
 
@@ -21,9 +21,9 @@ namespace {
 
 constexpr int MARGIN = 4;  // pixels left of the text
 
-// The window's record: the file's bytes and what is in view.
+// The window's record: the open file and what is in view.
 struct DumpData {
-    Buffer bytes;
+    int fd = -1;
     uint64_t length = 0;
     uint64_t lineCount = 0;
     uint64_t first = 0;  // line shown at the top
@@ -36,6 +36,7 @@ struct DumpData {
     int wheel = 0;  // wheel movement short of a notch
     ~DumpData() {
         if (ownFont) DeleteObject(font);
+        if (fd >= 0) close(fd);
     }
 };
 
@@ -46,13 +47,6 @@ struct DumpCreation {
 };
 
 DumpData* dumpData(HWND hwnd) { return reinterpret_cast<DumpData*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)); }
-
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) close(fd);
-    }
-};
 
 // A fixed-pitch font and its cell size.
 void chooseFont(DumpData* w) {
@@ -82,42 +76,33 @@ void chooseFont(DumpData* w) {
     if (tm.tmAveCharWidth > 0) w->charWidth = tm.tmAveCharWidth;
 }
 
-// Whether a file of `size` bytes may be held: within the physical memory and
-// what one allocation may ask for.
-bool memoryAllows(uint64_t size) {
-    if (size > SIZE_MAX / 2) return false;
-    MEMORYSTATUSEX ms;
-    memset(&ms, 0, sizeof ms);
-    ms.dwLength = sizeof ms;
-    return !GlobalMemoryStatusEx(&ms) || size <= ms.ullTotalPhys;
-}
-
-// Reads the whole file; false when it cannot be opened or read, or held.
-bool readWholeFile(const char* path, DumpData* w) {
+// Opens the file for reading; false when it cannot be opened or is not a
+// plain file (a folder reads nothing and a pipe or device may never end).
+bool openFile(const char* path, DumpData* w) {
     std::string unixPath = libraryPath(path);
     if (unixPath.empty()) return false;
-    FdCloser file{open(unixPath.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0) return false;
+    w->fd = open(unixPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (w->fd < 0) return false;
     struct stat st;
-    // Only plain files: a folder reads nothing and a pipe or device may never end.
-    if (fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    if (!memoryAllows(size)) return false;
-    w->bytes = allocBuffer(size);
-    if (!w->bytes) return false;
-    uint64_t got = 0;
-    while (got < size) {
-        uint64_t want = size - got;
-        if (want > (uint64_t(1) << 30)) want = uint64_t(1) << 30;
-        ssize_t n = read(file.fd, w->bytes.get() + got, static_cast<size_t>(want));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) break;  // the file became shorter: show what is there
-        got += static_cast<uint64_t>(n);
-    }
-    w->length = got;
-    w->lineCount = hexLineCount(got);
+    if (fstat(w->fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0) return false;
+    w->length = static_cast<uint64_t>(st.st_size);
+    w->lineCount = hexLineCount(w->length);
     return true;
+}
+
+// Reads up to 16 bytes of a line; 0 when nothing is there (the file may have
+// become shorter since it was opened).
+int readLine(const DumpData* w, uint64_t line, uint8_t* bytes) {
+    if (w->fd < 0 || line >= w->lineCount) return 0;
+    off_t at = static_cast<off_t>(line * HEX_BYTES_PER_LINE);
+    int got = 0;
+    while (got < HEX_BYTES_PER_LINE) {
+        ssize_t n = pread(w->fd, bytes + got, static_cast<size_t>(HEX_BYTES_PER_LINE - got), at + got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<int>(n);
+    }
+    return got;
 }
 
 uint64_t maxFirst(const DumpData* w) { return hexScrollMap(w->lineCount, w->pageLines).maxFirst; }
@@ -153,7 +138,7 @@ void scrollTo(HWND hwnd, DumpData* w, uint64_t first) {
 
 void scrollBy(HWND hwnd, DumpData* w, int64_t delta) { scrollTo(hwnd, w, hexMoveFirst(w->first, delta, maxFirst(w))); }
 
-void onVScroll(HWND hwnd, DumpData* w, int code, int thumb) {
+void onVScroll(HWND hwnd, DumpData* w, int code) {
     switch (code) {
     case SB_LINEUP: scrollBy(hwnd, w, -1); break;
     case SB_LINEDOWN: scrollBy(hwnd, w, 1); break;
@@ -162,24 +147,35 @@ void onVScroll(HWND hwnd, DumpData* w, int code, int thumb) {
     case SB_TOP: scrollTo(hwnd, w, 0); break;
     case SB_BOTTOM: scrollTo(hwnd, w, maxFirst(w)); break;
     case SB_THUMBTRACK:
-    case SB_THUMBPOSITION:
-        // Positions never pass 32767, so the message's 16 bits carry them whole.
-        scrollTo(hwnd, w, hexFirstForPosition(hexScrollMap(w->lineCount, w->pageLines), thumb));
+    case SB_THUMBPOSITION: {
+        // The message carries 16 bits of the position: the scroll bar has all 32.
+        SCROLLINFO si;
+        memset(&si, 0, sizeof si);
+        si.cbSize = sizeof si;
+        si.fMask = SIF_TRACKPOS;
+        if (!GetScrollInfo(hwnd, SB_VERT, &si)) break;
+        scrollTo(hwnd, w, hexFirstForPosition(hexScrollMap(w->lineCount, w->pageLines), si.nTrackPos));
         break;
+    }
     }
 }
 
-bool onKey(HWND hwnd, WPARAM key) {
-    int code;
+// The scroll action of a key of the dump window; -1 for the others.
+int keyAction(WPARAM key) {
     switch (key) {
-    case VK_UP: code = SB_LINEUP; break;
-    case VK_DOWN: code = SB_LINEDOWN; break;
-    case VK_PRIOR: code = SB_PAGEUP; break;
-    case VK_NEXT: code = SB_PAGEDOWN; break;
-    case VK_HOME: code = SB_TOP; break;
-    case VK_END: code = SB_BOTTOM; break;
-    default: return false;
+    case VK_UP: return SB_LINEUP;
+    case VK_DOWN: return SB_LINEDOWN;
+    case VK_PRIOR: return SB_PAGEUP;
+    case VK_NEXT: return SB_PAGEDOWN;
+    case VK_HOME: return SB_TOP;
+    case VK_END: return SB_BOTTOM;
     }
+    return -1;
+}
+
+bool onKey(HWND hwnd, WPARAM key) {
+    int code = keyAction(key);
+    if (code < 0) return false;
     SendMessageA(hwnd, WM_VSCROLL, MAKEWPARAM(code, 0), 0);
     return true;
 }
@@ -214,7 +210,9 @@ size_t rowText(const DumpData* w, int row, char* out, size_t outSize) {
         if (outSize) out[0] = '\0';
         return 0;
     }
-    return formatHexLine(w->bytes.get(), w->length, line, out, outSize);
+    uint8_t bytes[HEX_BYTES_PER_LINE];
+    int n = readLine(w, line, bytes);
+    return n > 0 ? formatHexLineBytes(bytes, n, line, out, outSize) : 0;
 }
 
 void paint(HWND hwnd) {
@@ -257,7 +255,7 @@ LRESULT CALLBACK dumpProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         if (dumpData(hwnd) && wParam != SIZE_MINIMIZED) onSize(hwnd, dumpData(hwnd), HIWORD(lParam));
         break;  // DefMDIChildProc must see it too
     case WM_VSCROLL:
-        if (dumpData(hwnd)) onVScroll(hwnd, dumpData(hwnd), LOWORD(wParam), HIWORD(wParam));
+        if (dumpData(hwnd)) onVScroll(hwnd, dumpData(hwnd), LOWORD(wParam));
         return 0;
     case WM_KEYDOWN:
         if (onKey(hwnd, wParam)) return 0;
@@ -288,7 +286,7 @@ LRESULT CALLBACK dumpProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE: SendMessageA(g_frame.client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(hwnd), 0); return 0;
     case WM_NCDESTROY:
-        delete dumpData(hwnd);  // the file's bytes go with it
+        delete dumpData(hwnd);  // the file is closed with it
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
         setStatusText(0, "");
         PostMessageA(g_frame.frame, WM_APP_CONTEXT, 0, 0);
@@ -312,14 +310,17 @@ bool registerDumpClass() {
 
 }  // namespace
 
+bool dumpWindowTakesKey(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || keyAction(msg.wParam) < 0 || !msg.hwnd) return false;
+    char name[32];
+    return GetClassNameA(msg.hwnd, name, sizeof name) > 0 && strcmp(name, DUMP_CLASS) == 0;
+}
+
 HWND openDumpWindow(const char* path) {
     if (!path || !path[0] || !g_frame.client) return nullptr;
     DumpData* w = new (std::nothrow) DumpData;
     if (!w) return nullptr;
-    HCURSOR old = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    bool read = readWholeFile(path, w);
-    SetCursor(old);
-    if (!read || !registerDumpClass()) {
+    if (!openFile(path, w) || !registerDumpClass()) {
         delete w;
         return nullptr;
     }
@@ -340,7 +341,13 @@ HWND openDumpWindow(const char* path) {
     mcs.szTitle = title.c_str();
     mcs.hOwner = g_frame.instance;
     mcs.x = mcs.y = mcs.cy = CW_USEDEFAULT;
-    mcs.cx = r.right - r.left < area.right ? r.right - r.left : CW_USEDEFAULT;
+    mcs.cx = r.right - r.left;
+    if (mcs.cx >= area.right) {
+        // A small frame: the window takes the client's whole width from its
+        // left edge, rather than a default size cut off on the right.
+        mcs.x = mcs.y = 0;
+        mcs.cx = area.right;
+    }
     mcs.style = WS_VSCROLL | (activeMaximized ? WS_MAXIMIZE : 0);
     mcs.lParam = reinterpret_cast<LPARAM>(&creation);
     HWND child = reinterpret_cast<HWND>(SendMessageA(g_frame.client, WM_MDICREATE, 0, reinterpret_cast<LPARAM>(&mcs)));

@@ -4,11 +4,13 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "app.h"
+#include "dither.h"
 #include "formatrows.h"
 #include "optiontable.h"
 #include "recent.h"
@@ -65,7 +67,15 @@ void layoutFrame() {
         bottom -= windowHeight(g_frame.statusBar);
         divideStatusBar();
     }
-    if (g_frame.client) MoveWindow(g_frame.client, 0, top, rc.right, bottom > top ? bottom - top : 0, TRUE);
+    if (!g_frame.client) return;
+    RECT before;
+    GetWindowRect(g_frame.client, &before);
+    MapWindowPoints(nullptr, g_frame.frame, reinterpret_cast<POINT*>(&before), 2);
+    MoveWindow(g_frame.client, 0, top, rc.right, bottom > top ? bottom - top : 0, TRUE);
+    // A bar shown or hidden moves the client's top or bottom: what moved is
+    // drawn again, by the client and its windows, rather than left as it was.
+    if (before.top != top || before.bottom != bottom)
+        RedrawWindow(g_frame.client, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }
 
 void showClock() {
@@ -96,9 +106,15 @@ HWND createToolBar(HWND frame) {
     ReleaseDC(nullptr, screen);
     DWORD style = WS_CHILD | TBSTYLE_TOOLTIPS | TBSTYLE_FLAT | CCS_TOP;
     if (g_settings.toolBar && !g_frame.viewOnly) style |= WS_VISIBLE;
-    return CreateToolbarEx(frame, style, IDC_TOOL_BAR, TOOLBAR_IMAGE_COUNT, g_frame.instance,
-                           bits <= 8 ? IDB_TOOLBAR_256 : IDB_TOOLBAR_TRUE, buttons, static_cast<int>(count), 0, 0,
-                           TOOLBAR_IMAGE_WIDTH, TOOLBAR_IMAGE_HEIGHT, sizeof(TBBUTTON));
+    int bitmap = bits <= 8 ? IDB_TOOLBAR_256 : IDB_TOOLBAR_TRUE;
+    HWND bar = CreateToolbarEx(frame, style, IDC_TOOL_BAR, TOOLBAR_IMAGE_COUNT, g_frame.instance, bitmap, buttons,
+                               static_cast<int>(count), 0, 0, TOOLBAR_IMAGE_WIDTH, TOOLBAR_IMAGE_HEIGHT,
+                               sizeof(TBBUTTON));
+    // A greyed button shows its glyph greyed, not an empty box.
+    g_frame.greyedToolImages = createGreyedToolImages(bitmap, TOOLBAR_IMAGE_WIDTH, TOOLBAR_IMAGE_HEIGHT);
+    if (bar && g_frame.greyedToolImages)
+        SendMessageA(bar, TB_SETDISABLEDIMAGELIST, 0, reinterpret_cast<LPARAM>(g_frame.greyedToolImages));
+    return bar;
 }
 
 // Shows the buttons of the current context, greyed where the command is not available.
@@ -205,6 +221,21 @@ void syncRecentMenu(HMENU popup) {
     }
 }
 
+// The colour reductions carry the labels of the conversion table, the same
+// everywhere the program names them ("Convertir en &Vraies couleurs" keeps
+// its own, with its access key, at the top of the menu).
+void labelConversions(HMENU menu) {
+    if (!menu) return;
+    for (int code = 1; code < CONVERSION_COUNT; ++code) {
+        const char* label = conversionLabel(code);
+        WCHAR wide[128];
+        if (!label || !MultiByteToWideChar(CP_UTF8, 0, label, -1, wide, 128)) continue;
+        UINT id = static_cast<UINT>(50 + code);
+        if (GetMenuState(menu, id, MF_BYCOMMAND) != static_cast<UINT>(-1))
+            ModifyMenuW(menu, id, MF_BYCOMMAND | MF_STRING, id, wide);
+    }
+}
+
 HMENU windowPopupOf(HMENU menu) {
     if (menu == g_frame.imageMenu)
         return GetSubMenu(menu, g_frame.viewOnly ? IMAGE_WINDOW_POPUP_VIEW : IMAGE_WINDOW_POPUP);
@@ -284,7 +315,7 @@ std::vector<std::string> askFilesToOpen() {
     ofn.lpstrTitle = title.c_str();
     ofn.Flags = OFN_ALLOWMULTISELECT | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
     if (g_frame.hasNewShell) ofn.Flags |= OFN_EXPLORER;
-    if (!GetOpenFileNameA(&ofn)) return paths;
+    if (!runOpenDialog(&ofn)) return paths;
     std::string first = buffer.data();
     std::string folder;
     if (ofn.nFileOffset > first.size()) {
@@ -486,8 +517,26 @@ void onDestroy(HWND hwnd) {
             g_settings.height = r.bottom - r.top;
         }
     }
+    if (g_frame.toolBar) DestroyWindow(g_frame.toolBar);  // before the images it draws with
+    if (g_frame.greyedToolImages) ImageList_Destroy(g_frame.greyedToolImages);
+    g_frame.greyedToolImages = nullptr;
     g_frame.toolBar = g_frame.statusBar = g_frame.client = nullptr;
-    PostQuitMessage(0);
+    PostQuitMessage(1);
+}
+
+// Files dropped from a file manager open as if named on the command line: a
+// single file in its window, several as a list to step through, a folder in
+// the browser.
+void onDropFiles(HDROP drop) {
+    std::vector<std::string> tokens;
+    UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        char path[PATH_SIZE];
+        UINT n = DragQueryFileA(drop, i, path, sizeof path);
+        if (n > 0 && n < sizeof path) tokens.push_back(path);
+    }
+    DragFinish(drop);
+    if (!tokens.empty()) executeCommandLine(tokens, false, g_frame.frame);
 }
 
 LRESULT onCopyData(const COPYDATASTRUCT* cds) {
@@ -573,6 +622,7 @@ LRESULT CALLBACK frameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case WM_COPYDATA: return onCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case WM_DROPFILES: onDropFiles(reinterpret_cast<HDROP>(wParam)); return 0;
     case WM_APP_CONTEXT: updateFrameContext(); return 0;
     case WM_QUERYNEWPALETTE:
     case WM_PALETTECHANGED: {
@@ -640,6 +690,7 @@ HWND createFrameWindow() {
     }
     snprintf(g_frame.title, sizeof g_frame.title, "Kaleos v1.12 %s", loadText(IDS_LANGUAGE).c_str());
     g_frame.imageMenu = LoadMenuA(g_frame.instance, "KaleoMenu");
+    labelConversions(g_frame.imageMenu);
     if (g_frame.imageMenu && g_frame.viewOnly) reduceToViewer(g_frame.imageMenu);
     HWND hwnd = CreateWindowExA(g_settings.alwaysOnTop ? WS_EX_TOPMOST : 0, FRAME_CLASS, g_frame.title,
                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -650,6 +701,7 @@ HWND createFrameWindow() {
         return nullptr;
     }
     g_frame.defaultMenu = GetMenu(hwnd);
+    DragAcceptFiles(hwnd, TRUE);
     if (g_frame.isWin32s) EnableMenuItem(g_frame.defaultMenu, CMD_INSTALL, MF_BYCOMMAND | MF_GRAYED);
     g_frame.context = CONTEXT_NONE;
     refreshToolBar();
@@ -670,10 +722,14 @@ void updateFrameContext() {
         context = CONTEXT_IMAGE;
         menu = g_frame.imageMenu;
     }
-    if (menu && GetMenu(g_frame.frame) != menu) {
+    // A window in full screen keeps the frame without a menu; its own menu
+    // comes back when it leaves full screen.
+    ImageWindowState state;
+    bool fullScreen = context == CONTEXT_IMAGE && imageWindowState(child, &state) && state.fullScreen;
+    if (menu && !fullScreen && GetMenu(g_frame.frame) != menu) {
         SendMessageA(g_frame.client, WM_MDISETMENU, reinterpret_cast<WPARAM>(menu),
                      reinterpret_cast<LPARAM>(windowPopupOf(menu)));
-        if (menu != g_frame.browserMenu) syncRecentMenu(GetSubMenu(menu, FILE_POPUP));
+        if (menu != g_frame.browserMenu && !g_frame.viewOnly) syncRecentMenu(GetSubMenu(menu, FILE_POPUP));
         DrawMenuBar(g_frame.frame);
     }
     g_frame.context = context;
@@ -682,6 +738,8 @@ void updateFrameContext() {
 }
 
 void appendRecentToMenus() {
+    // In view-only mode no "&Fichier" lists recent files.
+    if (g_frame.viewOnly) return;
     syncRecentMenu(GetSubMenu(g_frame.defaultMenu, FILE_POPUP));
     // In view-only mode "&Fichier" of the image menu keeps printing and quitting only.
     if (g_frame.imageMenu && !g_frame.viewOnly) syncRecentMenu(GetSubMenu(g_frame.imageMenu, FILE_POPUP));
@@ -694,6 +752,10 @@ void addRecentFile(const char* path) {
 
 void applyAlwaysOnTop() {
     if (!g_frame.frame) return;
+    // Only a change of band: "not top-most" would also raise the frame
+    // above the dialogs it owns.
+    bool topMost = (GetWindowLongA(g_frame.frame, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    if (topMost == (g_settings.alwaysOnTop != 0)) return;
     SetWindowPos(g_frame.frame, g_settings.alwaysOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_FRAMECHANGED);
 }

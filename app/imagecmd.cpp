@@ -49,8 +49,23 @@ void fitWindowToImage(HWND hwnd, ImageWindow* w) {
     refreshDisplay(hwnd, w);
 }
 
+namespace {
+
+void setClientEdge(bool on) {
+    if (!g_frame.client) return;
+    LONG ex = GetWindowLongA(g_frame.client, GWL_EXSTYLE);
+    SetWindowLongA(g_frame.client, GWL_EXSTYLE, on ? ex | WS_EX_CLIENTEDGE : ex & ~WS_EX_CLIENTEDGE);
+    SetWindowPos(g_frame.client, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+}  // namespace
+
 void enterFullScreen(HWND hwnd, ImageWindow* w) {
     if (w->fullScreen) return;
+    // The menu and tool bar of this window first, even when its activation
+    // has not been handled yet (a "-full" right after the file opened).
+    updateFrameContext();
     w->fullScreen = true;
     if (g_frame.statusBar) ShowWindow(g_frame.statusBar, SW_HIDE);
     if (g_frame.toolBar) ShowWindow(g_frame.toolBar, SW_HIDE);
@@ -64,12 +79,22 @@ void enterFullScreen(HWND hwnd, ImageWindow* w) {
     SetWindowLongA(g_frame.frame, GWL_STYLE, WS_VISIBLE | WS_CLIPCHILDREN);
     SetWindowPos(g_frame.frame, HWND_TOP, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
                  SWP_FRAMECHANGED);
+    // The client's sunken edge would frame the picture.
+    setClientEdge(false);
     SendMessageA(g_frame.client, WM_MDIMAXIMIZE, reinterpret_cast<WPARAM>(hwnd), 0);
     if (g_settings.hideMouse && !w->cursorHidden) {
         ShowCursor(FALSE);
         w->cursorHidden = true;
     }
     SendMessageA(g_frame.frame, WM_SIZE, 0, 0);
+    // The window was maximised while the client still had its edge and
+    // scroll bars: its client area now covers the whole client, to the pixel.
+    RECT area;
+    GetClientRect(g_frame.client, &area);
+    AdjustWindowRectEx(&area, static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE) & ~(WS_HSCROLL | WS_VSCROLL)),
+                       FALSE, static_cast<DWORD>(GetWindowLongA(hwnd, GWL_EXSTYLE)));
+    SetWindowPos(hwnd, nullptr, area.left, area.top, area.right - area.left, area.bottom - area.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
     refreshDisplay(hwnd, w);
 }
 
@@ -79,6 +104,7 @@ void leaveFullScreen(HWND hwnd, ImageWindow* w) {
     SetWindowLongA(g_frame.frame, GWL_STYLE, w->savedStyle);
     SetWindowPos(g_frame.frame, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
     SetWindowPlacement(g_frame.frame, &w->savedFrame);
+    setClientEdge(true);
     if (w->savedMenu) SetMenu(g_frame.frame, w->savedMenu);
     w->savedMenu = nullptr;
     if (g_frame.statusBar) ShowWindow(g_frame.statusBar, g_settings.statusBar ? SW_SHOW : SW_HIDE);
@@ -419,6 +445,11 @@ int saveAs(HWND hwnd, ImageWindow* w, const char* path, int formatIndex) {
     w->currentPage = 0;
     w->singlePage = false;
     w->modified = false;
+    // The status bar names the format the file has now.
+    FormatInfo format;
+    if (getFormatInfo(formatIndex, &format) == 0) copyText(w->formatName, sizeof w->formatName, format.description);
+    describe(w);
+    showStatus(hwnd);
     SetWindowTextA(hwnd, path);
     addRecentFile(path);
     return 0;

@@ -277,6 +277,16 @@ LRESULT CALLBACK imageProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             InvalidateRect(hwnd, nullptr, TRUE);
         }
         break;
+    case WM_GETMINMAXINFO: {
+        // A maximised window covers the client with its caption and border
+        // outside: over a client as large as the screen (full screen) that is
+        // taller than the default tracking limit allows.
+        LRESULT r = DefMDIChildProcA(hwnd, msg, wParam, lParam);
+        MINMAXINFO* mm = reinterpret_cast<MINMAXINFO*>(lParam);
+        if (mm->ptMaxTrackSize.x < mm->ptMaxSize.x) mm->ptMaxTrackSize.x = mm->ptMaxSize.x;
+        if (mm->ptMaxTrackSize.y < mm->ptMaxSize.y) mm->ptMaxTrackSize.y = mm->ptMaxSize.y;
+        return r;
+    }
     case WM_HSCROLL: onScroll(hwnd, SB_HORZ, LOWORD(wParam)); return 0;
     case WM_VSCROLL: onScroll(hwnd, SB_VERT, LOWORD(wParam)); return 0;
     case WM_MOUSEWHEEL:

@@ -20,6 +20,10 @@ INT_PTR CALLBACK aboutProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
         snprintf(text, sizeof text, "Version 1.12 (%s)", "Dec 16 1999");
         SetDlgItemTextA(dialog, IDC_ABOUT_VERSION, text);
         SetDlgItemTextA(dialog, IDC_ABOUT_LIBRARY, libraryVersion());
+        // The counts of the registry as it is, as the formats dialog lists it.
+        FormatCounts counts = countFormats();
+        snprintf(text, sizeof text, loadText(IDS_ABOUT_FORMATS).c_str(), counts.readers, counts.writers);
+        SetDlgItemTextA(dialog, IDC_ABOUT_FORMATS, text);
         return TRUE;
     }
     case WM_COMMAND:

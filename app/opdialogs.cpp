@@ -278,6 +278,14 @@ INT_PTR CALLBACK resizeProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam)
             return TRUE;
         }
         if (id == IDOK) {
+            if (!resizeFieldsInRange(s->fields)) {
+                char text[160];
+                snprintf(text, sizeof text, resourceText(IDS_RESIZE_RANGE).c_str(), 1, RESIZE_MAX_PIXELS);
+                MessageBoxA(dialog, text, "Error", MB_OK | MB_ICONERROR);
+                bool widthOut = s->fields.width < 1 || s->fields.width > RESIZE_MAX_PIXELS;
+                SetFocus(GetDlgItem(dialog, widthOut ? IDC_RESIZE_WIDTH : IDC_RESIZE_HEIGHT));
+                return TRUE;
+            }
             int method = static_cast<int>(SendDlgItemMessageA(dialog, IDC_RESIZE_METHOD, CB_GETCURSEL, 0, 0));
             s->params->method = method == 1 ? RESAMPLE_AREA : RESAMPLE_NEAREST;
             g_settings.resample = static_cast<int16_t>(s->params->method);

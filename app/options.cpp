@@ -163,6 +163,12 @@ void showOptionsDialog(HWND owner, int category) {
     // The top-most state applies once the dialog is gone: a window with a
     // visible owned pop-up does not change its z-order band.
     if (DialogBoxParamA(g_frame.instance, "KaleoOption", owner, optionsProc, category) == IDOK) applyAlwaysOnTop();
+    // Focus and z-order go back to the owner (the save dialog when the
+    // options were opened from it), never to the frame behind it.
+    if (owner && owner != g_frame.frame && IsWindow(owner)) {
+        SetWindowPos(owner, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        SetActiveWindow(owner);
+    }
 }
 
 void centreDialog(HWND dialog) {

@@ -130,20 +130,26 @@ bool startKaleos(HINSTANCE instance, const char* commandLine, int show, int* exi
     return true;
 }
 
+bool translateFrameMessage(MSG* msg) {
+    if (g_frame.client && TranslateMDISysAccel(g_frame.client, msg)) return true;
+    // The dump window pages with the keys that step through files elsewhere.
+    if (dumpWindowTakesKey(*msg)) return false;
+    HWND focus = GetFocus();
+    HACCEL table = nullptr;
+    if (g_frame.browser && (focus == g_frame.browser || GetParent(focus) == g_frame.browser)) {
+        table = g_frame.browseAccel;
+    } else if (g_frame.browser && IsChild(g_frame.browser, focus)) {
+        table = nullptr;  // an edit field deep inside the browser keeps its keys
+    } else if (g_frame.frame && (focus == g_frame.frame || IsChild(g_frame.frame, focus))) {
+        table = g_frame.viewAccel;
+    }
+    return table && TranslateAcceleratorA(g_frame.frame, table, msg);
+}
+
 int runMessageLoop() {
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (g_frame.client && TranslateMDISysAccel(g_frame.client, &msg)) continue;
-        HWND focus = GetFocus();
-        HACCEL table = nullptr;
-        if (g_frame.browser && (focus == g_frame.browser || GetParent(focus) == g_frame.browser)) {
-            table = g_frame.browseAccel;
-        } else if (g_frame.browser && IsChild(g_frame.browser, focus)) {
-            table = nullptr;  // an edit field deep inside the browser keeps its keys
-        } else if (g_frame.frame && (focus == g_frame.frame || IsChild(g_frame.frame, focus))) {
-            table = g_frame.viewAccel;
-        }
-        if (table && TranslateAcceleratorA(g_frame.frame, table, &msg)) continue;
+        if (translateFrameMessage(&msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

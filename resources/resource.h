@@ -293,11 +293,20 @@
 // ---- About, formats and command-line help dialogs --------------------------
 #define IDC_ABOUT_VERSION 1000
 #define IDC_ABOUT_LIBRARY 1001
+#define IDC_ABOUT_FORMATS 1002
 #define IDC_HELP_LIST 2000
 #define IDC_HELP_SORT_BY_ID 2001
 
 // ---- Save dialog template "2011" ---------------------------------------------
 #define IDC_SAVE_OPTIONS 2010
+
+// ---- Open dialog template "2000" -----------------------------------------------
+#define IDC_OPEN_INFO_GROUP 2020
+#define IDC_OPEN_INFO_NAME 2021
+#define IDC_OPEN_INFO_SIZE 2022
+#define IDC_OPEN_INFO_COLOURS 2023
+#define IDC_OPEN_PREVIEW 2024
+#define IDC_OPEN_THUMBNAIL 2025
 
 // ---- Progress window "KaleoProgress" ---------------------------------------
 #define IDC_PROGRESS_TEXT 2001
@@ -306,6 +315,13 @@
 // ---- Operation dialogs of the image window (begin) -------------------------
 #define IDS_USER_FILTER_ZERO 4230  // the user filter's divisor is 0
 #define IDS_CURRENT_SIZE 4231      // "Image : %d x %d"
+#define IDS_RESIZE_RANGE 4233      // "... entre %d et %d pixels."
+#define IDS_OPEN_INFO_FORMAT 4234   // "Format : %s"
+#define IDS_OPEN_INFO_SIZE 4235     // "Taille : %d x %d"
+#define IDS_OPEN_INFO_COLOURS 4236  // "Couleurs : %s"
+#define IDS_OPEN_TRUE_COLOUR 4237   // "Vraies couleurs"
+#define IDS_OPEN_NOT_PICTURE 4238   // "Format inconnu"
+#define IDS_ABOUT_FORMATS 4232     // "%d formats en lecture, %d en écriture."
 
 // Value dialog "KaleoValue"
 #define IDC_VALUE_SCROLL 2000

@@ -14,6 +14,13 @@ if [ ! -f "$build/kaleos.exe.so" ]; then
     exit 1
 fi
 export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# French throughout, as on a French Windows: Wine's own dialogs (open and
+# save, message box buttons, the system menu) follow the locale.
+if locale -a 2>/dev/null | grep -qix 'fr_FR\.utf-\?8'; then
+    export LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8
+else
+    echo "kaleos: the fr_FR.UTF-8 locale is missing (sh scripts/setup.sh generates it); Wine's dialogs stay in English" >&2
+fi
 
 # Linux paths become paths of Wine's drive Z:, which is the root folder.
 windows_path() {

@@ -99,6 +99,28 @@ TEST(HexDump, CharacterColumnOfEveryKindOfByte) {
     }
 }
 
+// A line formatted from its own bytes reads as the same line of the whole file.
+TEST(HexDump, LineFromItsOwnBytesMatchesTheWholeFile) {
+    std::vector<uint8_t> bytes(0x10023);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+    const uint64_t lines[] = {0, 1, 0xFFF, 0x1000, 0x1001, 0x1002};
+    for (uint64_t line : lines) {
+        uint64_t offset = line * 16;
+        int n = bytes.size() - offset < 16 ? static_cast<int>(bytes.size() - offset) : 16;
+        char out[HEX_LINE_MAX + 1];
+        size_t length = formatHexLineBytes(bytes.data() + offset, n, line, out, sizeof out);
+        EXPECT_EQ(std::string(out, length), dumpOf(bytes, line)) << line;
+    }
+    // Offsets past 4 GB keep every digit; counts outside 1-16 are refused.
+    const uint8_t three[3] = {0x45, 0x4E, 0x44};
+    char out[HEX_LINE_MAX + 1];
+    size_t length = formatHexLineBytes(three, 3, uint64_t(0x7FFFFFFF), out, sizeof out);
+    EXPECT_EQ(std::string(out, length), "7fffffff0: 45 4e 44 " + spaces(39) + "END" + spaces(13));
+    EXPECT_EQ(formatHexLineBytes(three, 0, 0, out, sizeof out), 0u);
+    EXPECT_EQ(formatHexLineBytes(three, 17, 0, out, sizeof out), 0u);
+    EXPECT_EQ(formatHexLineBytes(nullptr, 3, 0, out, sizeof out), 0u);
+}
+
 TEST(HexDump, RefusesShortBuffersAndMissingData) {
     const uint8_t bytes[3] = {1, 2, 3};
     char out[HEX_LINE_MAX + 1];
@@ -121,6 +143,8 @@ TEST(HexDumpScroll, SmallFilesScrollLineByLine) {
     } cases[] = {
         {0, 10, 0, 0, 10},       {5, 10, 0, 0, 10},         {10, 10, 0, 0, 10},
         {11, 10, 1, 1, 10},      {100, 0, 99, 99, 1},       {32777, 10, 32767, 32767, 10},
+        // Beyond 16 bits: the thumb's position is read as a 32-bit number.
+        {262144, 30, 262114, 262114, 30}, {uint64_t(HEX_SCROLL_LIMIT) + 7, 7, HEX_SCROLL_LIMIT, HEX_SCROLL_LIMIT, 7},
     };
     for (const Case& c : cases) {
         HexScrollMap m = hexScrollMap(c.lines, c.page);
@@ -135,10 +159,10 @@ TEST(HexDumpScroll, SmallFilesScrollLineByLine) {
     }
 }
 
-// Files of hundreds of megabytes and beyond: positions stay within 16 bits,
+// Files of tens of gigabytes and beyond: positions stay within the limit,
 // both ends are reachable, and every position lands on a line within one step.
-TEST(HexDumpScroll, LongFilesAreScaledIntoSixteenBits) {
-    const uint64_t lineCounts[] = {40000, 65536, 1000003, uint64_t(300) << 16, uint64_t(900) << 16, UINT64_MAX >> 4};
+TEST(HexDumpScroll, LongFilesAreScaledIntoTheScrollRange) {
+    const uint64_t lineCounts[] = {(uint64_t(1) << 30) + 10007, uint64_t(1) << 31, uint64_t(3) << 33, UINT64_MAX >> 4};
     const int pages[] = {1, 37, 5000};
     for (uint64_t lines : lineCounts)
         for (int page : pages) {
@@ -157,7 +181,7 @@ TEST(HexDumpScroll, LongFilesAreScaledIntoSixteenBits) {
             EXPECT_EQ(hexFirstForPosition(m, m.range + 1), m.maxFirst);
             EXPECT_EQ(hexFirstForPosition(m, -5), 0u);
             uint64_t previous = 0;
-            for (int p = 1; p < m.range; p += 997) {
+            for (int p = 1; p < m.range; p += m.range / 1000 + 1) {
                 uint64_t first = hexFirstForPosition(m, p);
                 EXPECT_GT(first, previous);
                 EXPECT_LE(first, m.maxFirst);

@@ -212,6 +212,22 @@ TEST(MenuOpsValue, ToneDialogsOpenOnAPositionThatChangesNothing) {
 
 // ---- Resize dialog ----
 
+TEST(MenuOpsResize, SizesOutsideTheDialogsRangeAreRefused) {
+    struct Case {
+        int32_t width, height;
+        bool ok;
+    } cases[] = {{1, 1, true},          {RESIZE_MAX_PIXELS, RESIZE_MAX_PIXELS, true},
+                 {0, 10, false},        {10, 0, false},
+                 {RESIZE_MAX_PIXELS + 1, 5, false}, {5, RESIZE_MAX_PIXELS + 1, false},
+                 {-3, 5, false},        {20000, 13127, false}};
+    for (const Case& c : cases) {
+        ResizeFields f = resizeFieldsFor(227, 149);
+        f.width = c.width;
+        f.height = c.height;
+        EXPECT_EQ(resizeFieldsInRange(f), c.ok) << c.width << "x" << c.height;
+    }
+}
+
 TEST(MenuOpsResize, PresetsFillSizesOrPercentagesOfThePicture) {
     struct Case {
         int index;

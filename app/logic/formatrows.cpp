@@ -18,6 +18,15 @@ bool lessNoCase(const std::string& a, const std::string& b) { return lowered(a) 
 
 }  // namespace
 
+FormatCounts countFormats() {
+    FormatCounts counts{0, 0};
+    for (const FormatRow& row : buildFormatRows(true)) {
+        counts.readers += row.canRead ? 1 : 0;
+        counts.writers += row.canWrite ? 1 : 0;
+    }
+    return counts;
+}
+
 std::vector<FormatRow> buildFormatRows(bool sortById) {
     std::vector<FormatRow> rows;
     const int n = formatCount();

@@ -16,6 +16,13 @@ struct FormatRow {
 // registry order between equal names) when sortById is false.
 std::vector<FormatRow> buildFormatRows(bool sortById);
 
+// How many formats of the registry read files, and how many write them.
+struct FormatCounts {
+    int readers;
+    int writers;
+};
+FormatCounts countFormats();
+
 struct AssociationRow {
     std::string label;                    // column 0
     std::string detail;                   // column 1

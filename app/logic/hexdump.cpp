@@ -13,6 +13,13 @@ size_t formatHexLine(const uint8_t* data, uint64_t size, uint64_t line, char* ou
     const uint64_t offset = line * HEX_BYTES_PER_LINE;
     const uint64_t left = size - offset;
     const int n = left < HEX_BYTES_PER_LINE ? static_cast<int>(left) : HEX_BYTES_PER_LINE;
+    return formatHexLineBytes(data + offset, n, line, out, outSize);
+}
+
+size_t formatHexLineBytes(const uint8_t* bytes, int n, uint64_t line, char* out, size_t outSize) {
+    if (outSize > 0) out[0] = '\0';
+    if (!bytes || n < 1 || n > HEX_BYTES_PER_LINE || line > UINT64_MAX / HEX_BYTES_PER_LINE) return 0;
+    const uint64_t offset = line * HEX_BYTES_PER_LINE;
     char head[24];
     int headLength = snprintf(head, sizeof head, "%08llx: ", static_cast<unsigned long long>(offset));
     if (headLength <= 0) return 0;
@@ -21,7 +28,6 @@ size_t formatHexLine(const uint8_t* data, uint64_t size, uint64_t line, char* ou
     static const char DIGITS[] = "0123456789abcdef";
     char* p = out;
     for (int i = 0; i < headLength; ++i) *p++ = head[i];
-    const uint8_t* bytes = data + offset;
     for (int i = 0; i < HEX_BYTES_PER_LINE; ++i) {
         if (i < n) {
             *p++ = DIGITS[bytes[i] >> 4];

@@ -1,7 +1,7 @@
 // The hexadecimal dump window's text and scrolling, without windows: one line
 // per 16 bytes ("%08x: ", the bytes as "%02x " pairs padded to 48 characters,
 // then the 16 bytes as characters), and the mapping between the first visible
-// line and a scroll bar position that stays within 16 bits however long the
+// line and a scroll bar position that stays within 30 bits however long the
 // file is.
 #pragma once
 #include <cstddef>
@@ -30,13 +30,18 @@ uint64_t hexLineCount(uint64_t size);
 // outSize allows) when the line is past the end or the buffer too small.
 // Offsets of 4 GB and more are written in full rather than cut to 32 bits.
 size_t formatHexLine(const uint8_t* data, uint64_t size, uint64_t line, char* out, size_t outSize);
+// The same from the line's own bytes only (`count` of them, 1 to 16), as a
+// window reading the file a line at a time has them.
+size_t formatHexLineBytes(const uint8_t* bytes, int count, uint64_t line, char* out, size_t outSize);
 std::string hexLine(const uint8_t* data, uint64_t size, uint64_t line);
 
 // ---- Scrolling ----
 
-// The largest position a scroll bar takes here: positions travel in the 16-bit
-// high word of WM_VSCROLL, so longer files are scaled.
-constexpr int HEX_SCROLL_LIMIT = 32767;
+// The largest position a scroll bar takes here. Positions are read back as
+// 32-bit numbers (the scroll bar's tracking position, not the 16-bit word of
+// WM_VSCROLL); files of more lines than this are scaled, with room left for
+// the page within an int.
+constexpr int HEX_SCROLL_LIMIT = 0x3FFFFFFF;
 
 // How `lineCount` lines in a window of `pageLines` whole lines map onto a scroll bar.
 struct HexScrollMap {

@@ -345,6 +345,10 @@ void editResizeField(ResizeField field, int32_t value, bool keepRatio, int32_t i
     }
 }
 
+bool resizeFieldsInRange(const ResizeFields& f) {
+    return f.width >= 1 && f.width <= RESIZE_MAX_PIXELS && f.height >= 1 && f.height <= RESIZE_MAX_PIXELS;
+}
+
 // ---- Filter sizes ----
 
 int filterSizeAt(int index) { return index >= 0 && index < FILTER_SIZE_COUNT ? 3 + 2 * index : -1; }

@@ -151,6 +151,10 @@ bool applyResizePreset(int listIndex, int32_t imageWidth, int32_t imageHeight, R
 enum ResizeField { FIELD_WIDTH, FIELD_HEIGHT, FIELD_WIDTH_PERCENT, FIELD_HEIGHT_PERCENT };
 void editResizeField(ResizeField field, int32_t value, bool keepRatio, int32_t imageWidth, int32_t imageHeight,
                      ResizeFields* fields);
+// Whether the sizes may be applied: both within 1 … RESIZE_MAX_PIXELS, the
+// dialog's range. Sizes outside are refused rather than clamped, which
+// would change one side only and so the proportions.
+bool resizeFieldsInRange(const ResizeFields& fields);
 
 // ---- Colour balance, filter size, waves: dialog ranges ----
 

@@ -20,6 +20,13 @@ const std::string IMAGE_MENUS = "&Fichier|&Image|Fi&ltre|&Affichage|F&en\xeatre|
 
 std::string spaces(size_t n) { return std::string(n, ' '); }
 
+// The hexadecimal column of n zero bytes.
+std::string zeroPairs(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += "00 ";
+    return s;
+}
+
 // The offset column a line starting at byte `offset` shows.
 std::string offsetColumn(long long offset) {
     char text[32];
@@ -162,8 +169,9 @@ TEST_F(Dump, KeysWheelAndThumbMoveTheFirstLine) {
     gui::screenshot("dump-end");
 }
 
-// 4 MB: 262144 lines, more than a 16-bit scroll position counts.
-TEST_F(Dump, LongFilesScaleTheScrollBar) {
+// 4 MB: 262144 lines, more than a 16-bit scroll position counts: the thumb
+// still goes line by line, its position read in full.
+TEST_F(Dump, LongFilesScrollLineByLine) {
     const long long total = 262144;
     std::string path = file("long.bin", countingBytes(16 * total));
     ASSERT_TRUE(start());
@@ -171,8 +179,7 @@ TEST_F(Dump, LongFilesScaleTheScrollBar) {
     ASSERT_EQ(dumpgui::lineCount(), total);
     const long long last = total - dumpgui::pageLines();
     const int limit = dumpgui::scrollLimit();
-    EXPECT_GT(limit, 16000);
-    EXPECT_LE(limit, 32767);
+    EXPECT_EQ(limit, last);
     dumpgui::pressKey(dumpgui::KEY_END);
     EXPECT_EQ(dumpgui::firstLine(), last);
     EXPECT_EQ(dumpgui::scrollPosition(), limit);
@@ -180,15 +187,60 @@ TEST_F(Dump, LongFilesScaleTheScrollBar) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().substr(0, 10), offsetColumn(16 * (total - 1)));
     dumpgui::pressKey(dumpgui::KEY_UP);
-    EXPECT_EQ(dumpgui::firstLine(), last - 1);  // keys still move by one line
-    // The middle of the thumb's travel is the middle of the file, within a step.
-    const long long step = (last + limit - 1) / limit + 1;
-    dumpgui::dragThumb(limit / 2);
-    EXPECT_NEAR(static_cast<double>(dumpgui::firstLine()), static_cast<double>(last) / 2, static_cast<double>(step));
-    EXPECT_EQ(dumpgui::scrollPosition(), limit / 2);
+    EXPECT_EQ(dumpgui::firstLine(), last - 1);
+    const int positions[] = {70000, 65536, 131071, limit / 2};
+    for (int p : positions) {
+        dumpgui::dragThumb(p);
+        EXPECT_EQ(dumpgui::firstLine(), p) << p;
+        EXPECT_EQ(dumpgui::scrollPosition(), p) << p;
+        lines = dumpgui::visibleLines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines[0].substr(0, 10), offsetColumn(16LL * p)) << p;
+    }
     dumpgui::pressKey(dumpgui::KEY_HOME);
     EXPECT_EQ(dumpgui::firstLine(), 0);
     EXPECT_EQ(dumpgui::scrollPosition(), 0);
+}
+
+// 32 GB (more than this machine's memory, a hole on disk): the window opens at
+// once, reading only the lines it shows; 2^31 lines scale the scroll bar.
+TEST_F(Dump, HugeFilesOpenAtOnceAndScale) {
+    const long long size = 1LL << 35, total = size / 16;
+    std::string path = folder + "huge.bin";
+    ASSERT_TRUE(dumpgui::writeSparse(path, size, "END"));
+    ASSERT_TRUE(start());
+    dumpgui::postOpenHexa(path);
+    ASSERT_EQ(dumpgui::dumpWindowCount(), 1);
+    ASSERT_EQ(dumpgui::lineCount(), total);
+    std::vector<std::string> lines = dumpgui::visibleLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "00000000: " + zeroPairs(16) + std::string(16, '.'));
+    const int limit = dumpgui::scrollLimit();
+    EXPECT_GT(limit, 65535);
+    EXPECT_LT(limit, total);
+    dumpgui::pressKey(dumpgui::KEY_END);
+    EXPECT_EQ(dumpgui::firstLine(), total - dumpgui::pageLines());
+    EXPECT_EQ(dumpgui::scrollPosition(), limit);
+    lines = dumpgui::visibleLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "7fffffff0: " + zeroPairs(13) + "45 4e 44 " + std::string(13, '.') + "END");
+    dumpgui::dragThumb(limit / 2);
+    // The middle of the thumb's travel is the middle of the lines that can come first.
+    const double middle = static_cast<double>(total - dumpgui::pageLines()) / 2;
+    EXPECT_NEAR(static_cast<double>(dumpgui::firstLine()), middle, 4.0);
+    EXPECT_EQ(dumpgui::scrollPosition(), limit / 2);
+}
+
+// In a small frame the first window takes the client's width, not more.
+TEST_F(Dump, FirstWindowFitsASmallFrame) {
+    std::string path = file("small.bin", countingBytes(64));
+    ASSERT_TRUE(start());
+    gui::moveFrame(0, 0, 360, 300);
+    dumpgui::postOpenHexa(path);
+    int left = -1, right = -1, width = -1;
+    ASSERT_TRUE(dumpgui::activeChildSpan(&left, &right, &width));
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(right, width);
 }
 
 TEST_F(Dump, UnreadableFilesOpenNoWindow) {

@@ -35,4 +35,8 @@ void turnWheel(int delta);                // multiples of 120 per notch; positiv
 int wheelLines();                         // lines per notch of the system setting
 void dragThumb(int position);             // as a drag of the thumb ending at the position
 
+// A file of `size` bytes, zeros (a hole where the system allows) ending with `tail`.
+bool writeSparse(const std::string& path, long long size, const std::string& tail);
+// The active dump window's left and right edges in the client, and the client's width.
+bool activeChildSpan(int* left, int* right, int* clientWidth);
 }  // namespace dumpgui

@@ -148,10 +148,38 @@ int wheelLines() {
 void dragThumb(int position) {
     HWND w = activeDump();
     if (!w) return;
-    SendMessageA(w, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, position), 0);
-    SendMessageA(w, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, position), 0);
+    // A drag leaves the thumb there; the messages carry only 16 bits of it.
+    SetScrollPos(w, SB_VERT, position, FALSE);
+    WORD low = static_cast<WORD>(position & 0xFFFF);
+    SendMessageA(w, WM_VSCROLL, MAKEWPARAM(SB_THUMBTRACK, low), 0);
+    SendMessageA(w, WM_VSCROLL, MAKEWPARAM(SB_THUMBPOSITION, low), 0);
     SendMessageA(w, WM_VSCROLL, MAKEWPARAM(SB_ENDSCROLL, 0), 0);
     gui::pump(30);
+}
+
+bool writeSparse(const std::string& path, long long size, const std::string& tail) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = size - static_cast<long long>(tail.size());
+    DWORD written = 0;
+    bool ok = SetFilePointerEx(f, at, nullptr, FILE_BEGIN) &&
+              WriteFile(f, tail.data(), static_cast<DWORD>(tail.size()), &written, nullptr) && written == tail.size();
+    CloseHandle(f);
+    return ok;
+}
+
+bool activeChildSpan(int* left, int* right, int* clientWidth) {
+    HWND w = activeDump();
+    if (!w) return false;
+    RECT r, area;
+    GetWindowRect(w, &r);
+    MapWindowPoints(nullptr, g_frame.client, reinterpret_cast<POINT*>(&r), 2);
+    GetClientRect(g_frame.client, &area);
+    *left = r.left;
+    *right = r.right;
+    *clientWidth = area.right;
+    return true;
 }
 
 }  // namespace dumpgui

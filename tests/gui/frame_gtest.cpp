@@ -535,7 +535,7 @@ TEST(ViewerSecondInstance, HandsItsFileToTheRunningFrame) {
     EXPECT_EQ(titles, (std::vector<std::string>{"first.bmp", "second.bmp"}));
 
     gui::closeOtherFrame();
-    EXPECT_EQ(gui::waitExit(running, 30000), 0);
+    EXPECT_EQ(gui::waitExit(running, 30000), 1);  // the quit message's code
     EXPECT_EQ(gui::profileString(ini, "Kaleos", "FileName_0"), first);
     EXPECT_EQ(gui::profileString(ini, "Kaleos", "FileName_1"), second);
     EXPECT_EQ(gui::profileString(ini, "Start", "OnlyOneInstance"), "1");

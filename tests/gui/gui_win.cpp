@@ -164,7 +164,7 @@ void pump(int milliseconds) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) continue;
-            if (g_frame.client && TranslateMDISysAccel(g_frame.client, &msg)) continue;
+            if (translateFrameMessage(&msg)) continue;  // as the program's own loop
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }

@@ -322,6 +322,33 @@ TEST_F(OpDialog, ResizeSpinButtonsAndCancel) {
     EXPECT_EQ(opgui::resample(), 1) << "Annuler keeps the stored method";
 }
 
+// A size above the dialog's range is refused with the range stated, never
+// clamped on one side; what is accepted keeps the proportions.
+TEST_F(OpDialog, ResizeRefusesSizesOutOfRange) {
+    Script script;
+    script.act = [](Dialog d, Script* s) {
+        opgui::type(d, IDC_RESIZE_WIDTH, "20000");  // ratio kept: 13128 high
+        opgui::answerNextBox("Error", BUTTON_OK);
+        opgui::click(d, 1);  // refused: the dialog stays
+        s->seen.push_back(opgui::title(d));
+        opgui::click(d, IDC_RESIZE_RATIO);
+        opgui::type(d, IDC_RESIZE_WIDTH, "300");
+        opgui::type(d, IDC_RESIZE_HEIGHT, "10001");
+        opgui::answerNextBox("Error", BUTTON_OK);
+        opgui::click(d, 1);  // the height alone out of range: refused too
+        s->seen.push_back(opgui::title(d));
+        opgui::click(d, IDC_RESIZE_RATIO);
+        opgui::type(d, IDC_RESIZE_WIDTH, "10000");
+        s->seen.push_back(opgui::text(d, IDC_RESIZE_WIDTH) + " " + opgui::text(d, IDC_RESIZE_HEIGHT));
+        opgui::click(d, 1);
+    };
+    MenuOpParams params;
+    ASSERT_EQ(runOp(CMD_RESIZE, 227, 149, nullptr, &script, &params), RESULT_APPLY);
+    EXPECT_EQ(script.seen, (std::vector<std::string>{"Redimensionner", "Redimensionner", "10000 6563"}));
+    EXPECT_EQ(params.width, 10000);
+    EXPECT_EQ(params.height, 6563);  // 10000 x 149 / 227, truncated
+}
+
 // ---- The other dialogs ----
 
 TEST_F(OpDialog, CanvasSizeWithAndWithoutRatio) {

@@ -17,5 +17,12 @@ fi
 build=$(cd "$1" && pwd)
 shift
 export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME="$build/winehome"
+# French throughout, as on a French Windows: Wine's own dialogs (open and
+# save, message box buttons, the system menu) follow the locale.
+if locale -a 2>/dev/null | grep -qix 'fr_FR\.utf-\?8'; then
+    export LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8
+else
+    echo "kaleos GUI test: the fr_FR.UTF-8 locale is missing (sh scripts/setup.sh generates it); Wine's dialogs stay in English" >&2
+fi
 mkdir -p "$HOME"
 exec xvfb-run -a -s "-screen 0 1024x768x24" sh "$src/tests/gui/run.sh" --inside "$build" "$@"
