@@ -86,6 +86,12 @@ Status readJbig(FILE* stream, LoadRequest* request) {
         setReaderMessage(request, MSG_BAD_SIZE);
         return ST_BAD_FILE;
     }
+    // JBIG-KIT decodes the whole picture before a single row is handed over,
+    // and its work grows with the picture, not with the file: a few bytes
+    // that claim a large picture would take seconds. Ask first, counting a
+    // byte a pixel for each plane, as each is a bi-level picture of its own.
+    const Status budget = checkPictureBudget(width, height, planes);
+    if (budget != ST_OK) return budget;
 
     DecoderGuard dec;
     jbg_dec_maxsize(&dec.s, MAX_IMAGE_SIDE, MAX_IMAGE_SIDE);

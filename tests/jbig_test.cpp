@@ -255,6 +255,38 @@ TEST(Jbig, HostileAndDamagedFiles) {
     }
 }
 
+// One stripe per plane, each closed by its end marker with no coded data: a
+// tiny file that JBIG-KIT would expand to a whole picture.
+Bytes emptyStripes(int planes, uint32_t width, uint32_t height) {
+    Bytes h = {0, 0, static_cast<uint8_t>(planes), 0};
+    for (uint32_t v : {width, height, height})
+        h.insert(h.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+    h.insert(h.end(), {0, 0, 3, 0});
+    for (int p = 0; p < planes; ++p) h.insert(h.end(), {0xFF, 0x02});
+    return h;
+}
+
+TEST(Jbig, TinyFileClaimingALargePictureRefusedBeforeDecoding) {
+    // Past the floor every file may give (16 MiB), counting a byte a pixel for each plane.
+    const struct {
+        const char* name;
+        int planes;
+        uint32_t width, height;
+        Status status;
+    } cases[] = {
+        {"onePlaneAtFloor", 1, 4096, 4096, ST_OK},
+        {"onePlanePastFloor", 1, 4096, 4097, ST_READ_ERROR},
+        {"eightPlanesAtFloor", 8, 2048, 1024, ST_OK},
+        {"eightPlanesPastFloor", 8, 2048, 1025, ST_READ_ERROR},
+    };
+    for (const auto& c : cases) {
+        OwnedImage img;
+        FileInfo info;
+        EXPECT_EQ(loadBytes(emptyStripes(c.planes, c.width, c.height), &img, &info), c.status) << c.name;
+        EXPECT_EQ(img.pixels != nullptr, c.status == ST_OK) << c.name;
+    }
+}
+
 TEST(Jbig, CorpusAsJbgtopbm) {
     const std::string dir = std::string(KALEO_CORPUS_DIR) + "/jbig/";
     const char* files[] = {"input.bie", "input.jbig", "input_p4_pbmtojbg.jbg"};
