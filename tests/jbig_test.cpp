@@ -267,17 +267,18 @@ Bytes emptyStripes(int planes, uint32_t width, uint32_t height) {
 }
 
 TEST(Jbig, TinyFileClaimingALargePictureRefusedBeforeDecoding) {
-    // Past the floor every file may give (16 MiB), counting a byte a pixel for each plane.
+    // Past the floor every file may give, counting a byte a pixel for each plane.
+    const uint32_t rows1 = uint32_t(PICTURE_BYTES_FLOOR / 4096), rows8 = uint32_t(PICTURE_BYTES_FLOOR / 8 / 2048);
     const struct {
         const char* name;
         int planes;
         uint32_t width, height;
         Status status;
     } cases[] = {
-        {"onePlaneAtFloor", 1, 4096, 4096, ST_OK},
-        {"onePlanePastFloor", 1, 4096, 4097, ST_READ_ERROR},
-        {"eightPlanesAtFloor", 8, 2048, 1024, ST_OK},
-        {"eightPlanesPastFloor", 8, 2048, 1025, ST_READ_ERROR},
+        {"onePlaneAtFloor", 1, 4096, rows1, ST_OK},
+        {"onePlanePastFloor", 1, 4096, rows1 + 1, ST_READ_ERROR},
+        {"eightPlanesAtFloor", 8, 2048, rows8, ST_OK},
+        {"eightPlanesPastFloor", 8, 2048, rows8 + 1, ST_READ_ERROR},
     };
     for (const auto& c : cases) {
         OwnedImage img;
