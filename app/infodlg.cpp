@@ -93,6 +93,11 @@ INT_PTR CALLBACK formatsProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM) {
         SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
         CheckDlgButton(dialog, IDC_HELP_SORT_BY_ID, BST_CHECKED);
         fillFormats(dialog);
+        // The same counts as the About box: what the library really reads and writes.
+        const FormatCounts counts = countFormats();
+        char text[64];
+        snprintf(text, sizeof text, loadText(IDS_ABOUT_FORMATS).c_str(), counts.readers, counts.writers);
+        SetDlgItemTextA(dialog, IDC_HELP_COUNTS, text);
         return TRUE;
     }
     case WM_COMMAND:

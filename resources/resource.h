@@ -296,6 +296,7 @@
 #define IDC_ABOUT_FORMATS 1002
 #define IDC_HELP_LIST 2000
 #define IDC_HELP_SORT_BY_ID 2001
+#define IDC_HELP_COUNTS 2004
 
 // ---- Save dialog template "2011" ---------------------------------------------
 #define IDC_SAVE_OPTIONS 2010

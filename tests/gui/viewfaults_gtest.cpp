@@ -174,6 +174,20 @@ TEST_F(ViewFaults, AboutStatesTheRegistrysCountsOnLinesThatFit) {
     EXPECT_EQ(run.counts, std::to_string(readers) + " formats en lecture, " + std::to_string(writers) +
                               " en \xe9" "criture.");
     EXPECT_EQ(run.clipped, std::vector<std::string>());
+
+    // The formats dialog states the same counts.
+    AboutRun formats;
+    ASSERT_TRUE(gui::withDialog(CMD_FORMATS, "Formats support\xe9s",
+                                [](void* dialog, void* datum) {
+                                    auto* seen = static_cast<AboutRun*>(datum);
+                                    seen->counts = gui::itemText(dialog, IDC_HELP_COUNTS);
+                                    seen->clipped = viewgui::clippedLabels(dialog);
+                                    gui::screenshot("formats-counts");
+                                    gui::clickItem(dialog, 1);
+                                },
+                                &formats));
+    EXPECT_EQ(formats.counts, run.counts);
+    EXPECT_EQ(formats.clipped, std::vector<std::string>());
 }
 
 void readOptionLabels(void* dialog, void* datum) {
