@@ -463,15 +463,17 @@ int printFileInfo(const CmdJob& job) {
         }
         FormatInfo fmt{};
         getFormatInfo(fi.formatIndex, &fmt);
+        const char* compression = fi.compression[0] ? fi.compression : "none";
         if (job.json) {
             printf("{\"input\":%s,\"status\":0,\"format\":%s,\"description\":%s,\"variant\":%s,\"width\":%d,"
-                   "\"height\":%d,\"bits\":%d,\"planes\":%d,\"pages\":%d}\n",
+                   "\"height\":%d,\"bits\":%d,\"planes\":%d,\"pages\":%d,\"compression\":%s}\n",
                    jsonString(f).c_str(), jsonString(fmt.shortName).c_str(), jsonString(fmt.description).c_str(),
                    jsonString(fi.formatName).c_str(), fi.width, fi.height, fi.planes * fi.bitsPerPlane, fi.planes,
-                   fi.pageCount);
+                   fi.pageCount, jsonString(compression).c_str());
         } else {
-            printf("%s: %s (%s) %dx%d, %d plane(s) of %d bit(s), %d page(s)\n", f.c_str(), fi.formatName,
-                   fmt.shortName, fi.width, fi.height, fi.planes, fi.bitsPerPlane, fi.pageCount);
+            printf("%s: %s (%s) %dx%d, %d plane(s) of %d bit(s), %d page(s), compression %s\n", f.c_str(),
+                   fi.formatName, fmt.shortName, fi.width, fi.height, fi.planes, fi.bitsPerPlane, fi.pageCount,
+                   compression);
         }
     }
     return failures;

@@ -45,6 +45,7 @@ struct RasterHeader {
     int32_t xdpi;
     int32_t ydpi;
     char name[RASTER_NAME_LEN];
+    const char* compression;  // how the file codes its pixels ("LZW", "RLE8"...); null: not at all
 };
 
 struct WriteHeader {

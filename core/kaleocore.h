@@ -112,6 +112,7 @@ struct FileInfo {
     int16_t ydpi;
     int32_t pageCount;
     char message[MESSAGE_LEN];
+    char compression[32];     // how the file codes its pixels: "none", "LZW", "RLE8", "JPEG"...
 };
 
 using ReaderFn = Status (*)(FILE* stream, LoadRequest* request);

@@ -429,6 +429,7 @@ Status beginImage(RasterHeader* h) {
         info->bytesPerPlane = h->bytesPerPlane;
         info->xdpi = static_cast<int16_t>(h->xdpi);
         info->ydpi = static_cast<int16_t>(h->ydpi);
+        copyName(info->compression, sizeof info->compression, h->compression ? h->compression : "none");
     }
     if (ctx.examine) return ST_INFO_ONLY;
     Image* img = ctx.image;

@@ -665,6 +665,7 @@ Status readBmp(FILE* stream, LoadRequest* request) {
     rh.bitsPerPlane = static_cast<int16_t>(h.bits);
     rh.xdpi = bmpDpiFromPixelsPerMetre(h.xPixelsPerMetre);
     rh.ydpi = bmpDpiFromPixelsPerMetre(h.yPixelsPerMetre);
+    rh.compression = h.compression == BI_RLE8 ? "RLE8" : h.compression == BI_RLE4 ? "RLE4" : nullptr;
     if (path == PixelPath::Palette) return bmpReadPaletteImage(stream, h, &rh);
     return bmpReadTrueColourImage(stream, h, path, &rh);
 }

@@ -122,6 +122,7 @@ Status readFax(FILE* stream, LoadRequest* request) {
     rh.bitsPerPlane = 1;
     rh.bytesPerPlane = LINE_BYTES;
     setRasterName(rh.name, NAME);
+    rh.compression = "CCITT G3";
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
     for (int32_t y = 0; y < count && st == ST_OK; ++y) {

@@ -106,6 +106,7 @@ Status gifReadImage(ByteCursor* in, const uint8_t* signature, const uint8_t* des
                                            : "Compuserve GIF (Version %c%c%c %c%c%c)",
              signature[0], signature[1], signature[2], signature[3], signature[4], signature[5]);
     setRasterName(rh.name, name);
+    rh.compression = "LZW";
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
 

@@ -254,6 +254,7 @@ Status iffReadBody(FILE* f, IffBitmap* b, uint64_t length, LoadRequest* request)
         rh.bytesPerPlane = b->width;
     }
     setRasterName(rh.name, b->compression ? NAME_READ_RLE : NAME_READ);
+    rh.compression = b->compression ? "ByteRun1" : nullptr;
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
 

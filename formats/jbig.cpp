@@ -136,6 +136,7 @@ Status readJbig(FILE* stream, LoadRequest* request) {
     rh.bitsPerPlane = static_cast<int16_t>(n);
     rh.bytesPerPlane = static_cast<int32_t>((static_cast<unsigned long>(n) * w + 7) / 8);
     setRasterName(rh.name, NAME);
+    rh.compression = "JBIG";
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
 

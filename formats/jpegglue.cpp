@@ -266,6 +266,7 @@ Status jpegReadImage(const JpegReadJob& job) {
     rh.height = static_cast<int32_t>(cinfo.output_height);
     rh.bytesPerPlane = rh.width * components;
     setRasterName(rh.name, job.name ? job.name : name);
+    rh.compression = "JPEG";
     Status st = beginImage(&rh);
     if (st != ST_OK) {
         jpeg_destroy_decompress(&cinfo);

@@ -166,6 +166,7 @@ Status pcxReadImage(FILE* f, LoadRequest* request, int64_t limit) {
     rh.xdpi = h.hdpi;
     rh.ydpi = h.vdpi;
     setRasterName(rh.name, h.encoding ? NAME_READ_RLE : NAME_READ);
+    rh.compression = h.encoding ? "RLE" : nullptr;
     if (h.version == PCX_VERSION_NO_PALETTE) memcpy(h.colourMap, PCX_DEFAULT_MAP, PCX_MAP_BYTES);
     st = beginImage(&rh);
     if (st != ST_OK) return st;

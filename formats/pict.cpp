@@ -353,6 +353,7 @@ Status readBandHeader(PictInput* in, uint16_t op, bool check, Band* band, LoadRe
 Status streamBand(PictInput* in, Band* band) {
     band->rh.width = static_cast<int32_t>(rectWidth(band->bounds));
     band->rh.height = static_cast<int32_t>(rectHeight(band->bounds));
+    band->rh.compression = band->coding.packed ? "PackBits" : nullptr;
     return decodeRows(in, &band->rh, band->coding, band->fix, band->paletteFormat, band->palette.get());
 }
 

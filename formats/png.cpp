@@ -218,6 +218,7 @@ Status pngDecode(FILE* f, LoadRequest* request, const char* name, const char* in
     rh.height = static_cast<int32_t>(lay.height);
     rh.bytesPerPlane = static_cast<int32_t>(lay.fileRowBytes > lay.rowBytes ? lay.fileRowBytes : lay.rowBytes);
     setRasterName(rh.name, lay.interlaced ? interlacedName : name);
+    rh.compression = "deflate";
     st = beginImage(&rh);
     if (st != ST_OK) return st;
 

@@ -245,6 +245,7 @@ Status readPsd(FILE* stream, LoadRequest* request) {
     rh.bitsPerPlane = static_cast<int16_t>(h.depth == 16 ? 8 : h.depth);
     rh.bytesPerPlane = static_cast<int32_t>((int64_t(rh.width) * rh.bitsPerPlane + 7) / 8);
     setRasterName(rh.name, compression == COMPRESSION_RLE ? NAME_RLE : NAME_RAW);
+    rh.compression = compression == COMPRESSION_RLE ? "PackBits" : nullptr;
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
 

@@ -290,6 +290,7 @@ Status readPsp(FILE* stream, LoadRequest* request) {
     rh.width = img.width;
     rh.height = img.height;
     setRasterName(rh.name, NAME);
+    rh.compression = img.compression ? "RLE" : nullptr;
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
 

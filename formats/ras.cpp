@@ -133,6 +133,7 @@ Status readRas(FILE* stream, LoadRequest* request) {
     rh.bitsPerPlane = static_cast<int16_t>(h.depth);
     rh.bytesPerPlane = static_cast<int32_t>(rowBytes);
     setRasterName(rh.name, h.type == RT_BYTE_ENCODED ? NAME_RLE : NAME_PLAIN);
+    rh.compression = h.type == RT_BYTE_ENCODED ? "RLE" : nullptr;
     st = beginImage(&rh);
     if (st != ST_OK) return st;
 

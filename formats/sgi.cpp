@@ -434,6 +434,7 @@ Status readSgi(FILE* stream, LoadRequest* request) {
     rh.bitsPerPlane = 8;
     rh.bytesPerPlane = static_cast<int32_t>(h.xsize);
     setRasterName(rh.name, h.storage == 1 ? NAME_RLE : NAME_VERBATIM);
+    rh.compression = h.storage == 1 ? "RLE" : nullptr;
     st = beginImage(&rh);
     if (st != ST_OK) return st;
 

@@ -246,6 +246,7 @@ Status readTga(FILE* stream, LoadRequest* request) {
     snprintf(name, sizeof name, rle ? "Truevision TARGA (Type %d - RLE)" : "Truevision TARGA (Type %d)",
              h.imageType);
     setRasterName(rh.name, name);
+    rh.compression = rle ? "RLE" : nullptr;
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
 

@@ -463,6 +463,19 @@ Status TiffReader::plan() {
     char name[RASTER_NAME_LEN];
     snprintf(name, sizeof name, nameFormat(), suffix);
     setRasterName(rh_.name, name);
+    switch (d_.compression) {
+    case COMP_CCITT_RLE: rh_.compression = "CCITT RLE"; break;
+    case COMP_CCITT_G3: rh_.compression = "CCITT G3"; break;
+    case COMP_CCITT_G4: rh_.compression = "CCITT G4"; break;
+    case COMP_LZW: rh_.compression = "LZW"; break;
+    case COMP_JPEG: rh_.compression = "JPEG"; break;
+    case COMP_DEFLATE:
+    case COMP_DEFLATE_OLD: rh_.compression = "deflate"; break;
+    case COMP_PACKBITS: rh_.compression = "PackBits"; break;
+    case COMP_SGILOG:
+    case COMP_SGILOG24: rh_.compression = "SGI Log"; break;
+    default: rh_.compression = nullptr; break;
+    }
     return ST_OK;
 }
 

@@ -18,6 +18,7 @@
 #include "dither.h"
 #include "kit.h"
 #include "optable.h"
+#include "writeoptions.h"
 
 extern char** environ;
 using namespace testutil;
@@ -377,4 +378,32 @@ TEST(KaleocmdCli, LibraryWarningsNameTheirFile) {
     // Nothing of libjpeg's own printing is left.
     EXPECT_EQ(r.err.find("\nPremature end"), std::string::npos) << r.err;
     EXPECT_NE(r.err.rfind("Premature end", 0), 0u);
+}
+
+// -info names how each file codes its pixels.
+TEST(KaleocmdCli, InfoNamesTheCompression) {
+    OwnedImage grey;
+    ASSERT_TRUE(createImage(&grey, IMG_GREY, 1, 40, 30));
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) imageRow(&grey, y)[x] = static_cast<uint8_t>(x / 8 * 40);
+    const struct {
+        const char* format;
+        int16_t option1;
+        const char* compression;
+    } cases[] = {
+        {"bmp", 0, "none"}, {"bmp", 1, "RLE8"},    {"tiff", TIFF_SAVE_NONE, "none"},
+        {"tiff", TIFF_SAVE_LZW, "LZW"},          {"tiff", TIFF_SAVE_PACKBITS, "PackBits"},
+        {"tga", 1, "RLE"},  {"pcx", 1, "RLE"},     {"sgi", 1, "RLE"},
+        {"iff", 1, "ByteRun1"}, {"png", 0, "deflate"}, {"gif", 0, "LZW"},
+        {"jpeg", 0, "JPEG"}, {"pnm", 0, "none"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + " " + c.compression);
+        const std::string path = tempPath("cli_info" + std::to_string(n++) + "." + c.format);
+        ASSERT_EQ(saveAs(&grey, path, c.format, c.option1, c.format == std::string("jpeg") ? 90 : 0), ST_OK);
+        const Ran r = runKaleocmd({"-info", "-json", path});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find(std::string("\"compression\":\"") + c.compression + "\""), std::string::npos) << r.out;
+    }
 }
