@@ -407,3 +407,15 @@ TEST(KaleocmdCli, InfoNamesTheCompression) {
         EXPECT_NE(r.out.find(std::string("\"compression\":\"") + c.compression + "\""), std::string::npos) << r.out;
     }
 }
+
+// A folder nobody may write to (sysfs refuses even root): each file says why,
+// the run goes on to the next one and ends with status 1.
+TEST(KaleocmdCli, ReadOnlyFolderNamesEachFileAndItsReason) {
+    if (!fs::is_directory("/sys/kernel")) GTEST_SKIP() << "no sysfs";
+    const std::string a = writeBmp(tempPath("cli_ro_a.bmp"), 8, 8), b = writeBmp(tempPath("cli_ro_b.bmp"), 8, 8);
+    const Ran r = runKaleocmd({"-out", "png", "-o", "/sys/kernel/", "--", a, b});
+    EXPECT_EQ(r.status, 1);
+    for (const char* name : {"cli_ro_a", "cli_ro_b"})
+        EXPECT_NE(r.err.find(std::string("cannot write /sys/kernel/") + name + ".png: "), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists("/sys/kernel/cli_ro_a.png"));
+}
