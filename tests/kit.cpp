@@ -13,14 +13,12 @@ bool readPeerPnm(const std::string& path, Rgb* out, unsigned* maxvalOut) {
     if (!readFile(path, &b) || b.size() < 3 || b[0] != 'P' || b[1] < '4' || b[1] > '6') return false;
     const char type = static_cast<char>(b[1]);
     size_t pos = 2;
+    // Numbers after white space and comments.
     auto token = [&](unsigned long* v) {
-        for (;;) {
-            while (pos < b.size() && isspace(b[pos])) ++pos;
-            if (pos < b.size() && b[pos] == '#') {
-                while (pos < b.size() && b[pos] != '\n') ++pos;
-                continue;
-            }
-            break;
+        while (pos < b.size()) {
+            if (isspace(b[pos])) ++pos;
+            else if (b[pos] == '#') while (pos < b.size() && b[pos] != '\n') ++pos;
+            else break;
         }
         if (pos >= b.size() || !isdigit(b[pos])) return false;
         *v = 0;

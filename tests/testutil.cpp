@@ -1,4 +1,5 @@
 #include "testutil.h"
+#include "kit.h"
 
 #include <unistd.h>
 
@@ -51,42 +52,11 @@ bool haveProgram(const std::string& name) {
     return run("command -v " + name + " >/dev/null 2>&1") == 0;
 }
 
-static bool pnmToken(const std::vector<uint8_t>& b, size_t* pos, long* value) {
-    size_t p = *pos;
-    for (;;) {
-        while (p < b.size() && isspace(b[p])) ++p;
-        if (p < b.size() && b[p] == '#') {
-            while (p < b.size() && b[p] != '\n') ++p;
-            continue;
-        }
-        break;
-    }
-    if (p >= b.size() || !isdigit(b[p])) return false;
-    long v = 0;
-    while (p < b.size() && isdigit(b[p])) v = v * 10 + (b[p++] - '0');
-    *value = v;
-    *pos = p;
-    return true;
-}
-
 bool readPnmReference(const std::string& path, Rgb* out) {
     std::vector<uint8_t> b;
     if (!readFile(path, &b) || b.size() < 3 || b[0] != 'P' || (b[1] != '5' && b[1] != '6')) return false;
-    bool grey = b[1] == '5';
-    size_t pos = 2;
-    long w, h, maxval;
-    if (!pnmToken(b, &pos, &w) || !pnmToken(b, &pos, &h) || !pnmToken(b, &pos, &maxval)) return false;
-    if (maxval != 255 || w <= 0 || h <= 0) return false;
-    ++pos;  // the single white space after maxval
-    size_t need = static_cast<size_t>(w) * h * (grey ? 1 : 3);
-    if (b.size() < pos + need) return false;
-    out->width = static_cast<int>(w);
-    out->height = static_cast<int>(h);
-    out->pixels.resize(static_cast<size_t>(w) * h * 3);
-    for (size_t i = 0; i < static_cast<size_t>(w) * h; ++i) {
-        for (int c = 0; c < 3; ++c) out->pixels[i * 3 + c] = grey ? b[pos + i] : b[pos + i * 3 + c];
-    }
-    return true;
+    unsigned maxval = 0;
+    return readPeerPnm(path, out, &maxval) && maxval == 255;
 }
 
 Rgb toRgb(const Image& image) {
