@@ -10,6 +10,7 @@
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -126,8 +127,7 @@ Status readFax(FILE* stream, LoadRequest* request) {
     Status st = beginImage(&rh);
     if (st != ST_OK) return st;
     for (int32_t y = 0; y < count && st == ST_OK; ++y) {
-        memcpy(rh.rowBuffer, lines.get() + static_cast<size_t>(y) * LINE_BYTES, LINE_BYTES);
-        st = putRows(-1, y, 1);
+        st = deliverRow(lines.get() + static_cast<size_t>(y) * LINE_BYTES, LINE_BYTES, y);
     }
     endImage(0, 8, nullptr);  // a set bit is white
     return st;

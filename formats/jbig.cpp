@@ -13,6 +13,7 @@ extern "C" {
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "rowkit.h"
 #include "stream.h"
 
 namespace {
@@ -144,8 +145,7 @@ Status readJbig(FILE* stream, LoadRequest* request) {
         const unsigned char* image = jbg_dec_getimage(&dec.s, 0);
         const size_t rowBytes = (w + 7) / 8;
         for (unsigned long y = 0; image && y < h && st == ST_OK; ++y) {
-            memcpy(rh.rowBuffer, image + y * rowBytes, rowBytes);
-            st = putRows(-1, static_cast<int32_t>(y), 1);
+            st = deliverRow(image + y * rowBytes, static_cast<int64_t>(rowBytes), static_cast<int32_t>(y));
         }
         endImage(PF_INVERT, 8, nullptr);  // a set bit is black
         return st;

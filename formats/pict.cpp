@@ -23,6 +23,7 @@
 #include "codecs.h"
 #include "packbits.h"
 #include "pictint.h"
+#include "rowkit.h"
 
 namespace pict {
 
@@ -224,8 +225,7 @@ Status decodeRows(PictInput* in, RasterHeader* rh, RowCoding coding, RowFix fix,
         } else if (fix == RowFix::ClearPad) {
             for (int64_t i = 0; i < deliver; i += 4) r[i] = 0;
         }
-        memcpy(rh->rowBuffer, r, static_cast<size_t>(deliver));
-        Status put = putRows(-1, y, 1);
+        Status put = deliverRow(r, deliver, y);
         if (put != ST_OK) st = put;
     }
     endImage(paletteFormat, 8, palette);

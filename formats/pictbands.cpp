@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "pictint.h"
+#include "rowkit.h"
 
 namespace pict {
 namespace {
@@ -213,8 +214,8 @@ Status composeBands(PictInput* in, int version, const PictRect& frame, const Ban
     // What was drawn, the rest white, even when the data ended early or went wrong.
     const size_t rowBytes = static_cast<size_t>(canvas.width * canvas.unit);
     for (int64_t y = 0; y < canvas.height; ++y) {
-        memcpy(rh.rowBuffer, canvas.pixels.get() + static_cast<size_t>(y) * rowBytes, rowBytes);
-        Status put = putRows(-1, static_cast<int32_t>(y), 1);
+        Status put = deliverRow(canvas.pixels.get() + static_cast<size_t>(y) * rowBytes,
+                                static_cast<int64_t>(rowBytes), static_cast<int32_t>(y));
         if (put != ST_OK) {
             st = put;
             break;
