@@ -10,6 +10,20 @@ namespace imagewnd {
 
 namespace {
 
+// One scroll bar as its axis lays it out over a displayed length (no range without a bar).
+void setScrollBar(HWND hwnd, int which, const AxisLayout& axis, int32_t length) {
+    SCROLLINFO si;
+    memset(&si, 0, sizeof si);
+    si.cbSize = sizeof si;
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+    if (axis.bar) {
+        si.nMax = length - 1;
+        si.nPage = static_cast<UINT>(axis.client);
+        si.nPos = axis.offset;
+    }
+    SetScrollInfo(hwnd, which, &si, TRUE);
+}
+
 struct BitmapHeader {
     BITMAPINFOHEADER header;
     RGBQUAD colours[256];
@@ -73,25 +87,8 @@ void layout(HWND hwnd, ImageWindow* w) {
     w->clientW = l.x.client;
     w->clientH = l.y.client;
     w->layingOut = true;
-    SCROLLINFO si;
-    memset(&si, 0, sizeof si);
-    si.cbSize = sizeof si;
-    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    if (l.x.bar) {
-        si.nMax = dw - 1;
-        si.nPage = static_cast<UINT>(l.x.client);
-        si.nPos = l.x.offset;
-    }
-    SetScrollInfo(hwnd, SB_HORZ, &si, TRUE);
-    memset(&si, 0, sizeof si);
-    si.cbSize = sizeof si;
-    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
-    if (l.y.bar) {
-        si.nMax = dh - 1;
-        si.nPage = static_cast<UINT>(l.y.client);
-        si.nPos = l.y.offset;
-    }
-    SetScrollInfo(hwnd, SB_VERT, &si, TRUE);
+    setScrollBar(hwnd, SB_HORZ, l.x, dw);
+    setScrollBar(hwnd, SB_VERT, l.y, dh);
     w->layingOut = false;
     // The bars change the client area: take the real one.
     GetClientRect(hwnd, &rc);
