@@ -138,6 +138,19 @@ std::vector<std::string> outputCandidates(const CmdJob& job, const CmdTask& task
     return names;
 }
 
+// Why a task may not write: one of its outputs is its own input or, as
+// otherInput says, another input of the run. Empty when it may.
+template <typename OtherInput>
+std::string outputRefusal(const CmdJob& job, const CmdTask& t, OtherInput otherInput) {
+    for (const std::string& c : outputCandidates(job, t)) {
+        if (c == "-") break;
+        if (t.source != "-" && (canonicalPath(c) == canonicalPath(t.source) || sameFile(c, t.source)))
+            return "the output " + c + " is the input itself";
+        if (otherInput(c)) return "the output " + c + " would replace another input of this run";
+    }
+    return "";
+}
+
 std::vector<CmdTask> planTasks(const CmdJob& job) {
     Layout layout = layoutOf(job);
     std::vector<CmdTask> tasks;
@@ -166,17 +179,7 @@ std::vector<CmdTask> planTasks(const CmdJob& job) {
             t.error = "would overwrite the output of an earlier file";
             continue;
         }
-        for (const std::string& c : outputCandidates(job, t)) {
-            std::string cc = canonicalPath(c);
-            if (t.source != "-" && (cc == canonicalPath(t.source) || sameFile(c, t.source))) {
-                t.error = "the output " + c + " is the input itself";
-                break;
-            }
-            if (inputs.count(cc)) {
-                t.error = "the output " + c + " would replace another input of this run";
-                break;
-            }
-        }
+        t.error = outputRefusal(job, t, [&](const std::string& c) { return inputs.count(canonicalPath(c)) > 0; });
     }
     return tasks;
 }
@@ -215,13 +218,8 @@ bool nextTask(TaskFeed* feed, CmdTask* task) {
         for (CmdTask& t : feed->pages) {
             if (layoutOf(job).file && (n != job.seqStart) && t.destExact != "-")
                 t.error = "-o names one file but there are several inputs";
-            for (const std::string& c : outputCandidates(job, t)) {
-                if (!t.error.empty() || c == "-") break;
-                if (canonicalPath(c) == canonicalPath(t.source) || sameFile(c, t.source))
-                    t.error = "the output " + c + " is the input itself";
-                else if (isSequenceInput(job, pattern, c))
-                    t.error = "the output " + c + " would replace another input of this run";
-            }
+            if (t.error.empty())
+                t.error = outputRefusal(job, t, [&](const std::string& c) { return isSequenceInput(job, pattern, c); });
         }
     }
     *task = feed->pages[feed->nextPage++];
