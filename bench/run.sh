@@ -122,6 +122,12 @@ row "batch: 100 JPEG to PNG" "$K -quiet -overwrite -out png -o $o/kb/ $w/batch/*
     "mkdir -p $o/gb && gm mogrify -output-directory $o/gb -format png $w/batch/*.jpg" \
     "for f in $w/batch/*.jpg; do vips copy \$f $o/vb_\$(basename \$f .jpg).png; done" \
     "for f in $w/batch/*.jpg; do djpeg \$f | pnmtopng > $o/nb_\$(basename \$f .jpg).png; done"
+# Format families add their own decode rows in bench/cases/*.sh (sourced here,
+# with K, IM, w, o, P and row available; each makes its files from $P first).
+for cases in "$root"/bench/cases/*.sh; do
+    [ -f "$cases" ] || continue
+    . "$cases"
+done
 # Operations: PPM in, PPM out, so the codecs cost little next to the operation.
 op() {
     row "$1" "$K -quiet -overwrite -out pnm $2 -o $o/k.ppm $P" "$IM $P $3 $o/i.ppm" "gm convert $P $3 $o/g.ppm" "$4" "$5"
