@@ -3,10 +3,33 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 int kindBytesPerPixel(uint16_t kind) {
     if (kind & IMG_32BIT) return 4;
     if (kind & IMG_24BIT) return 3;
     return 1;
+}
+
+// A large picture comes from fresh zeroed pages that the decoder touches for the
+// first time row after row; in 4 KiB pages that is one fault per 4 KiB, a good
+// share of a fast decoder's time. Asking for 2 MiB pages over the aligned middle
+// of the block takes most of that cost away (a hint: nothing changes where the
+// system declines it).
+constexpr size_t LARGE_PAGE = size_t{2} << 20;
+
+static void adviseLargePages(uint8_t* block, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (bytes < 2 * LARGE_PAGE) return;
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(LARGE_PAGE - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
 }
 
 static bool allocPixels(Image* image, int64_t stride, int64_t height) {
@@ -14,7 +37,9 @@ static bool allocPixels(Image* image, int64_t stride, int64_t height) {
     uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(height);
     if (bytes > SIZE_MAX / 2) return false;
     image->pixels = static_cast<uint8_t*>(calloc(static_cast<size_t>(bytes), 1));
-    return image->pixels != nullptr;
+    if (image->pixels == nullptr) return false;
+    adviseLargePages(image->pixels, static_cast<size_t>(bytes));
+    return true;
 }
 
 int createImage(Image* image, uint16_t kind, int alignment, int32_t width, int32_t height) {

@@ -14,8 +14,10 @@
 // libpng as if it were a PNG file whose signature was already read.
 #include <csetjmp>
 #include <cstring>
+#include <vector>
 
 #include <png.h>
+#include <zlib.h>
 
 #include "codec.h"
 #include "codecs.h"
@@ -247,7 +249,27 @@ struct PngWritePlan {
     int level;          // zlib compression level
 };
 
-Status pngWriteAll(png_structp png, png_infop info, FILE* f, const SaveRequest* request, const PngWritePlan& plan) {
+// Photographs (and decoded JPEGs) hardly ever repeat a pixel exactly; their
+// filtered rows hold short matches that zlib's chain search spends most of its
+// time failing to extend. Run-length matching finds what there is several times
+// faster and, on photographs, packs within a few percent of level 9. Drawings and
+// screenshots repeat pixels and keep zlib's own search.
+constexpr int32_t SAMPLE_ROWS = 16;
+
+bool looksPhotographic(const uint8_t* rows, size_t rowBytes, int32_t count, int pixelBytes) {
+    int64_t pixels = 0, repeats = 0;
+    const size_t px = static_cast<size_t>(pixelBytes);
+    for (int32_t y = 0; y < count; ++y) {
+        const uint8_t* r = rows + rowBytes * static_cast<size_t>(y);
+        for (size_t x = px; x + px <= rowBytes; x += px, ++pixels)
+            if (memcmp(r + x, r + x - px, px) == 0) ++repeats;
+    }
+    return pixels >= 64 && repeats * 8 < pixels;
+}
+
+// sample lives with the caller: a jump back from libpng skips this frame's destructors.
+Status pngWriteAll(png_structp png, png_infop info, FILE* f, const SaveRequest* request, const PngWritePlan& plan,
+                   std::vector<uint8_t>& sample) {
     volatile bool writing = false;  // between beginWrite and endWrite
     if (setjmp(png_jmpbuf(png))) {
         if (writing) endWrite();
@@ -283,8 +305,24 @@ Status pngWriteAll(png_structp png, png_infop info, FILE* f, const SaveRequest* 
         }
         png_set_PLTE(png, info, entries, plan.paletteEntries);
     }
+    // The first rows decide how zlib looks for matches (before its stream starts).
+    const int32_t sampled = request->height < SAMPLE_ROWS ? request->height : SAMPLE_ROWS;
+    const size_t rowBytes = static_cast<size_t>(wh.bytesPerPlane);
+    if (plan.level > 0 && !plan.paletteEntries && plan.bitsPerPixel >= 8) {
+        sample.resize(rowBytes * static_cast<size_t>(sampled));
+        for (int32_t y = 0; y < sampled && st == ST_OK; ++y) {
+            st = getRows(y, 1);
+            memcpy(sample.data() + rowBytes * static_cast<size_t>(y), wh.rowBuffer, rowBytes);
+        }
+        if (st == ST_OK && looksPhotographic(sample.data(), rowBytes, sampled, plan.bitsPerPixel / 8))
+            png_set_compression_strategy(png, Z_RLE);
+    }
     png_write_info(png, info);
     for (int32_t y = 0; y < request->height && st == ST_OK; ++y) {
+        if (!sample.empty() && y < sampled) {
+            png_write_row(png, sample.data() + rowBytes * static_cast<size_t>(y));
+            continue;
+        }
         st = getRows(y, 1);
         if (st == ST_OK) png_write_row(png, wh.rowBuffer);
     }
@@ -370,5 +408,6 @@ Status writePng(FILE* stream, SaveRequest* request) {
 
     PngWriteStructs s;
     if (!s.ok()) return ST_NO_MEMORY;
-    return pngWriteAll(s.png, s.info, stream, request, plan);
+    std::vector<uint8_t> sample;
+    return pngWriteAll(s.png, s.info, stream, request, plan, sample);
 }
