@@ -84,6 +84,12 @@ Status putRows(int plane, int32_t firstRow, int32_t count);
 // 6 bytes an entry for planar 16-bit components (componentBits > 8; 1536),
 // 2 bytes an entry for the word forms PF_ST9, PF_STE12, PF_RGB12 (512).
 Status endImage(uint16_t paletteFormat, int componentBits, const uint8_t* palette);
+// Where the next row (row, counted from the first delivered) lands in the
+// picture when the pipeline would copy it there unchanged (same pixel layout,
+// no turn, no bounded load): a decoder may write the row there itself and then
+// count it with rowsPlaced instead of putRows. Null otherwise.
+uint8_t* directRow(int32_t row);
+Status rowsPlaced(int32_t count);
 // Bytes of one delivered row, as computed by beginImage (0 outside a decode).
 int64_t fileRowLength();
 // Reports a warning about the file being read or written (see setWarningHandler).

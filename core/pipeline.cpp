@@ -324,6 +324,7 @@ void resetConverter(RowConverter& c) {
     c.rowLength = 0;
     c.unpack = nullptr;
     c.place = nullptr;
+    c.direct = false;
     c.fetch = nullptr;
     c.pack = nullptr;
     c.valueMapActive = false;
@@ -549,6 +550,8 @@ Status beginImage(RasterHeader* h) {
         return ST_NO_MEMORY;
     }
     c.place = choosePlacing(depth, c.channelPlanes, c.convBytes, c.workBytes, c.bgr);
+    c.direct = !c.channelPlanes && !c.mirror && !c.rowMap && !c.colMap && c.outWidth == c.width &&
+               placesUnchanged(c.unpack, c.place);
     h->rowBuffer = c.rowBuffer.get();
     c.phase = ConvPhase::Reading;
     return ST_OK;
@@ -588,6 +591,20 @@ Status putRows(int plane, int32_t firstRow, int32_t count) {
         if (colMap) compactRow(conv, colMap, c.width, unit);
         c.place(conv, imageRow(c.image, target), c.outWidth, plane);
     }
+    return ctx.stop ? ST_STOPPED : ST_OK;
+}
+
+uint8_t* directRow(int32_t row) {
+    const RowConverter& c = t_conv;
+    if (c.phase != ConvPhase::Reading || !c.direct || row < 0 || row >= c.height || row != c.delivered) return nullptr;
+    return imageRow(c.image, c.flip ? c.height - 1 - row : row);
+}
+
+Status rowsPlaced(int32_t count) {
+    RowConverter& c = t_conv;
+    IoContext& ctx = ioContext();
+    if (c.phase != ConvPhase::Reading) return ST_OK;
+    for (int32_t i = 0; i < count && c.delivered < c.height; ++i) progressRow(c, ctx, c.height);
     return ctx.stop ? ST_STOPPED : ST_OK;
 }
 

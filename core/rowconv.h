@@ -57,6 +57,7 @@ struct RowConverter {
 
     UnpackFn unpack = nullptr;
     PlaceFn place = nullptr;
+    bool direct = false;               // delivered rows land in the image unchanged
     FetchFn fetch = nullptr;
     PackFn pack = nullptr;
 
@@ -111,6 +112,8 @@ void compactRow(uint8_t* row, const int32_t* map, int32_t n, int unit);
 // The reading side's routines for a raster (core/unpack.cpp).
 UnpackFn chooseUnpacking(RowLayout kind, int planes);
 PlaceFn choosePlacing(int depth, bool channelPlanes, int convBytes, int workBytes, bool bgr);
+// Whether unpacking then placing copies a row's bytes unchanged.
+bool placesUnchanged(UnpackFn unpack, PlaceFn place);
 
 // Progress bar and callback, shared by putRows and getRows.
 void progressBegin(RowConverter& c, const IoContext& ctx);

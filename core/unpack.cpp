@@ -318,3 +318,9 @@ PlaceFn choosePlacing(int depth, bool channelPlanes, int convBytes, int workByte
     if (workBytes == 3) return bgr ? placeColour<4, 3, true> : placeColour<4, 3, false>;
     return bgr ? placeColour<4, 4, true> : placeColour<4, 4, false>;
 }
+
+bool placesUnchanged(UnpackFn unpack, PlaceFn place) {
+    return (unpack == unpackCopy && place == placeCopy) ||
+           (unpack == unpackCopy3 && place == placeColour<3, 3, false>) ||
+           (unpack == unpackCopy4 && place == placeColour<4, 4, false>);
+}

@@ -286,18 +286,22 @@ Status jpegReadImage(const JpegReadJob& job) {
     // short, every row is there at a lower quality, and the load still fails.
     const bool cutBeforeRows = err.inputEnded;
     for (int32_t y = 0; y < rh.height && st == ST_OK; ++y) {
-        JSAMPROW row = rh.rowBuffer;
+        // Rows the pipeline would only copy are decoded straight into the picture.
+        uint8_t* direct = directRow(y);
+        JSAMPROW row = direct ? direct : rh.rowBuffer;
         if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
             st = ST_CORRUPT;  // a source never suspends; no progress means no data
+            if (direct) memset(direct, 0, static_cast<size_t>(rh.bytesPerPlane));
             break;
         }
         // A single scan cut short: this row and the rest are filling. (A file
         // missing only its end marker has every row.)
         if (err.dataMissing && !cutBeforeRows) {
             st = ST_READ_ERROR;
+            if (direct) memset(direct, 0, static_cast<size_t>(rh.bytesPerPlane));
             break;
         }
-        st = putRows(-1, y, 1);
+        st = direct ? rowsPlaced(1) : putRows(-1, y, 1);
     }
     if (st == ST_OK && cutBeforeRows) st = ST_READ_ERROR;
     endImage(0, 8, nullptr);
