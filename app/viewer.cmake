@@ -19,8 +19,9 @@ if(NOT KALEO_WINEGXX OR NOT KALEO_WRC OR KALEO_SANITIZE OR KALEO_FUZZ)
   return()
 endif()
 
-# The native libraries are linked into the Winelib program, a shared object.
-set_target_properties(kaleocore kaleoops kaleoslogic PROPERTIES POSITION_INDEPENDENT_CODE ON)
+# The native libraries are linked into the Winelib program, a shared object
+# (Kaleocore is position-independent already).
+set_target_properties(kaleoslogic PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
 # Tool bar images, icon and check images, drawn by our own program.
 set(KALEOS_ART ${CMAKE_BINARY_DIR}/art)
