@@ -83,7 +83,7 @@ A Win32 program built with Winelib that views, browses, converts and
 prints images in the formats of Kaleocore. It runs under Wine.")
 # The viewer is a Winelib program: Wine runs it, beside the libraries it links.
 set(CPACK_DEBIAN_VIEWER_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_VIEWER_PACKAGE_DEPENDS "wine (>= 8.0), wine64 (>= 8.0)")
+set(CPACK_DEBIAN_VIEWER_PACKAGE_DEPENDS "wine (>= 8.0~), wine64 (>= 8.0~)")
 set(CPACK_DEBIAN_VIEWER_PACKAGE_RECOMMENDS "kaleocore (= ${PROJECT_VERSION}-1)")
 set(CPACK_COMPONENTS_ALL core)
 if(TARGET kaleos)

@@ -137,6 +137,26 @@ for o in $(complete_words kaleocmd -); do
 done
 cd "$tmp"
 
+# Whether this machine, where the packages were built, has what a package
+# depends on, in versions that satisfy it ("a (>= 1.0~)"; alternatives "a | b").
+check_depends() {
+    dpkg-deb -f "$1" Depends | tr ',' '\n' | while read -r alternatives; do
+        [ -n "$alternatives" ] || continue
+        ok=0
+        for dep in $(echo "$alternatives" | tr -d ' ' | tr '|' ' '); do
+            name=${dep%%(*}
+            have=$(dpkg-query -W -f='${Version}' "$name" 2> /dev/null || dpkg-query -W -f='${Version}' "$name:amd64" 2> /dev/null) || continue
+            case "$dep" in
+                *\(*) relation=$(echo "$dep" | sed 's/.*(\([<>=]*\).*/\1/'); version=$(echo "$dep" | sed 's/.*([<>=]*\(.*\))/\1/')
+                    case "$relation" in ">=") op=ge ;; "<=") op=le ;; ">>") op=gt ;; "<<") op=lt ;; *) op=eq ;; esac
+                    dpkg --compare-versions "$have" "$op" "$version" && ok=1 ;;
+                *) ok=1 ;;
+            esac
+        done
+        [ $ok = 1 ] || { echo "FAIL: $(basename "$1"): $alternatives is not satisfied here" >&2; exit 1; }
+    done
+}
+
 step "Debian packages"
 cpack --config "$build/CPackConfig.cmake" -B "$tmp/pkg" > "$tmp/cpack.log" 2>&1 || { cat "$tmp/cpack.log" >&2; fail "cpack"; }
 core_deb=$(ls "$tmp"/pkg/kaleocore_*.deb 2> /dev/null | head -n 1)
@@ -150,6 +170,7 @@ depends=$(dpkg-deb -f "$core_deb" Depends)
 for d in libc6 libjpeg62-turbo libpng16-16; do
     echo "$depends" | grep -q "$d" || fail "kaleocore package does not depend on $d: $depends"
 done
+check_depends "$core_deb" || exit 1
 debroot=$tmp/debroot
 dpkg -x "$core_deb" "$debroot"
 deblib=$(dirname "$(find "$debroot" -name "$soname" | head -n 1)")
@@ -165,6 +186,7 @@ viewer_deb=$(ls "$tmp"/pkg/kaleos_*.deb 2> /dev/null | head -n 1)
 if [ -f "$build/kaleos.exe.so" ]; then
     [ -n "$viewer_deb" ] || fail "no kaleos package though the viewer is built"
     dpkg-deb -f "$viewer_deb" Depends | grep -q 'wine' || fail "kaleos package does not depend on Wine"
+    check_depends "$viewer_deb" || exit 1
     dpkg -x "$viewer_deb" "$tmp/viewroot"
     icon=usr/share/icons/hicolor/48x48/apps/kaleos.png
     for f in usr/lib/kaleos/kaleos.exe.so usr/bin/kaleos usr/share/applications/kaleos.desktop $icon; do
