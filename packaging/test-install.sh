@@ -192,7 +192,13 @@ if [ -f "$build/kaleos.exe.so" ]; then
     for f in usr/lib/kaleos/kaleos.exe.so usr/bin/kaleos usr/share/applications/kaleos.desktop $icon; do
         [ -e "$tmp/viewroot/$f" ] || fail "kaleos package lacks $f"
     done
+    # The package holds the program the GUI test runs.
+    cmp -s "$build/kaleos.exe.so" "$tmp/viewroot/usr/lib/kaleos/kaleos.exe.so" || fail "packaged kaleos.exe.so differs"
     grep -q '^Exec=kaleos ' "$tmp/viewroot/usr/share/applications/kaleos.desktop" || fail "desktop entry"
+    if command -v desktop-file-validate > /dev/null; then
+        desktop-file-validate "$tmp/viewroot/usr/share/applications/kaleos.desktop" | grep -v ': hint: ' | grep . &&
+            fail "desktop-file-validate complains"
+    fi
     # A round icon of 48 x 48 pixels: its corners are transparent, its centre opaque.
     pngtopnm -alpha "$tmp/viewroot/$icon" | pnmtoplainpnm > "$tmp/icon-alpha"
     [ "$(sed -n 2p "$tmp/icon-alpha")" = "48 48" ] || fail "the icon is $(sed -n 2p "$tmp/icon-alpha")"
