@@ -8,8 +8,7 @@ include(CMakePackageConfigHelpers)
 # The library.
 install(TARGETS kaleocore_shared kaleocore EXPORT KaleocoreTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT core NAMELINK_COMPONENT core
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT core
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT core)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/kaleocore DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   COMPONENT core FILES_MATCHING PATTERN "*.h")
 set(KALEO_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kaleocore)
@@ -20,11 +19,18 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/KaleocoreConfigVersion.cmak
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/KaleocoreConfig.cmake ${CMAKE_BINARY_DIR}/KaleocoreConfigVersion.cmake
   DESTINATION ${KALEO_CMAKE_DIR} COMPONENT core)
-# The pkg-config file finds the prefix from its own place, so that a tree
-# installed under another root works as well.
-file(RELATIVE_PATH KALEO_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-configure_file(${CMAKE_SOURCE_DIR}/packaging/kaleocore.pc.in ${CMAKE_BINARY_DIR}/kaleocore.pc @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/kaleocore.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT core)
+# The pkg-config file names the prefix the files are installed under (cmake
+# --install --prefix, or /usr in the packages); under another root (DESTDIR)
+# pkg-config finds them with PKG_CONFIG_SYSROOT_DIR.
+install(CODE "
+  set(KALEO_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(CMAKE_INSTALL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  set(CMAKE_INSTALL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/packaging/kaleocore.pc.in\" \"${CMAKE_BINARY_DIR}/pc/kaleocore.pc\" @ONLY)
+  file(INSTALL \"${CMAKE_BINARY_DIR}/pc/kaleocore.pc\"
+       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
+" COMPONENT core)
 
 # kaleocmd, with the manual page and completion written from its own help.
 install(TARGETS kaleocmd RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT core)

@@ -67,7 +67,8 @@ done
 
 step "the example built with pkg-config"
 cp -r "$src/examples" "$tmp/ex-pc"
-PKG_CONFIG_PATH=$lib/pkgconfig make -s -C "$tmp/ex-pc" > "$tmp/make.log" 2>&1 || { cat "$tmp/make.log" >&2; fail "make"; }
+grep -qx 'prefix=/usr' "$lib/pkgconfig/kaleocore.pc" || fail "kaleocore.pc does not name the prefix /usr"
+PKG_CONFIG_PATH=$lib/pkgconfig PKG_CONFIG_SYSROOT_DIR=$root make -s -C "$tmp/ex-pc" > "$tmp/make.log" 2>&1 || { cat "$tmp/make.log" >&2; fail "make"; }
 LD_LIBRARY_PATH=$lib ldd "$tmp/ex-pc/kaleoconvert" | grep -q "libkaleocore.so.* => $lib/" ||
     fail "the pkg-config build does not take the installed library"
 LD_LIBRARY_PATH=$lib "$tmp/ex-pc/kaleoconvert" "$tmp/in.ppm" "$tmp/pc.png" png -xflip > "$tmp/run.log" ||
@@ -178,7 +179,8 @@ LD_LIBRARY_PATH=$deblib ldd "$deblib/$soname" | grep -q "not found" && fail "the
 "$debroot/usr/bin/kaleocmd" -l | grep -q '^ *[0-9]* gif  *r w' || fail "packaged kaleocmd -l"
 "$debroot/usr/bin/kaleocmd" -quiet "$tmp/in.ppm" -o "$tmp/deb.gif" || fail "packaged kaleocmd conversion"
 [ "$(pixels "$tmp/deb.gif")" = "$(pixels "$tmp/in.ppm")" ] || fail "packaged kaleocmd wrote $(pixels "$tmp/deb.gif")"
-c++ -std=c++17 -o "$tmp/deb-example" "$src/examples/convert.cpp" -I"$debroot/usr/include" -L"$deblib" -lkaleocore
+c++ -std=c++17 -o "$tmp/deb-example" "$src/examples/convert.cpp" \
+    $(PKG_CONFIG_PATH=$deblib/pkgconfig PKG_CONFIG_SYSROOT_DIR=$debroot pkg-config --cflags --libs kaleocore)
 LD_LIBRARY_PATH=$deblib "$tmp/deb-example" "$tmp/in.ppm" "$tmp/deb.png" png -xflip > /dev/null || fail "example on the package"
 [ "$(pixels "$tmp/deb.png")" = "$mirrored" ] || fail "example on the package wrote $(pixels "$tmp/deb.png")"
 
