@@ -19,13 +19,14 @@ if(NOT KALEO_WINEGXX OR NOT KALEO_WRC OR KALEO_SANITIZE OR KALEO_FUZZ)
   return()
 endif()
 
-# The native libraries are linked into the Winelib program, a shared object.
-set_target_properties(kaleocore kaleoops kaleoslogic PROPERTIES POSITION_INDEPENDENT_CODE ON)
+# The native libraries are linked into the Winelib program, a shared object
+# (Kaleocore is position-independent already).
+set_target_properties(kaleoslogic PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
 # Tool bar images, icon and check images, drawn by our own program.
 set(KALEOS_ART ${CMAKE_BINARY_DIR}/art)
 set(KALEOS_ART_FILES ${KALEOS_ART}/toolbar24.bmp ${KALEOS_ART}/toolbar8.bmp ${KALEOS_ART}/kaleos.ico
-    ${KALEOS_ART}/configicon.bmp)
+    ${KALEOS_ART}/configicon.bmp ${KALEOS_ART}/kaleos48.bmp)
 add_executable(kaleosart ${CMAKE_SOURCE_DIR}/resources/drawart.cpp)
 target_compile_options(kaleosart PRIVATE ${KALEO_WARNINGS})
 add_custom_command(OUTPUT ${KALEOS_ART_FILES}

@@ -566,7 +566,7 @@ std::string helpText() {
                 hundredths(e->params[1].maximum) + " " + hundredths(e->params[2].minimum) + ".." +
                 hundredths(e->params[2].maximum));
     }
-    return std::string("kaleocmd, with Kaleocore ") + libraryVersion() + "\n" +
+    return std::string("kaleocmd, with ") + libraryVersion() + "\n" +
            "usage: kaleocmd [options] [operations] [--] FILE...\n"
            "       kaleocmd [options] -n START END STEP [operations] [--] FOLDER/PATTERN\n"
            "       kaleocmd -script FILE      run the kaleocmd lines of a script exported by the viewer\n"

@@ -22,8 +22,7 @@
 #include "optable.h"
 #include "status.h"
 
-void setEffectSeed(uint32_t seed);
-void setEffectSeedFromClock();
+// setEffectSeed and setEffectSeedFromClock are declared with the operation table.
 
 Status sliceImage(Image* source, Image* destination);
 Status shearImage(Image* source, Image* destination);

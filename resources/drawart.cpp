@@ -1,7 +1,8 @@
 // Draws the viewer's bitmaps at build time: the tool bar strips (bitmaps 4000
 // and 4001, 25 images of 24x22), the program icon (1000) and "ConfigIcon"
 // (two 16x16 check images on pure red, which is transparent).
-//   kaleosart FOLDER  → toolbar24.bmp toolbar8.bmp kaleos.ico configicon.bmp
+// The desktop entry's icon is the program icon drawn at 48x48.
+//   kaleosart FOLDER  → toolbar24.bmp toolbar8.bmp kaleos.ico configicon.bmp kaleos48.bmp
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -402,6 +403,25 @@ std::vector<uint8_t> bmp24(const Canvas& c) {
     return v;
 }
 
+// 32 bits, the fourth byte of each pixel its opacity (the desktop icon).
+std::vector<uint8_t> bmp32(const Canvas& c) {
+    uint32_t imageBytes = static_cast<uint32_t>(c.width() * c.height() * 4);
+    std::vector<uint8_t> v = {'B', 'M'};
+    put32(v, 54 + imageBytes);
+    put32(v, 0);
+    put32(v, 54);
+    infoHeader(v, c.width(), c.height(), 32, 0, imageBytes);
+    for (int y = c.height() - 1; y >= 0; --y)
+        for (int x = 0; x < c.width(); ++x) {
+            Rgb p = c.get(x, y);
+            v.push_back(p.b);
+            v.push_back(p.g);
+            v.push_back(p.r);
+            v.push_back(c.alpha(x, y));
+        }
+    return v;
+}
+
 // 8 bits with a table of the colours the drawing uses (fewer than 256).
 bool bmp8(const Canvas& c, std::vector<uint8_t>* out) {
     std::vector<Rgb> table = {FACE};
@@ -551,7 +571,8 @@ int main(int argc, char** argv) {
     Canvas big = programIcon(32), small = programIcon(16);
     bool ok = writeFile(folder + "/toolbar24.bmp", bmp24(strip)) && writeFile(folder + "/toolbar8.bmp", eight) &&
               writeFile(folder + "/kaleos.ico", iconFile({&big, &small})) &&
-              writeFile(folder + "/configicon.bmp", bmp24(checkImages()));
+              writeFile(folder + "/configicon.bmp", bmp24(checkImages())) &&
+              writeFile(folder + "/kaleos48.bmp", bmp32(programIcon(48)));
     if (!ok) {
         fprintf(stderr, "kaleosart: cannot write into %s\n", folder.c_str());
         return 1;

@@ -3,7 +3,7 @@
 set -e
 PACKAGES="cmake ninja-build g++ make pkg-config libgtest-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
 libjbig-dev jbigkit-bin libtiff-tools imagemagick netpbm graphicsmagick xvfb xauth libjpeg-turbo-progs
-wine wine64 wine64-tools libwine-dev fonts-wine x11-apps locales parallel"
+wine wine64 wine64-tools libwine-dev fonts-wine x11-apps locales parallel dpkg-dev man-db"
 missing=""
 for p in $PACKAGES; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

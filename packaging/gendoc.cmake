@@ -1,0 +1,32 @@
+# Writes kaleocmd's manual page and bash completion from the program's own
+# help and format list (run by the build; see packaging.cmake).
+#   cmake -DKALEOCMD=... -DKALEODOC=... -DOUT=FOLDER -P gendoc.cmake
+foreach(v KALEOCMD KALEODOC OUT)
+  if(NOT ${v})
+    message(FATAL_ERROR "gendoc.cmake needs -D${v}=")
+  endif()
+endforeach()
+execute_process(COMMAND ${KALEOCMD} -help OUTPUT_FILE ${OUT}/kaleocmd-help.txt RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "kaleocmd -help failed: ${rc}")
+endif()
+execute_process(COMMAND ${KALEOCMD} -l OUTPUT_FILE ${OUT}/kaleocmd-formats.txt RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "kaleocmd -l failed: ${rc}")
+endif()
+foreach(mode man completion)
+  set(file ${OUT}/kaleocmd.1)
+  if(mode STREQUAL "completion")
+    set(file ${OUT}/kaleocmd.bash)
+  endif()
+  execute_process(COMMAND ${KALEODOC} ${mode} ${OUT}/kaleocmd-help.txt ${OUT}/kaleocmd-formats.txt
+                  OUTPUT_FILE ${file} RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "kaleodoc ${mode} failed: ${rc}")
+  endif()
+endforeach()
+# Manual pages are installed compressed, without a time stamp in the header.
+execute_process(COMMAND gzip -9nf ${OUT}/kaleocmd.1 RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "gzip failed: ${rc}")
+endif()
