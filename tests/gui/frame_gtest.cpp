@@ -63,7 +63,7 @@ TEST_F(Frame, ClassTitleMenusToolBarAndClock) {
     EXPECT_EQ(gui::toolbarContext(), 0);
     EXPECT_EQ(asSet(gui::visibleToolButtons()), (std::set<int>{4, 1, 15, 16, 13, 183, 191, 1000, 1001}));
     EXPECT_TRUE(gui::toolButtonEnabled(CMD_OPEN));
-    EXPECT_FALSE(gui::toolButtonEnabled(CMD_BROWSE));  // the browser comes later: greyed, never a dead button
+    EXPECT_TRUE(gui::toolButtonEnabled(CMD_BROWSE));
     gui::pump(1200);
     EXPECT_TRUE(std::regex_match(gui::statusText(1), std::regex("[0-9]{1,2}:[0-9]{2}:[0-9]{2}"))) << gui::statusText(1);
 
@@ -71,7 +71,7 @@ TEST_F(Frame, ClassTitleMenusToolBarAndClock) {
         int id;
         bool enabled;
     } items[] = {{CMD_OPEN, true},         {CMD_OPEN_ALL, true},        {CMD_VIEW_HEX, true},
-                 {CMD_BROWSE, false},      {CMD_IMPORT_CLIPBOARD, false}, {CMD_CONVERT_SEQUENCE, false},
+                 {CMD_BROWSE, true},       {CMD_IMPORT_CLIPBOARD, false}, {CMD_CONVERT_SEQUENCE, false},
                  {CMD_SLIDE_SHOW, false},  {CMD_QUIT, true},            {CMD_STATUS_BAR, true},
                  {CMD_OPTIONS, true},      {CMD_INSTALL, true},         {CMD_CASCADE, false},
                  {CMD_CLOSE_ALL, false},   {CMD_ABOUT, true},           {CMD_FORMATS, true}};
@@ -177,11 +177,11 @@ TEST_F(Frame, CommandLineForms) {
         EXPECT_EQ(titles, k.titles) << k.arguments;
         ASSERT_TRUE(gui::closeFrame());
     }
-    // A folder is remembered as the browser's folder.
+    // A folder opens in the browser and is remembered as its folder.
     std::string bare = folder.substr(0, folder.size() - 1);
     ASSERT_TRUE(startWith(inQuotes(bare)));
     EXPECT_EQ(gui::browsePath(), folder);
-    EXPECT_EQ(gui::childCount(), 0);
+    EXPECT_EQ(gui::childTitles(), std::vector<std::string>{"Browser [" + folder + "]"});
     ASSERT_TRUE(gui::closeFrame());
     EXPECT_EQ(gui::profileString(ini, "Kaleos", "PathBrowse"), folder);
 }

@@ -1,0 +1,366 @@
+// The browser under Wine, on a folder of generated pictures: its window and
+// menus, the thumbnails, the view modes and layouts, sorting, opening, and
+// the file operations acting on the selected files only (refusing a
+// destination that is the source itself), descriptions kept in
+// "descript.ion" with the lines of other names untouched.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "browse_gui.h"
+#include "gui.h"
+#include "imagewnd_gui.h"
+#include "resource.h"
+
+namespace {
+
+const std::string BROWSER_MENUS = "&Fichier|&Edition|&Affichage|F&en\xeatre|I&nfo";
+const std::string PROBLEM = "Probl\xe8me";
+constexpr int YES = 6;  // IDYES
+constexpr int OK = 1;   // IDOK
+
+class Browse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = gui::tempFolder();
+        settings = gui::tempFolder();
+        ini = settings + "k.ini";
+        a = gui::writeBitmap(folder, "a.bmp", 40, 30);
+        b = gui::writeBitmap(folder, "b.bmp", 200, 100);
+        c = gui::writeBitmap(folder, "c.bmp", 20, 60);
+        ASSERT_FALSE(a.empty() || b.empty() || c.empty());
+        ASSERT_TRUE(gui::writeText(folder + "notes.txt", "hello"));
+    }
+    void TearDown() override {
+        if (gui::frameAlive()) EXPECT_TRUE(gui::closeFrame());
+    }
+    // Starts on the folder with the [Browser] keys given.
+    bool start(const std::string& browserKeys = "") {
+        if (!gui::writeText(ini, "[Browser]\r\n" + browserKeys)) return false;
+        std::string bare = folder.substr(0, folder.size() - 1);
+        if (!gui::start("-ini \"" + ini + "\" \"" + bare + "\"")) return false;
+        gui::moveFrame(0, 0, 1000, 740);
+        gui::pump(100);
+        return browsegui::state().exists;
+    }
+    int at(const std::string& name) { return browsegui::positionOf(name); }
+
+    std::string folder, settings, ini, a, b, c;
+};
+
+TEST_F(Browse, OpensOnTheFolderWithThumbnails) {
+    ASSERT_TRUE(start());
+    browsegui::State s = browsegui::state();
+    EXPECT_EQ(s.folder, folder);
+    EXPECT_EQ(s.title, "Browser [" + folder + "]");
+    EXPECT_EQ(gui::menuBar(), BROWSER_MENUS);
+    EXPECT_EQ(gui::toolbarContext(), 2);
+    EXPECT_TRUE(gui::toolButtonEnabled(CMD_BROWSE));
+    EXPECT_EQ(s.viewStyle, "icon");
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    s = browsegui::state();
+    // Folders are not shown among the files by default; ".." is.
+    EXPECT_EQ(s.names, (std::vector<std::string>{"..", "a.bmp", "b.bmp", "c.bmp", "notes.txt"}));
+    std::set<int> thumbs;
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) {
+        int p = at(name);
+        ASSERT_GE(p, 0) << name;
+        EXPECT_GE(s.largeThumb[p], 3) << name;  // after the three fixed images
+        EXPECT_EQ(s.flags[p] & 0x01, 0) << name;
+        thumbs.insert(s.largeThumb[p]);
+    }
+    EXPECT_EQ(thumbs.size(), 3u);
+    // A file that is not a picture gets the failure mark, not a thumbnail.
+    EXPECT_EQ(s.flags[at("notes.txt")] & 0x01, 0x01);
+    EXPECT_EQ(s.largeThumb[at("notes.txt")], -1);
+    EXPECT_EQ(browsegui::statusText(), "5 object(s)");
+    gui::screenshot("browser-icons");
+    // The browser command brings the same window back.
+    gui::sendCommand(CMD_BROWSE, 100);
+    EXPECT_EQ(gui::childCount(), 1);
+}
+
+TEST_F(Browse, ViewModesSwitch) {
+    ASSERT_TRUE(start("ShowParentDir=0\r\n"));
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+
+    gui::sendCommand(CMD_VIEW_SMALL_ICONS, 100);
+    EXPECT_EQ(browsegui::state().viewStyle, "report");
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    browsegui::State s = browsegui::state();
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) EXPECT_GE(s.smallThumb[at(name)], 3) << name;
+    EXPECT_TRUE(gui::menuItemChecked(CMD_VIEW_SMALL_ICONS));
+    gui::screenshot("browser-small-icons");
+
+    // The list with its detail columns: the file information is read.
+    gui::sendCommand(CMD_VIEW_LIST, 100);
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    s = browsegui::state();
+    EXPECT_EQ(s.viewStyle, "report");
+    EXPECT_EQ(browsegui::headings(), (std::vector<std::string>{"Nom", "Taille", "Propri\xe9t\xe9s", "Type", "Date",
+                                                                "Description"}));
+    ASSERT_EQ(s.firstRow.size(), 6u);
+    EXPECT_EQ(s.firstRow[0], "a.bmp");
+    EXPECT_EQ(s.firstRow[1], std::to_string(browsegui::fileSize(a)));
+    EXPECT_EQ(s.firstRow[2], "40x30,16M");
+    EXPECT_FALSE(s.firstRow[3].empty());
+    EXPECT_NE(s.firstRow[3], "Inconnu");
+    EXPECT_TRUE(std::regex_match(s.firstRow[4], std::regex("[0-9]{2}/[0-9]{2}/[0-9]{2}( [0-9]{2}:[0-9]{2}:[0-9]{2})?")))
+        << s.firstRow[4];
+    gui::screenshot("browser-details");
+
+    // A column switched off goes from the headings.
+    gui::sendCommand(CMD_COLUMN_FIRST + 1, 100);  // "Propriétés"
+    EXPECT_EQ(browsegui::headings(), (std::vector<std::string>{"Nom", "Taille", "Type", "Date", "Description"}));
+
+    // The name list reads nothing.
+    gui::sendCommand(CMD_VIEW_DETAILS, 100);
+    s = browsegui::state();
+    EXPECT_EQ(s.viewStyle, "list");
+    EXPECT_FALSE(s.building);
+    gui::screenshot("browser-columns");
+
+    // Back to large thumbnails, now 92 x 69.
+    gui::sendCommand(CMD_THUMB_SIZE_FIRST + 6, 100);
+    gui::sendCommand(CMD_VIEW_ICONS, 100);
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    EXPECT_EQ(gui::settingInt("Browser", "IconWidth"), 92);
+    EXPECT_EQ(gui::settingInt("Browser", "IconHeight"), 69);
+    EXPECT_TRUE(gui::menuItemChecked(CMD_THUMB_SIZE_FIRST + 6));
+    EXPECT_GE(browsegui::state().largeThumb[at("b.bmp")], 3);
+    gui::screenshot("browser-icons-92");
+}
+
+TEST_F(Browse, LayoutsPlaceTheirPanes) {
+    ASSERT_TRUE(start("DirListWidth=200\r\nDirListHeight=180\r\nIconListWidth=300\r\nIconListHeight=200\r\n"));
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    browsegui::select({at("b.bmp")});
+    for (int layout = 1; layout <= 5; ++layout) {
+        gui::sendCommand(CMD_LAYOUT_FIRST + layout - 1, 150);
+        browsegui::State s = browsegui::state();
+        SCOPED_TRACE(layout);
+        ASSERT_FALSE(s.tree.empty() || s.list.empty() || s.preview.empty());
+        EXPECT_TRUE(gui::menuItemChecked(CMD_LAYOUT_FIRST + layout - 1));
+        switch (layout) {
+        case 1:  // tree and list side by side over the preview
+            EXPECT_LE(s.tree.right, s.list.left);
+            EXPECT_EQ(s.tree.top, s.list.top);
+            EXPECT_GE(s.preview.top, s.list.bottom);
+            EXPECT_EQ(s.preview.left, s.tree.left);
+            EXPECT_EQ(s.preview.right, s.list.right);
+            break;
+        case 2:  // tree over list on the left, preview on the right
+            EXPECT_LE(s.tree.bottom, s.list.top);
+            EXPECT_EQ(s.tree.left, s.list.left);
+            EXPECT_GE(s.preview.left, s.list.right);
+            EXPECT_EQ(s.preview.top, s.tree.top);
+            break;
+        case 3:  // tree over preview on the left, list on the right
+            EXPECT_LE(s.tree.bottom, s.preview.top);
+            EXPECT_GE(s.list.left, s.tree.right);
+            EXPECT_EQ(s.list.top, s.tree.top);
+            break;
+        case 4:  // tree on the left, list over preview on the right
+            EXPECT_LE(s.tree.right, s.list.left);
+            EXPECT_LE(s.list.bottom, s.preview.top);
+            EXPECT_EQ(s.tree.bottom, s.preview.bottom);
+            break;
+        case 5:  // three columns
+            EXPECT_LE(s.tree.right, s.list.left);
+            EXPECT_LE(s.list.right, s.preview.left);
+            EXPECT_EQ(s.tree.top, s.preview.top);
+            EXPECT_EQ(s.list.right - s.list.left, 300);
+            break;
+        }
+        gui::screenshot("browser-layout-" + std::to_string(layout));
+    }
+    // Hidden panes give their room to the others.
+    gui::sendCommand(CMD_SHOW_PREVIEW, 100);
+    browsegui::State s = browsegui::state();
+    EXPECT_TRUE(s.preview.empty());
+    EXPECT_FALSE(s.tree.empty());
+    gui::sendCommand(CMD_SHOW_DIR_LIST, 100);
+    s = browsegui::state();
+    EXPECT_TRUE(s.tree.empty());
+    EXPECT_EQ(s.list.left, 0);
+    EXPECT_EQ(s.list.top, 0);
+    gui::screenshot("browser-list-only");
+}
+
+TEST_F(Browse, PreviewShowsTheSelectedPicture) {
+    ASSERT_TRUE(start("ShowParentDir=0\r\nLayout=2\r\n"));
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    browsegui::select({at("b.bmp")});
+    browsegui::State s = browsegui::state();
+    EXPECT_GE(s.previewEntry, 0);
+    EXPECT_EQ(s.selected, 1);
+    EXPECT_EQ(browsegui::statusText(), "4 objet(s) / 1 fichier(s) s\xe9lectionn\xe9s");
+    gui::screenshot("browser-preview-picture");
+    // A file that is not a picture shows its bytes.
+    browsegui::select({at("notes.txt")});
+    gui::screenshot("browser-preview-dump");
+    browsegui::select({});
+    EXPECT_EQ(browsegui::state().previewEntry, -1);
+}
+
+TEST_F(Browse, SortingFollowsTheMenu) {
+    ASSERT_TRUE(browsegui::makeFolder(folder + "sub"));
+    ASSERT_TRUE(gui::writeText(folder + "sub.txt", ""));
+    ASSERT_TRUE(start("ShowParentDir=0\r\nShowDirInBrowser=1\r\n"));
+    // a.bmp and c.bmp have the same size: the name decides.
+    struct Step {
+        int command;
+        std::vector<std::string> order;
+    } steps[] = {
+        {CMD_ARRANGE_FIRST + 4, {"sub", "sub.txt", "notes.txt", "a.bmp", "c.bmp", "b.bmp"}},
+        {CMD_ARRANGE_REVERSE, {"sub", "b.bmp", "c.bmp", "a.bmp", "notes.txt", "sub.txt"}},
+        {CMD_ARRANGE_FIRST + 1, {"sub", "sub.txt", "notes.txt", "c.bmp", "b.bmp", "a.bmp"}},
+        {CMD_ARRANGE_NORMAL, {"sub", "a.bmp", "b.bmp", "c.bmp", "notes.txt", "sub.txt"}},
+    };
+    for (const Step& st : steps) {
+        gui::sendCommand(st.command, 100);
+        EXPECT_EQ(browsegui::state().names, st.order) << st.command;
+    }
+    EXPECT_TRUE(gui::menuItemChecked(CMD_ARRANGE_FIRST + 1));
+    EXPECT_TRUE(gui::menuItemChecked(CMD_ARRANGE_NORMAL));
+    EXPECT_FALSE(gui::menuItemChecked(CMD_ARRANGE_REVERSE));
+    EXPECT_EQ(gui::settingInt("Browser", "ArrangeBy"), 0x02);
+}
+
+TEST_F(Browse, OpenStepsThroughTheBrowsersOrder) {
+    ASSERT_TRUE(start("ShowParentDir=0\r\nArrangeBy=8\r\n"));  // by size: notes, a, c, b
+    browsegui::open(at("c.bmp"));
+    ASSERT_EQ(gui::childCount(), 2);
+    EXPECT_EQ(gui::activeImage().path, c);
+    gui::sendCommand(CMD_NEXT_FILE, 200);
+    EXPECT_EQ(gui::activeImage().path, b);
+    gui::sendCommand(CMD_PREV_FILE, 200);
+    gui::sendCommand(CMD_PREV_FILE, 200);
+    EXPECT_EQ(gui::activeImage().path, a);
+}
+
+TEST_F(Browse, CopyAndMoveActOnTheSelectionAndRefuseTheSourceItself) {
+    ASSERT_TRUE(start("ShowParentDir=0\r\n"));
+    std::string dest = gui::tempFolder();
+    std::string bytesA = browsegui::readFile(a), bytesB = browsegui::readFile(b), bytesC = browsegui::readFile(c);
+
+    browsegui::select({at("b.bmp")});
+    EXPECT_EQ(browsegui::copyTo(dest, false), 1);
+    EXPECT_EQ(browsegui::readFile(dest + "b.bmp"), bytesB);
+    EXPECT_FALSE(gui::fileExists(dest + "a.bmp"));
+    EXPECT_FALSE(gui::fileExists(dest + "c.bmp"));
+
+    // The destination is the source: in the same folder, in other case and
+    // spelling, for a copy and for a move. The user stops; nothing changes.
+    std::string upper = folder;
+    std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+    std::string slashes = folder;
+    std::replace(slashes.begin(), slashes.end(), '\\', '/');
+    const std::string targets[] = {folder, upper, slashes + "./"};
+    for (const std::string& target : targets) {
+        for (bool move : {false, true}) {
+            browsegui::select({at("a.bmp")});
+            gui::answerNextMessageBox(PROBLEM, YES);
+            EXPECT_EQ(browsegui::copyTo(target, move), 0) << target << " " << move;
+            EXPECT_EQ(browsegui::readFile(a), bytesA) << target << " " << move;
+        }
+    }
+
+    browsegui::select({at("c.bmp"), at("a.bmp")});
+    EXPECT_EQ(browsegui::copyTo(dest, true), 2);
+    EXPECT_FALSE(gui::fileExists(c));
+    EXPECT_FALSE(gui::fileExists(a));
+    EXPECT_EQ(browsegui::readFile(dest + "c.bmp"), bytesC);
+    EXPECT_EQ(browsegui::readFile(dest + "a.bmp"), bytesA);
+    EXPECT_EQ(browsegui::readFile(b), bytesB);
+    EXPECT_EQ(browsegui::state().names, (std::vector<std::string>{"b.bmp", "notes.txt"}));
+}
+
+TEST_F(Browse, RenameSelectAllAndDeleteActOnTheRightFiles) {
+    ASSERT_TRUE(browsegui::makeFolder(folder + "sub"));
+    ASSERT_TRUE(start("ShowDirInBrowser=1\r\n"));
+    std::string bytesA = browsegui::readFile(a);
+    EXPECT_TRUE(browsegui::rename(at("a.bmp"), "renamed.bmp"));
+    EXPECT_EQ(browsegui::readFile(folder + "renamed.bmp"), bytesA);
+    EXPECT_FALSE(gui::fileExists(a));
+    // A name that is taken is refused; both files stay.
+    gui::answerNextMessageBox(PROBLEM, OK);
+    EXPECT_FALSE(browsegui::rename(at("b.bmp"), "c.bmp"));
+    EXPECT_TRUE(gui::fileExists(b));
+    EXPECT_TRUE(gui::fileExists(c));
+
+    // "Tout Sélectionner" takes the files, not ".." nor the folders.
+    gui::sendCommand(CMD_SELECT_ALL, 100);
+    EXPECT_EQ(browsegui::state().selected, 4);
+
+    browsegui::select({at(".."), at("notes.txt"), at("c.bmp")});
+    gui::answerNextMessageBox("Confirm", YES);
+    gui::sendCommand(CMD_DELETE, 300);
+    EXPECT_FALSE(gui::fileExists(folder + "notes.txt"));
+    EXPECT_FALSE(gui::fileExists(c));
+    EXPECT_TRUE(gui::fileExists(b));
+    EXPECT_TRUE(gui::fileExists(folder + "renamed.bmp"));
+    EXPECT_TRUE(gui::fileExists(folder + "sub"));
+    EXPECT_EQ(browsegui::state().names, (std::vector<std::string>{"..", "sub", "b.bmp", "renamed.bmp"}));
+}
+
+struct RenameRun {
+    std::string firstNew, lastNew;
+};
+
+void fillRenameDialog(void* dialog, void* datum) {
+    RenameRun* run = static_cast<RenameRun*>(datum);
+    browsegui::setItemText(dialog, IDC_RENAME_TEMPLATE, "pic##.bmp");
+    browsegui::setItemText(dialog, IDC_RENAME_START, "1");
+    browsegui::setItemText(dialog, IDC_RENAME_STEP, "2");
+    run->firstNew = gui::listViewText(dialog, IDC_RENAME_LIST, 0, 1);
+    run->lastNew = gui::listViewText(dialog, IDC_RENAME_LIST, 2, 1);
+    gui::clickItem(dialog, OK);
+}
+
+TEST_F(Browse, SequenceRenameNumbersTheSelectionInListOrder) {
+    ASSERT_TRUE(start("ShowParentDir=0\r\n"));
+    std::string bytesA = browsegui::readFile(a), bytesC = browsegui::readFile(c);
+    browsegui::select({at("c.bmp"), at("a.bmp"), at("b.bmp")});
+    RenameRun run;
+    ASSERT_TRUE(gui::withDialog(CMD_RENAME_SEQUENCE, "Renommer la s\xe9quence", fillRenameDialog, &run));
+    gui::pump(200);
+    EXPECT_EQ(run.firstNew, "pic01.bmp");
+    EXPECT_EQ(run.lastNew, "pic05.bmp");
+    EXPECT_EQ(browsegui::readFile(folder + "pic01.bmp"), bytesA);
+    EXPECT_EQ(browsegui::readFile(folder + "pic05.bmp"), bytesC);
+    EXPECT_FALSE(gui::fileExists(a));
+    EXPECT_TRUE(gui::fileExists(folder + "notes.txt"));
+    EXPECT_EQ(gui::settingInt("Rename", "Step"), 2);
+    EXPECT_EQ(browsegui::state().names,
+              (std::vector<std::string>{"notes.txt", "pic01.bmp", "pic03.bmp", "pic05.bmp"}));
+}
+
+TEST_F(Browse, DescriptionsRewriteOnlyTheirOwnLines) {
+    const std::string before = "zzz.jpg kept as it was\r\n\"a.bmp\" first picture\r\n\"broken\r\n";
+    std::string descript = folder + "descript.ion";
+    ASSERT_TRUE(gui::writeText(descript, before));
+    browsegui::setHidden(descript);
+    ASSERT_TRUE(start("ShowParentDir=0\r\nShowHiddenFile=0\r\n"));
+    browsegui::State s = browsegui::state();
+    EXPECT_EQ(s.names, (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp", "notes.txt"}));
+    EXPECT_EQ(s.descriptions[at("a.bmp")], "first picture");
+
+    EXPECT_TRUE(browsegui::describe(at("b.bmp"), "second"));
+    EXPECT_EQ(browsegui::readFile(descript), before + "\"b.bmp\" second\r\n");
+    EXPECT_TRUE(browsegui::describe(at("a.bmp"), ""));
+    EXPECT_EQ(browsegui::readFile(descript), "zzz.jpg kept as it was\r\n\"broken\r\n\"b.bmp\" second\r\n");
+    // A renamed file takes its description along.
+    EXPECT_TRUE(browsegui::rename(at("b.bmp"), "b2.bmp"));
+    EXPECT_EQ(browsegui::readFile(descript), "zzz.jpg kept as it was\r\n\"broken\r\n\"b2.bmp\" second\r\n");
+    EXPECT_EQ(browsegui::state().descriptions[at("b2.bmp")], "second");
+    gui::sendCommand(CMD_VIEW_LIST, 100);
+    browsegui::waitForThumbnails(20000);
+    gui::screenshot("browser-descriptions");
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+// Helpers of the browser's GUI test (browse_win.cpp). Like gui.h, this header
+// names no Win32 type.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace browsegui {
+
+struct Box {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool empty() const { return right <= left || bottom <= top; }
+};
+
+struct State {
+    bool exists = false;
+    std::string folder, title;
+    std::vector<std::string> names;       // in list order
+    std::vector<int> largeThumb, smallThumb;
+    std::vector<int> flags;
+    std::vector<std::string> descriptions;
+    std::vector<std::string> firstRow;    // cell texts of the first row
+    std::string viewStyle;                // "icon", "report", "list", "small"
+    int selected = 0;
+    bool building = false;
+    Box tree, list, preview;
+    int previewEntry = -1;
+};
+
+State state();
+// Pumps until the thumbnails are built (or the time is up); true when done.
+bool waitForThumbnails(int milliseconds);
+void select(const std::vector<int>& positions);
+int positionOf(const std::string& name);   // -1 when not listed
+int copyTo(const std::string& folder, bool move);
+bool rename(int position, const std::string& name);
+bool describe(int position, const std::string& text);
+void open(int position);
+std::string readFile(const std::string& path);
+long long fileSize(const std::string& path);
+bool setHidden(const std::string& path);
+// The browser's column headings (report views).
+std::vector<std::string> headings();
+std::string statusText();
+bool makeFolder(const std::string& path);
+void setItemText(void* dialog, int id, const std::string& text);
+
+}  // namespace browsegui

@@ -1,0 +1,137 @@
+// Win32 side of the browser's GUI test helpers: reads the browser back
+// through browserState and drives it without the folder picker.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app.h"
+#include "browse.h"
+#include "browse_gui.h"
+#include "gui.h"
+
+namespace browsegui {
+
+namespace {
+
+Box boxOf(const RECT& r) {
+    Box b;
+    b.left = r.left;
+    b.top = r.top;
+    b.right = r.right;
+    b.bottom = r.bottom;
+    return b;
+}
+
+HWND listWindow() { return g_frame.browser ? GetDlgItem(g_frame.browser, IDC_BROWSE_LIST) : nullptr; }
+
+}  // namespace
+
+State state() {
+    State s;
+    BrowserState b;
+    if (!browserState(&b)) return s;
+    s.exists = true;
+    s.folder = b.folder;
+    char title[600];
+    int n = GetWindowTextA(g_frame.browser, title, sizeof title);
+    s.title.assign(title, n > 0 ? static_cast<size_t>(n) : 0);
+    s.names = b.names;
+    s.largeThumb = b.largeThumb;
+    s.smallThumb = b.smallThumb;
+    for (uint8_t f : b.flags) s.flags.push_back(f);
+    s.descriptions = b.descriptions;
+    s.firstRow = b.columnTexts;
+    switch (b.viewStyle) {
+    case LVS_ICON: s.viewStyle = "icon"; break;
+    case LVS_REPORT: s.viewStyle = "report"; break;
+    case LVS_LIST: s.viewStyle = "list"; break;
+    default: s.viewStyle = "small"; break;
+    }
+    s.selected = b.selectedCount;
+    s.building = b.building;
+    s.tree = boxOf(b.tree);
+    s.list = boxOf(b.list);
+    s.preview = boxOf(b.preview);
+    s.previewEntry = b.previewEntry;
+    return s;
+}
+
+bool waitForThumbnails(int milliseconds) {
+    DWORD end = GetTickCount() + static_cast<DWORD>(milliseconds);
+    do {
+        gui::pump(20);
+        BrowserState b;
+        if (browserState(&b) && !b.building) return true;
+    } while (static_cast<LONG>(end - GetTickCount()) > 0);
+    return false;
+}
+
+void select(const std::vector<int>& positions) {
+    browserSelect(positions);
+    gui::pump(200);  // the preview follows a moment later
+}
+
+int positionOf(const std::string& name) {
+    State s = state();
+    for (size_t i = 0; i < s.names.size(); ++i)
+        if (s.names[i] == name) return static_cast<int>(i);
+    return -1;
+}
+
+int copyTo(const std::string& folder, bool move) { return browserCopyTo(folder, move); }
+bool rename(int position, const std::string& name) { return browserRename(position, name); }
+bool describe(int position, const std::string& text) { return browserDescribe(position, text); }
+
+void open(int position) {
+    browserOpenPosition(position);
+    gui::pump(200);
+}
+
+std::string readFile(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+    CloseHandle(h);
+    return bytes;
+}
+
+long long fileSize(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool setHidden(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && SetFileAttributesA(path.c_str(), a | FILE_ATTRIBUTE_HIDDEN);
+}
+
+std::vector<std::string> headings() {
+    std::vector<std::string> out;
+    HWND header = listWindow() ? reinterpret_cast<HWND>(SendMessageA(listWindow(), LVM_GETHEADER, 0, 0)) : nullptr;
+    if (!header || !(GetWindowLongA(listWindow(), GWL_STYLE) & LVS_REPORT)) return out;
+    int n = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < n; ++i) {
+        char text[128] = "";
+        HDITEMA item;
+        memset(&item, 0, sizeof item);
+        item.mask = HDI_TEXT;
+        item.pszText = text;
+        item.cchTextMax = sizeof text;
+        SendMessageA(header, HDM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
+        out.push_back(text);
+    }
+    return out;
+}
+
+std::string statusText() { return gui::statusText(0); }
+
+bool makeFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+void setItemText(void* dialog, int id, const std::string& text) {
+    SetDlgItemTextA(static_cast<HWND>(dialog), id, text.c_str());
+}
+
+}  // namespace browsegui
