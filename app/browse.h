@@ -60,6 +60,18 @@ void updateStatus(Browser* b);
 void refreshListItems(Browser* b);
 
 std::vector<int> shownColumns();
+void insertColumns(Browser* b);
+void applyListStyle(Browser* b);
+void applyLayout(Browser* b);
+// Sorts the list again, keeping the selected entries selected.
+void resort(Browser* b);
+int focusedPosition(const Browser* b);
+
+// ---- browsecmd.cpp ----
+bool commandAvailable(const Browser* b, int id);
+void onCommand(Browser* b, int id);
+void onInitMenu(Browser* b, HMENU menu);
+void openSelection(Browser* b, bool eachInOwnWindow);
 std::string cellText(const BrowserEntry& e, int bit);
 // Reads the folder again; with keep, files that look unchanged keep what
 // was read of them.
@@ -131,6 +143,7 @@ struct BrowserState {
     int handled;
     RECT tree, list, preview;         // in the browser's client area; empty when hidden
     int previewEntry;
+    std::string bubbleText;           // the hover window's text while it shows
 };
 bool browserState(BrowserState* state);
 // Selects exactly the list positions given.
@@ -140,3 +153,7 @@ int browserCopyTo(const std::string& destination, bool move);
 bool browserRename(int position, const std::string& newName);
 bool browserDescribe(int position, const std::string& text);
 void browserOpenPosition(int position);
+// A drag of the selection out of the list, released at a point of the screen.
+void browserDragOut(int screenX, int screenY);
+// The pointer moving over a list position (-1: off the entries).
+void browserHover(int position);

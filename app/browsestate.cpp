@@ -48,6 +48,12 @@ bool browserState(BrowserState* s) {
     s->preview = rectOf(IsWindowVisible(b->previewImage) ? b->previewImage : b->previewDump);
     if (!g_settings.showPreview) s->preview = RECT{0, 0, 0, 0};
     s->previewEntry = b->previewEntry;
+    s->bubbleText.clear();
+    if (b->bubble && IsWindowVisible(b->bubble)) {
+        char text[2048];
+        int n = GetWindowTextA(b->bubble, text, sizeof text);
+        s->bubbleText.assign(text, n > 0 ? static_cast<size_t>(n) : 0);
+    }
     return true;
 }
 
@@ -97,4 +103,24 @@ bool browserDescribe(int position, const std::string& text) {
 void browserOpenPosition(int position) {
     Browser* b = g_frame.browser ? browserData(g_frame.browser) : nullptr;
     if (b) openPosition(b, position);
+}
+
+void browserDragOut(int screenX, int screenY) {
+    Browser* b = g_frame.browser ? browserData(g_frame.browser) : nullptr;
+    if (!b) return;
+    NMLISTVIEW nm;
+    memset(&nm, 0, sizeof nm);
+    nm.hdr.hwndFrom = b->list;
+    nm.hdr.idFrom = IDC_BROWSE_LIST;
+    nm.hdr.code = LVN_BEGINDRAG;
+    nm.iItem = focusedPosition(b);
+    SendMessageA(b->hwnd, WM_NOTIFY, IDC_BROWSE_LIST, reinterpret_cast<LPARAM>(&nm));
+    POINT pt = {screenX, screenY};
+    ScreenToClient(b->hwnd, &pt);
+    SendMessageA(b->hwnd, WM_LBUTTONUP, 0, MAKELPARAM(pt.x, pt.y));
+}
+
+void browserHover(int position) {
+    Browser* b = g_frame.browser ? browserData(g_frame.browser) : nullptr;
+    if (b) hoverAt(b, position >= 0 && static_cast<size_t>(position) < b->order.size() ? b->order[position] : -1);
 }

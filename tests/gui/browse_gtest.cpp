@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <set>
 #include <string>
@@ -361,6 +364,129 @@ TEST_F(Browse, DescriptionsRewriteOnlyTheirOwnLines) {
     gui::sendCommand(CMD_VIEW_LIST, 100);
     browsegui::waitForThumbnails(20000);
     gui::screenshot("browser-descriptions");
+}
+
+}  // namespace
+
+namespace {
+
+// The benchmark's measure (bench/cases/browser.sh), not part of the test run:
+// the browser fills the thumbnails of the folder named by KALEO_BENCH_FOLDER.
+TEST(BrowseBench, DISABLED_FillThumbnails) {
+    const char* unixFolder = getenv("KALEO_BENCH_FOLDER");
+    ASSERT_NE(unixFolder, nullptr);
+    std::string folder = browsegui::windowsPathOf(unixFolder);
+    ASSERT_FALSE(folder.empty());
+    std::string ini = gui::tempFolder() + "k.ini";
+    ASSERT_TRUE(gui::writeText(ini, "[Browser]\r\nIconWidth=92\r\nIconHeight=69\r\nShowPreview=0\r\n"));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(gui::start("-ini \"" + ini + "\" \"" + folder + "\""));
+    ASSERT_TRUE(browsegui::waitForThumbnails(600000));
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    browsegui::State s = browsegui::state();
+    int thumbnails = 0;
+    for (int t : s.largeThumb) thumbnails += t >= 3;
+    EXPECT_EQ(thumbnails, static_cast<int>(s.names.size()) - 1);  // every file but ".."
+    printf("thumbnails filled in %.3f s\n", seconds);
+    EXPECT_TRUE(gui::closeFrame());
+}
+
+}  // namespace
+
+namespace {
+
+class BrowseMore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = gui::tempFolder();
+        ini = gui::tempFolder() + "k.ini";
+    }
+    void TearDown() override {
+        if (gui::frameAlive()) EXPECT_TRUE(gui::closeFrame());
+    }
+    bool start(const std::string& keys) {
+        if (!gui::writeText(ini, "[Browser]\r\n" + keys)) return false;
+        if (!gui::start("-ini \"" + ini + "\" \"" + folder.substr(0, folder.size() - 1) + "\"")) return false;
+        gui::moveFrame(0, 0, 1000, 740);
+        gui::pump(50);
+        return browsegui::state().exists;
+    }
+    std::string folder, ini;
+};
+
+int thumbnailCount() {
+    int n = 0;
+    for (int t : browsegui::state().largeThumb) n += t >= 3;
+    return n;
+}
+
+TEST_F(BrowseMore, StopEndsTheBuildingAndAChangeOfFolderDropsThePendingWork) {
+    std::string big = gui::writeBitmap(gui::tempFolder(), "big.bmp", 2400, 1800);
+    ASSERT_FALSE(big.empty());
+    ASSERT_TRUE(browsegui::linkCopies(big, folder, 300));
+    ASSERT_TRUE(gui::writeText(ini, "[Browser]\r\nShowParentDir=0\r\nShowPreview=0\r\n"));
+    ASSERT_TRUE(gui::start("-ini \"" + ini + "\" \"" + folder.substr(0, folder.size() - 1) + "\""));
+    // The listing is there at once, before the thumbnails.
+    EXPECT_EQ(browsegui::state().names.size(), 300u);
+    gui::sendCommand(CMD_STOP_THUMBNAILS, 0);
+    browsegui::State s = browsegui::state();
+    EXPECT_FALSE(s.building);
+    int built = thumbnailCount();
+    EXPECT_LT(built, 300);
+    gui::pump(800);
+    EXPECT_EQ(thumbnailCount(), built);  // nothing more arrives
+    EXPECT_EQ(browsegui::statusText(), "300 object(s)");
+
+    // Building again, then another folder: only its own entry and thumbnail.
+    gui::sendCommand(CMD_QUICK_REFRESH, 0);
+    EXPECT_TRUE(browsegui::state().building);
+    std::string other = gui::tempFolder();
+    ASSERT_FALSE(gui::writeBitmap(other, "only.bmp", 8, 8).empty());
+    EXPECT_EQ(gui::sendCopyData(other.substr(0, other.size() - 1)), 1);
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    gui::pump(300);
+    s = browsegui::state();
+    EXPECT_EQ(s.folder, other);
+    ASSERT_EQ(s.names, std::vector<std::string>{"only.bmp"});
+    EXPECT_EQ(s.largeThumb, std::vector<int>{3});
+}
+
+TEST_F(BrowseMore, DropsCopyInAndDragsOutOpen) {
+    std::string elsewhere = gui::tempFolder();
+    std::string x = gui::writeBitmap(elsewhere, "x.bmp", 30, 20);
+    std::string y = gui::writeBitmap(folder, "y.bmp", 10, 10);
+    ASSERT_TRUE(start("ShowParentDir=0\r\n"));
+    // Dropped files are copied into the folder; one of its own is refused.
+    gui::answerNextMessageBox(PROBLEM, 7);  // IDNO: go on with the others
+    browsegui::dropOnBrowser({y, x});
+    EXPECT_EQ(browsegui::readFile(folder + "x.bmp"), browsegui::readFile(x));
+    EXPECT_TRUE(gui::fileExists(x));
+    EXPECT_EQ(browsegui::state().names, (std::vector<std::string>{"x.bmp", "y.bmp"}));
+    EXPECT_EQ(browsegui::fileSize(y), browsegui::fileSize(folder + "y.bmp"));
+    EXPECT_GT(browsegui::fileSize(y), 0);
+
+    // The selection dragged onto the frame opens there.
+    browsegui::select({browsegui::positionOf("x.bmp")});
+    browsegui::dragOutToToolBar();
+    EXPECT_EQ(gui::childCount(), 2);
+    EXPECT_EQ(gui::activeImage().path, folder + "x.bmp");
+}
+
+TEST_F(BrowseMore, HoverWindowDescribesTheEntry) {
+    ASSERT_FALSE(gui::writeBitmap(folder, "h.bmp", 64, 32).empty());
+    ASSERT_TRUE(start("ShowParentDir=0\r\n"));
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    browsegui::hover(0);
+    gui::pump(900);
+    std::string text = browsegui::state().bubble;
+    EXPECT_EQ(text.rfind("h.bmp, " + std::to_string(browsegui::fileSize(folder + "h.bmp")) + " octets, ", 0), 0u)
+        << text;
+    EXPECT_NE(text.find("\n64 x 32, # Couleurs: 16 Millions\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Bits Par Plan: 24, # Plans: 1"), std::string::npos) << text;
+    gui::screenshot("browser-hover");
+    browsegui::hover(-1);
+    gui::pump(100);
+    EXPECT_EQ(browsegui::state().bubble, "");
 }
 
 }  // namespace

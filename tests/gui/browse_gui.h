@@ -24,6 +24,7 @@ struct State {
     bool building = false;
     Box tree, list, preview;
     int previewEntry = -1;
+    std::string bubble;                   // the hover window's text while it shows
 };
 
 State state();
@@ -41,7 +42,16 @@ bool setHidden(const std::string& path);
 // The browser's column headings (report views).
 std::vector<std::string> headings();
 std::string statusText();
+// Files dropped on the browser from a file manager.
+void dropOnBrowser(const std::vector<std::string>& paths);
+// The selection dragged out of the list and released over the frame's tool bar.
+void dragOutToToolBar();
+void hover(int position);
+// Links `count` names "pNNN.bmp" in the folder to one file (hard links).
+bool linkCopies(const std::string& file, const std::string& folder, int count);
 bool makeFolder(const std::string& path);
+// The Windows path of a Unix path (empty when none).
+std::string windowsPathOf(const std::string& unixPath);
 void setItemText(void* dialog, int id, const std::string& text);
 
 }  // namespace browsegui

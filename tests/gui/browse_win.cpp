@@ -2,6 +2,10 @@
 // through browserState and drives it without the folder picker.
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
 
 #include "app.h"
 #include "browse.h"
@@ -52,6 +56,7 @@ State state() {
     s.list = boxOf(b.list);
     s.preview = boxOf(b.preview);
     s.previewEntry = b.previewEntry;
+    s.bubble = b.bubbleText;
     return s;
 }
 
@@ -127,6 +132,52 @@ std::vector<std::string> headings() {
 }
 
 std::string statusText() { return gui::statusText(0); }
+
+std::string windowsPathOf(const std::string& unixPath) {
+    WCHAR* wide = wine_get_dos_file_name(unixPath.c_str());
+    if (!wide) return std::string();
+    char path[MAX_PATH + 1];
+    int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, nullptr, nullptr);
+    HeapFree(GetProcessHeap(), 0, wide);
+    return n > 0 ? std::string(path) : std::string();
+}
+
+void dropOnBrowser(const std::vector<std::string>& paths) {
+    size_t chars = 1;
+    for (const std::string& p : paths) chars += p.size() + 1;
+    HGLOBAL block = GlobalAlloc(GHND, sizeof(DROPFILES) + chars);
+    if (!block || !g_frame.browser) return;
+    auto* header = static_cast<DROPFILES*>(GlobalLock(block));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = FALSE;
+    char* at = reinterpret_cast<char*>(header) + sizeof(DROPFILES);
+    for (const std::string& p : paths) {
+        memcpy(at, p.c_str(), p.size() + 1);
+        at += p.size() + 1;
+    }
+    *at = '\0';
+    GlobalUnlock(block);
+    PostMessageA(g_frame.browser, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);  // the browser frees it
+    gui::pump(300);
+}
+
+void dragOutToToolBar() {
+    RECT r;
+    GetWindowRect(g_frame.toolBar, &r);
+    browserDragOut(r.right - 8, (r.top + r.bottom) / 2);
+    gui::pump(300);
+}
+
+void hover(int position) { browserHover(position); }
+
+bool linkCopies(const std::string& file, const std::string& folder, int count) {
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        snprintf(name, sizeof name, "p%03d.bmp", i);
+        if (!CreateHardLinkA((folder + name).c_str(), file.c_str(), nullptr)) return false;
+    }
+    return true;
+}
 
 bool makeFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
 
