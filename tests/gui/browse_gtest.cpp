@@ -322,6 +322,7 @@ void fillRenameDialog(void* dialog, void* datum) {
     browsegui::setItemText(dialog, IDC_RENAME_STEP, "2");
     run->firstNew = gui::listViewText(dialog, IDC_RENAME_LIST, 0, 1);
     run->lastNew = gui::listViewText(dialog, IDC_RENAME_LIST, 2, 1);
+    gui::screenshot("browser-rename");
     gui::clickItem(dialog, OK);
 }
 
@@ -341,6 +342,54 @@ TEST_F(Browse, SequenceRenameNumbersTheSelectionInListOrder) {
     EXPECT_EQ(gui::settingInt("Rename", "Step"), 2);
     EXPECT_EQ(browsegui::state().names,
               (std::vector<std::string>{"notes.txt", "pic01.bmp", "pic03.bmp", "pic05.bmp"}));
+}
+
+struct DialogRun {
+    std::string name, size, type;
+    bool systemEnabled = true;
+};
+
+void readOnlyThroughProperties(void* dialog, void* datum) {
+    DialogRun* run = static_cast<DialogRun*>(datum);
+    run->name = gui::itemText(dialog, IDC_PROP_NAME);
+    run->size = gui::itemText(dialog, IDC_PROP_SIZE);
+    run->type = gui::itemText(dialog, IDC_PROP_TYPE);
+    run->systemEnabled = browsegui::itemEnabled(dialog, IDC_PROP_SYSTEM);
+    gui::setChecked(dialog, IDC_PROP_READ_ONLY, true);
+    gui::screenshot("browser-properties");
+    gui::clickItem(dialog, OK);
+}
+
+void typeDescription(void* dialog, void*) {
+    browsegui::setItemText(dialog, IDC_DESC_TEXT, "typed in the dialog");
+    gui::screenshot("browser-describe");
+    gui::clickItem(dialog, OK);
+}
+
+void nameNewFolder(void* dialog, void*) {
+    browsegui::setItemText(dialog, IDC_NEW_FOLDER_NAME, "made here");
+    gui::clickItem(dialog, OK);
+}
+
+TEST_F(Browse, PropertiesDescribeAndNewFolderDialogs) {
+    ASSERT_TRUE(start("ShowParentDir=0\r\nShowDirInBrowser=1\r\n"));
+    browsegui::select({at("b.bmp")});
+    DialogRun run;
+    ASSERT_TRUE(gui::withDialog(CMD_BROWSER_PROPERTIES, "Propri\xe9t\xe9s", readOnlyThroughProperties, &run));
+    EXPECT_EQ(run.name, "b.bmp");
+    EXPECT_EQ(run.size, std::to_string(browsegui::fileSize(b)) + " octets");
+    EXPECT_FALSE(run.type.empty());
+    EXPECT_FALSE(run.systemEnabled);
+    EXPECT_TRUE(browsegui::isReadOnly(b));
+
+    browsegui::select({at("c.bmp")});
+    ASSERT_TRUE(gui::withDialog(CMD_DESCRIBE, "Description", typeDescription, nullptr));
+    EXPECT_EQ(browsegui::readFile(folder + "descript.ion"), "\"c.bmp\" typed in the dialog\r\n");
+    EXPECT_EQ(browsegui::state().descriptions[at("c.bmp")], "typed in the dialog");
+
+    ASSERT_TRUE(gui::withDialog(CMD_NEW_FOLDER, "Nouveau r\xe9pertoire", nameNewFolder, nullptr));
+    EXPECT_TRUE(gui::fileExists(folder + "made here"));
+    EXPECT_EQ(at("made here"), 0);  // folders first
 }
 
 TEST_F(Browse, DescriptionsRewriteOnlyTheirOwnLines) {

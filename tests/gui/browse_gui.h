@@ -50,6 +50,8 @@ void hover(int position);
 // Links `count` names "pNNN.bmp" in the folder to one file (hard links).
 bool linkCopies(const std::string& file, const std::string& folder, int count);
 bool makeFolder(const std::string& path);
+bool isReadOnly(const std::string& path);
+bool itemEnabled(void* dialog, int id);
 // The Windows path of a Unix path (empty when none).
 std::string windowsPathOf(const std::string& unixPath);
 void setItemText(void* dialog, int id, const std::string& text);

@@ -179,6 +179,13 @@ bool linkCopies(const std::string& file, const std::string& folder, int count) {
     return true;
 }
 
+bool isReadOnly(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
+}
+
+bool itemEnabled(void* dialog, int id) { return IsWindowEnabled(GetDlgItem(static_cast<HWND>(dialog), id)) != 0; }
+
 bool makeFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
 
 void setItemText(void* dialog, int id, const std::string& text) {
