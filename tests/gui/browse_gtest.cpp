@@ -87,6 +87,83 @@ TEST_F(Browse, OpensOnTheFolderWithThumbnails) {
     EXPECT_EQ(gui::childCount(), 1);
 }
 
+TEST_F(Browse, TreeAndListMoveThroughFolders) {
+    ASSERT_TRUE(browsegui::makeFolder(folder + "sub"));
+    ASSERT_FALSE(gui::writeBitmap(folder + "sub\\", "in.bmp", 12, 12).empty());
+    ASSERT_TRUE(start());
+    std::string name = folder.substr(0, folder.size() - 1);
+    name = name.substr(name.rfind('\\') + 1);
+    EXPECT_EQ(browsegui::treeSelectionText(), name);
+    // Selecting a folder of the tree makes it the current folder.
+    ASSERT_TRUE(browsegui::selectInTree("sub"));
+    browsegui::State s = browsegui::state();
+    EXPECT_EQ(s.folder, folder + "sub\\");
+    EXPECT_EQ(s.names, (std::vector<std::string>{"..", "in.bmp"}));
+    EXPECT_EQ(gui::browsePath(), folder + "sub\\");
+    // ".." goes up again, and the tree follows.
+    browsegui::open(0);
+    EXPECT_EQ(browsegui::state().folder, folder);
+    EXPECT_EQ(browsegui::treeSelectionText(), name);
+    // Folders shown among the files open the same way.
+    gui::sendCommand(CMD_SHOW_DIRS, 100);
+    browsegui::open(at("sub"));
+    EXPECT_EQ(browsegui::state().folder, folder + "sub\\");
+    EXPECT_EQ(browsegui::treeSelectionText(), "sub");
+}
+
+TEST_F(Browse, LongNamesAreKeptWhole) {
+    const std::string longName = std::string(150, 'n') + ".bmp";
+    std::string path = gui::writeBitmap(folder, longName, 9, 9);
+    ASSERT_FALSE(path.empty());
+    ASSERT_TRUE(start("ShowParentDir=0\r\n"));
+    ASSERT_GE(at(longName), 0);
+    std::string dest = gui::tempFolder();
+    browsegui::select({at(longName)});
+    EXPECT_EQ(browsegui::copyTo(dest, false), 1);
+    EXPECT_EQ(browsegui::readFile(dest + longName), browsegui::readFile(path));
+    const std::string renamed = std::string(180, 'r') + ".bmp";
+    EXPECT_TRUE(browsegui::rename(at(longName), renamed));
+    EXPECT_TRUE(gui::fileExists(folder + renamed));
+    EXPECT_TRUE(browsegui::describe(at(renamed), "long"));
+    EXPECT_EQ(browsegui::readFile(folder + "descript.ion"), "\"" + renamed + "\" long\r\n");
+}
+
+TEST_F(Browse, CommandsWithoutTheirDialogsStayGreyed) {
+    ASSERT_TRUE(start("ShowParentDir=0\r\n"));
+    struct Item {
+        int id;
+        bool none, one;  // enabled with no selection, with one file selected
+    } items[] = {
+        {CMD_SELECT_ALL, true, true},        {CMD_BROWSER_OPEN, false, true},  {CMD_BROWSER_HEX, false, true},
+        {CMD_BROWSER_PROPERTIES, false, true}, {CMD_DESCRIBE, false, true},    {CMD_COPY_TO, false, true},
+        {CMD_MOVE_TO, false, true},          {CMD_RENAME_SEQUENCE, false, true}, {CMD_DELETE, false, true},
+        {CMD_COPY_NAMES, false, true},       {CMD_FILE_LISTING, false, true},  {CMD_REFRESH, true, true},
+        {CMD_PRINT, false, false},           {CMD_BROWSER_CONVERT, false, false},
+        {CMD_BROWSER_SLIDE_SHOW, false, false}, {CMD_WEB_PAGE, false, false}, {CMD_WALLPAPER_CENTRE, false, false},
+        {CMD_STOP_THUMBNAILS, false, false},
+    };
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    for (const Item& i : items) EXPECT_EQ(gui::menuItemEnabled(i.id), i.none) << i.id;
+    browsegui::select({at("a.bmp")});
+    for (const Item& i : items) EXPECT_EQ(gui::menuItemEnabled(i.id), i.one) << i.id;
+    // The commands that ask nothing run without harm; twice, the toggles
+    // come back as they were, the last sort (size, reversed) stays.
+    for (int round = 0; round < 2; ++round) {
+        for (int id = CMD_VIEW_ICONS; id <= CMD_LAYOUT_LAST; ++id) {
+            if (id == CMD_COPY_TO || id == CMD_MOVE_TO || id == CMD_RENAME_SEQUENCE || id == CMD_DELETE ||
+                id == CMD_FILE_LISTING || id == CMD_BROWSER_CONVERT || id == CMD_BROWSER_SLIDE_SHOW ||
+                id == CMD_WEB_PAGE)
+                continue;
+            gui::sendCommand(id, 0);
+            ASSERT_TRUE(gui::frameAlive()) << id;
+        }
+    }
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    EXPECT_EQ(browsegui::state().names, (std::vector<std::string>{"b.bmp", "c.bmp", "a.bmp", "notes.txt"}));
+    EXPECT_TRUE(gui::fileExists(a) && gui::fileExists(b) && gui::fileExists(c));
+    gui::screenshot("browser-after-every-command");
+}
+
 TEST_F(Browse, ViewModesSwitch) {
     ASSERT_TRUE(start("ShowParentDir=0\r\n"));
     ASSERT_TRUE(browsegui::waitForThumbnails(20000));

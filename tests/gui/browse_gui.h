@@ -50,6 +50,9 @@ void hover(int position);
 // Links `count` names "pNNN.bmp" in the folder to one file (hard links).
 bool linkCopies(const std::string& file, const std::string& folder, int count);
 bool makeFolder(const std::string& path);
+// Opens the current folder's item in the tree and selects its child named so.
+bool selectInTree(const std::string& name);
+std::string treeSelectionText();
 bool isReadOnly(const std::string& path);
 bool itemEnabled(void* dialog, int id);
 // The Windows path of a Unix path (empty when none).

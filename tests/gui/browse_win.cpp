@@ -186,6 +186,46 @@ bool isReadOnly(const std::string& path) {
 
 bool itemEnabled(void* dialog, int id) { return IsWindowEnabled(GetDlgItem(static_cast<HWND>(dialog), id)) != 0; }
 
+namespace {
+HWND treeWindow() { return g_frame.browser ? GetDlgItem(g_frame.browser, IDC_BROWSE_TREE) : nullptr; }
+
+std::string treeText(HWND tree, HTREEITEM item) {
+    char text[MAX_PATH + 1] = "";
+    TVITEMA it;
+    memset(&it, 0, sizeof it);
+    it.mask = TVIF_TEXT;
+    it.hItem = item;
+    it.pszText = text;
+    it.cchTextMax = sizeof text;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&it));
+    return text;
+}
+}  // namespace
+
+bool selectInTree(const std::string& name) {
+    HWND tree = treeWindow();
+    if (!tree) return false;
+    HTREEITEM current = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (!current) return false;
+    SendMessageA(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(current));
+    for (HTREEITEM child = reinterpret_cast<HTREEITEM>(
+             SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(current)));
+         child; child = reinterpret_cast<HTREEITEM>(
+                    SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(child)))) {
+        if (treeText(tree, child) != name) continue;
+        SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(child));
+        gui::pump(200);
+        return true;
+    }
+    return false;
+}
+
+std::string treeSelectionText() {
+    HWND tree = treeWindow();
+    HTREEITEM current = tree ? reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) : nullptr;
+    return current ? treeText(tree, current) : std::string();
+}
+
 bool makeFolder(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
 
 void setItemText(void* dialog, int id, const std::string& text) {
