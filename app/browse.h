@@ -122,6 +122,11 @@ bool registerPreviewClasses();
 void createPreviewPanes(Browser* b);
 void showPreviewOf(Browser* b, int entry);
 void placePreview(Browser* b, const PaneRect& r);
+// The zoom commands (143-153) on the previewed picture.
+bool previewHasPicture(const Browser* b);
+void zoomPreview(Browser* b, int id);
+// The displayed size of the previewed picture and its zoom (zeros without one).
+void previewDisplay(const Browser* b, int* width, int* height, int* zoom);
 void hoverAt(Browser* b, int entry);
 void hideBubble(Browser* b);
 void onHoverTimer(Browser* b);
@@ -144,6 +149,7 @@ struct BrowserState {
     RECT tree, list, preview;         // in the browser's client area; empty when hidden
     int previewEntry;
     std::string bubbleText;           // the hover window's text while it shows
+    int previewWidth, previewHeight, previewZoom;  // the previewed picture as displayed
 };
 bool browserState(BrowserState* state);
 // Selects exactly the list positions given.

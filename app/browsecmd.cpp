@@ -105,12 +105,17 @@ bool commandAvailable(const Browser* b, int id) {
     case CMD_WEB_PAGE: return false;
     case CMD_STOP_THUMBNAILS: return b->building;
     }
+    if (id >= CMD_ZOOM_IN && id <= CMD_ZOOM_LAST) return previewHasPicture(b);
     if (id >= 200 && id <= 256) return true;
     return false;
 }
 
 void onCommand(Browser* b, int id) {
     if (!commandAvailable(b, id)) return;
+    if (id >= CMD_ZOOM_IN && id <= CMD_ZOOM_LAST) {
+        zoomPreview(b, id);
+        return;
+    }
     if (uint8_t* flag = toggleOf(id)) {
         *flag = !*flag;
         switch (id) {

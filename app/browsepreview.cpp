@@ -12,6 +12,7 @@
 #include "browse.h"
 #include "hexdump.h"
 #include "kaleocore.h"
+#include "viewlayout.h"
 
 namespace browse {
 
@@ -25,6 +26,7 @@ constexpr DWORD DUMP_BYTES = 64 * 1024;  // the start of the file the dump pane 
 struct PreviewPane {
     DibBuffer dib;
     bool hasPicture = false;
+    int zoom = 1;                 // when not fitted
     int32_t offsetX = 0, offsetY = 0;
     std::string bytes;   // dump pane: the start of the file
     bool ascii = false;
@@ -56,6 +58,10 @@ RECT pictureRect(HWND w, const PreviewPane* p) {
         r.bottom = r.top + static_cast<LONG>(ph);
         return r;
     }
+    int32_t zw = 1, zh = 1;
+    zoomedSize(p->dib.width, p->dib.height, p->zoom, &zw, &zh);
+    pw = zw;
+    ph = zh;
     LONG x = pw < cw ? static_cast<LONG>((cw - pw) / 2) : -p->offsetX;
     LONG y = ph < ch ? static_cast<LONG>((ch - ph) / 2) : -p->offsetY;
     return RECT{x, y, x + static_cast<LONG>(pw), y + static_cast<LONG>(ph)};
@@ -66,7 +72,8 @@ void updateImageScroll(HWND w, PreviewPane* p) {
     GetClientRect(w, &rc);
     bool scrolls = fitMode() == 0 && p->hasPicture;
     int bars[2] = {SB_HORZ, SB_VERT};
-    int32_t sizes[2] = {p->dib.width, p->dib.height};
+    int32_t sizes[2] = {1, 1};
+    zoomedSize(p->dib.width, p->dib.height, p->zoom, &sizes[0], &sizes[1]);
     int32_t pages[2] = {rc.right, rc.bottom};
     int32_t* offsets[2] = {&p->offsetX, &p->offsetY};
     for (int i = 0; i < 2; ++i) {
@@ -372,6 +379,7 @@ void showPreviewOf(Browser* b, int entry) {
     if (!image || !dump) return;
     image->hasPicture = false;
     image->offsetX = image->offsetY = 0;
+    image->zoom = 1;
     bool showDump = false;
     if (entry >= 0 && static_cast<size_t>(entry) < b->entries.size() && g_settings.showPreview &&
         !isFolderEntry(b->entries[static_cast<size_t>(entry)])) {
@@ -422,6 +430,39 @@ void showPreviewOf(Browser* b, int entry) {
     updateDumpScroll(b->previewDump, dump);
     InvalidateRect(b->previewImage, nullptr, TRUE);
     InvalidateRect(b->previewDump, nullptr, TRUE);
+}
+
+bool previewHasPicture(const Browser* b) {
+    const PreviewPane* p = b->previewImage ? paneData(b->previewImage) : nullptr;
+    return p && p->hasPicture && IsWindowVisible(b->previewImage);
+}
+
+void zoomPreview(Browser* b, int id) {
+    if (!previewHasPicture(b)) return;
+    if (g_settings.fitPreviewWindow) {
+        // Zooming leaves the fitted view: the picture comes back whole.
+        g_settings.fitPreviewWindow = 0;
+        int entry = b->previewEntry;
+        b->previewEntry = -1;
+        showPreviewOf(b, entry);
+        if (!previewHasPicture(b)) return;
+    }
+    PreviewPane* p = paneData(b->previewImage);
+    if (id == CMD_ZOOM_IN) p->zoom = zoomIn(p->zoom);
+    else if (id == CMD_ZOOM_OUT) p->zoom = zoomOut(p->zoom);
+    else if (zoomPreset(id)) p->zoom = zoomPreset(id);
+    updateImageScroll(b->previewImage, p);
+    InvalidateRect(b->previewImage, nullptr, TRUE);
+}
+
+void previewDisplay(const Browser* b, int* width, int* height, int* zoom) {
+    *width = *height = *zoom = 0;
+    if (!previewHasPicture(b)) return;
+    const PreviewPane* p = paneData(b->previewImage);
+    RECT r = pictureRect(b->previewImage, p);
+    *width = r.right - r.left;
+    *height = r.bottom - r.top;
+    *zoom = p->zoom;
 }
 
 void hoverAt(Browser* b, int entry) {

@@ -48,6 +48,7 @@ bool browserState(BrowserState* s) {
     s->preview = rectOf(IsWindowVisible(b->previewImage) ? b->previewImage : b->previewDump);
     if (!g_settings.showPreview) s->preview = RECT{0, 0, 0, 0};
     s->previewEntry = b->previewEntry;
+    previewDisplay(b, &s->previewWidth, &s->previewHeight, &s->previewZoom);
     s->bubbleText.clear();
     if (b->bubble && IsWindowVisible(b->bubble)) {
         char text[2048];

@@ -279,7 +279,27 @@ TEST_F(Browse, PreviewShowsTheSelectedPicture) {
     EXPECT_GE(s.previewEntry, 0);
     EXPECT_EQ(s.selected, 1);
     EXPECT_EQ(browsegui::statusText(), "4 objet(s) / 1 fichier(s) s\xe9lectionn\xe9s");
+    EXPECT_EQ(s.previewWidth, 200);
+    EXPECT_EQ(s.previewHeight, 100);
     gui::screenshot("browser-preview-picture");
+    // The zoom commands act on the preview; fitting leaves the zoom aside.
+    struct Zoom {
+        int command, zoom, width, height;
+    } zooms[] = {{CMD_ZOOM_IN, 2, 400, 200}, {CMD_ZOOM_OUT, 1, 200, 100}, {CMD_ZOOM_OUT, -2, 100, 50},
+                 {CMD_ZOOM_FIRST + 6, -4, 50, 25}};
+    for (const Zoom& z : zooms) {
+        gui::sendCommand(z.command, 50);
+        s = browsegui::state();
+        EXPECT_EQ(s.previewZoom, z.zoom) << z.command;
+        EXPECT_EQ(s.previewWidth, z.width) << z.command;
+        EXPECT_EQ(s.previewHeight, z.height) << z.command;
+    }
+    gui::sendCommand(CMD_FIT_PREVIEW, 100);
+    s = browsegui::state();
+    EXPECT_EQ(s.previewWidth, 200);  // larger pictures only: this one fits as it is
+    gui::sendCommand(CMD_ZOOM_IN, 100);
+    EXPECT_FALSE(gui::menuItemChecked(CMD_FIT_PREVIEW));
+    EXPECT_EQ(browsegui::state().previewWidth, 400);
     // A file that is not a picture shows its bytes.
     browsegui::select({at("notes.txt")});
     gui::screenshot("browser-preview-dump");

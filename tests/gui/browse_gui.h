@@ -25,6 +25,7 @@ struct State {
     Box tree, list, preview;
     int previewEntry = -1;
     std::string bubble;                   // the hover window's text while it shows
+    int previewWidth = 0, previewHeight = 0, previewZoom = 0;
 };
 
 State state();

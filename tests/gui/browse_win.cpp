@@ -57,6 +57,9 @@ State state() {
     s.preview = boxOf(b.preview);
     s.previewEntry = b.previewEntry;
     s.bubble = b.bubbleText;
+    s.previewWidth = b.previewWidth;
+    s.previewHeight = b.previewHeight;
+    s.previewZoom = b.previewZoom;
     return s;
 }
 
