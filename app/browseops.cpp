@@ -220,6 +220,10 @@ bool rewriteDescriptions(HWND owner, const std::string& folder,
     if (existed && after == bytes) return true;
     if (!existed && after.empty()) return true;
     DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (report) problem(owner, loadText(IDS_DESCRIPT_WRITE_FAILED) + path);
+        return false;
+    }
     // The file is hidden (and may be read-only): writable while it is written.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & WRITABLE_MASK))
         SetFileAttributesA(path.c_str(), attributes & ~WRITABLE_MASK);

@@ -468,6 +468,16 @@ void nameNewFolder(void* dialog, void*) {
     gui::clickItem(dialog, OK);
 }
 
+TEST_F(Browse, DescriptionThatCannotBeWrittenIsReported) {
+    // A folder where the file should be: the write fails and says so.
+    ASSERT_TRUE(browsegui::makeFolder(folder + "descript.ion"));
+    ASSERT_TRUE(start("ShowParentDir=0\r\n"));
+    gui::answerNextMessageBox(PROBLEM, OK);
+    EXPECT_FALSE(browsegui::describe(at("a.bmp"), "lost"));
+    EXPECT_TRUE(gui::fileExists(folder + "descript.ion\\"));
+    EXPECT_TRUE(gui::frameAlive());
+}
+
 TEST_F(Browse, PropertiesDescribeAndNewFolderDialogs) {
     ASSERT_TRUE(start("ShowParentDir=0\r\nShowDirInBrowser=1\r\n"));
     browsegui::select({at("b.bmp")});
@@ -499,8 +509,10 @@ TEST_F(Browse, DescriptionsRewriteOnlyTheirOwnLines) {
     EXPECT_EQ(s.names, (std::vector<std::string>{"a.bmp", "b.bmp", "c.bmp", "notes.txt"}));
     EXPECT_EQ(s.descriptions[at("a.bmp")], "first picture");
 
+    bool hiddenKept = browsegui::isHidden(descript);  // where the file system keeps the attribute
     EXPECT_TRUE(browsegui::describe(at("b.bmp"), "second"));
     EXPECT_EQ(browsegui::readFile(descript), before + "\"b.bmp\" second\r\n");
+    if (hiddenKept) EXPECT_TRUE(browsegui::isHidden(descript));
     EXPECT_TRUE(browsegui::describe(at("a.bmp"), ""));
     EXPECT_EQ(browsegui::readFile(descript), "zzz.jpg kept as it was\r\n\"broken\r\n\"b.bmp\" second\r\n");
     // A renamed file takes its description along.

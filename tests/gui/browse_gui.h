@@ -55,6 +55,7 @@ bool makeFolder(const std::string& path);
 bool selectInTree(const std::string& name);
 std::string treeSelectionText();
 bool isReadOnly(const std::string& path);
+bool isHidden(const std::string& path);
 bool itemEnabled(void* dialog, int id);
 // The Windows path of a Unix path (empty when none).
 std::string windowsPathOf(const std::string& unixPath);

@@ -187,6 +187,11 @@ bool isReadOnly(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
 }
 
+bool isHidden(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_HIDDEN);
+}
+
 bool itemEnabled(void* dialog, int id) { return IsWindowEnabled(GetDlgItem(static_cast<HWND>(dialog), id)) != 0; }
 
 namespace {
