@@ -422,7 +422,8 @@ void stopThumbnails(Browser* b) {
 }
 
 void onThumbTimer(Browser* b) {
-    if (!b->worker || !b->building) return;
+    // While a load on this thread pumps messages the tick waits for the next.
+    if (!b->worker || !b->building || libraryBusy()) return;
     int first, last;
     visiblePositions(b, &first, &last);
     std::vector<int> visible;
