@@ -342,6 +342,7 @@ void openPaths(const std::vector<std::string>& paths, bool eachInOwnWindow) {
 }
 
 void cmdOpen() { openPaths(askFilesToOpen(), false); }
+void cmdBrowse() { openBrowser(); }
 void cmdOpenAll() { openPaths(askFilesToOpen(), true); }
 
 // "Voir en &hexa...": each chosen file in its own dump window.
@@ -411,12 +412,13 @@ struct FrameCommand {
 };
 
 // The commands the frame executes itself. Those of the frame's range that are
-// missing here (browser, clipboard, capture, conversions, slide show) come
+// missing here (clipboard, capture, conversions, slide show) come
 // with their windows and stay greyed until then.
 const FrameCommand FRAME_COMMANDS[] = {
     {CMD_OPEN, cmdOpen, always},
     {CMD_OPEN_ALL, cmdOpenAll, always},
     {CMD_VIEW_HEX, cmdViewHex, always},
+    {CMD_BROWSE, cmdBrowse, always},
     {CMD_CLOSE, cmdClose, haveChild},
     {CMD_CLOSE_ALL, cmdCloseAll, haveChild},
     {CMD_ESCAPE, cmdEscape, always},
@@ -758,12 +760,6 @@ void applyAlwaysOnTop() {
     if (topMost == (g_settings.alwaysOnTop != 0)) return;
     SetWindowPos(g_frame.frame, g_settings.alwaysOnTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_FRAMECHANGED);
-}
-
-void openBrowser() {
-    // The browser window ("VbrowseClass") is not part of the program yet: its
-    // command stays greyed, and a folder named on the command line is only
-    // remembered as PathBrowse.
 }
 
 void runSlideShowFile(const char*) {

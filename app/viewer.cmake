@@ -26,7 +26,8 @@ set_target_properties(kaleoslogic PROPERTIES POSITION_INDEPENDENT_CODE ON)
 # Tool bar images, icon and check images, drawn by our own program.
 set(KALEOS_ART ${CMAKE_BINARY_DIR}/art)
 set(KALEOS_ART_FILES ${KALEOS_ART}/toolbar24.bmp ${KALEOS_ART}/toolbar8.bmp ${KALEOS_ART}/kaleos.ico
-    ${KALEOS_ART}/configicon.bmp ${KALEOS_ART}/kaleos48.bmp)
+    ${KALEOS_ART}/configicon.bmp ${KALEOS_ART}/kaleos48.bmp ${KALEOS_ART}/browsertree.bmp ${KALEOS_ART}/layout1.bmp
+    ${KALEOS_ART}/layout2.bmp ${KALEOS_ART}/layout3.bmp ${KALEOS_ART}/layout4.bmp ${KALEOS_ART}/layout5.bmp)
 add_executable(kaleosart ${CMAKE_SOURCE_DIR}/resources/drawart.cpp)
 target_compile_options(kaleosart PRIVATE ${KALEO_WARNINGS})
 add_custom_command(OUTPUT ${KALEOS_ART_FILES}

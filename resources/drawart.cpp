@@ -548,6 +548,62 @@ Canvas checkImages() {
     return c;
 }
 
+// "BrowserTreeIcon": 16x16 images on pure red (transparent) for the folder
+// tree: fixed drive, removable drive, CD drive, network drive, folder, open
+// folder.
+Canvas treeIcons() {
+    const Rgb KEY = {255, 0, 0};
+    Canvas c(16 * 6, 16, KEY);
+    for (int i = 0; i < 4; ++i) {
+        int x = i * 16;
+        if (i == 2) {
+            c.disc(x + 7.5, 7.5, 7, DARK);
+            c.disc(x + 7.5, 7.5, 6, LIGHT);
+            c.disc(x + 7.5, 7.5, 2, WHITE);
+            c.ring(x + 7.5, 7.5, 2.5, 1, GREY);
+            continue;
+        }
+        c.box(x + 1, 5, x + 14, 11, i == 1 ? LIGHT : GREY, DARK);
+        c.line(x + 2, 6, x + 13, 6, WHITE);
+        c.fill(x + 11, 8, x + 12, 9, GREEN);
+        if (i == 1) c.fill(x + 3, 8, x + 8, 8, DARK);
+        if (i == 3) {
+            c.line(x + 7, 12, x + 7, 14, DARK);
+            c.line(x + 3, 14, x + 12, 14, DARK);
+        }
+    }
+    for (int i = 0; i < 2; ++i) {
+        int x = 64 + i * 16;
+        c.box(x + 1, 3, x + 6, 5, YELLOW, DYELLOW);
+        c.box(x + 1, 4, x + 14, 13, YELLOW, DYELLOW);
+        if (i == 1) {
+            c.triangle(x + 3, 7, x + 16, 7, x + 13, 13.5, LIGHT);
+            c.line(x + 3, 7, x + 15, 7, DYELLOW);
+            c.line(x + 15, 7, x + 13, 13, DYELLOW);
+        }
+    }
+    return c;
+}
+
+// "Layout1" ... "Layout5": the pane arrangement of each layout in a 32x20
+// picture: tree yellow, file list white, preview blue.
+Canvas layoutImage(int layout) {
+    Canvas c(32, 20, FACE);
+    struct Box {
+        int x0, y0, x1, y1;
+        Rgb colour;
+    };
+    const Box boxes[5][3] = {
+        {{1, 1, 11, 9, YELLOW}, {13, 1, 30, 9, WHITE}, {1, 11, 30, 18, SKY}},
+        {{1, 1, 11, 8, YELLOW}, {1, 10, 11, 18, WHITE}, {13, 1, 30, 18, SKY}},
+        {{1, 1, 11, 8, YELLOW}, {1, 10, 11, 18, SKY}, {13, 1, 30, 18, WHITE}},
+        {{1, 1, 11, 18, YELLOW}, {13, 1, 30, 9, WHITE}, {13, 11, 30, 18, SKY}},
+        {{1, 1, 8, 18, YELLOW}, {10, 1, 20, 18, WHITE}, {22, 1, 30, 18, SKY}},
+    };
+    for (const Box& b : boxes[layout - 1]) c.box(b.x0, b.y0, b.x1, b.y1, b.colour, DARK);
+    return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -572,7 +628,10 @@ int main(int argc, char** argv) {
     bool ok = writeFile(folder + "/toolbar24.bmp", bmp24(strip)) && writeFile(folder + "/toolbar8.bmp", eight) &&
               writeFile(folder + "/kaleos.ico", iconFile({&big, &small})) &&
               writeFile(folder + "/configicon.bmp", bmp24(checkImages())) &&
-              writeFile(folder + "/kaleos48.bmp", bmp32(programIcon(48)));
+              writeFile(folder + "/kaleos48.bmp", bmp32(programIcon(48))) &&
+              writeFile(folder + "/browsertree.bmp", bmp24(treeIcons()));
+    for (int layout = 1; layout <= 5 && ok; ++layout)
+        ok = writeFile(folder + "/layout" + std::to_string(layout) + ".bmp", bmp24(layoutImage(layout)));
     if (!ok) {
         fprintf(stderr, "kaleosart: cannot write into %s\n", folder.c_str());
         return 1;

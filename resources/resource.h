@@ -410,4 +410,63 @@
 #define IDC_CONV_TRUE_GROUP 2033
 // ---- Operation dialogs of the image window (end) ---------------------------
 
+// ---- Browser (begin) ---------------------------------------------------------
+#define CMD_NEW_FOLDER 256
+#define IDC_BROWSE_TREE 2000
+#define IDC_BROWSE_LIST 2001
+#define IDS_HOVER_FILE 4400        // "%s, %d octets, %02d/%02d/%02d %02d:%02d:%02d"
+#define IDS_HOVER_TRUE_COLOUR 4401
+#define IDS_HOVER_COLOURS 4402
+#define IDS_HOVER_PLANES 4403
+#define IDS_BROWSE_COL_FIRST 4404  // "Nom" ... "Description" (4404-4409)
+#define IDS_TYPE_FOLDER 4410
+#define IDS_TYPE_UNKNOWN 4411
+#define IDS_STATUS_SELECTED 4412
+#define IDS_STATUS_FREE 4413
+#define IDS_ATTRIBUTES_FAILED 4500
+#define IDS_CANNOT_RENAME 4501
+#define IDS_RENAME_OLD 4600
+#define IDS_RENAME_NEW 4601
+#define IDS_OP_CANNOT_OPEN_SOURCE 4700
+#define IDS_OP_CANNOT_OPEN_DEST 4701
+#define IDS_OP_READ_ERROR 4702
+#define IDS_OP_WRITE_ERROR 4703
+#define IDS_OP_SAME_FILE 4704
+#define IDS_OP_DELETING 4705
+#define IDS_OP_COPYING 4706
+#define IDS_OP_MOVING 4707
+#define IDS_OP_DELETE_FAILED 4708
+#define IDS_DESCRIPT_WRITE_FAILED 4709
+#define IDS_NEW_FOLDER_FAILED 4710
+#define IDS_RENAME_CLASH 4711
+// "KaleoOperation"
+#define IDC_OP_FROM 2000
+#define IDC_OP_TO 2001
+#define IDC_OP_PROGRESS 2002
+// "KaleoRename"
+#define IDC_RENAME_TEMPLATE 2000
+#define IDC_RENAME_START 2001
+#define IDC_RENAME_STEP 2002
+#define IDC_RENAME_LIST 2003
+// "KaleoFileDesc"
+#define IDC_DESC_NAME 2000
+#define IDC_DESC_TEXT 2001
+// "KaleoProp"
+#define IDC_PROP_NAME 2000
+#define IDC_PROP_TYPE 2001
+#define IDC_PROP_FOLDER 2002
+#define IDC_PROP_SIZE 2003
+#define IDC_PROP_SHORT 2004
+#define IDC_PROP_CREATED 2005
+#define IDC_PROP_MODIFIED 2006
+#define IDC_PROP_ACCESSED 2007
+#define IDC_PROP_READ_ONLY 2008
+#define IDC_PROP_ARCHIVE 2009
+#define IDC_PROP_HIDDEN 2010
+#define IDC_PROP_SYSTEM 2011
+#define IDC_PROP_APPLY 2012
+// "KaleoNewFolder"
+#define IDC_NEW_FOLDER_NAME 2000
+// ---- Browser (end) -----------------------------------------------------------
+
 #endif

@@ -81,7 +81,7 @@ CommandRoute commandRoute(int id) {
     if (id == CMD_STATUS_BAR || id == CMD_TOOL_BAR || id == CMD_OPTIONS || inRange(id, 185, 193))
         return ROUTE_FRAME;
     if (inRange(id, 5, 7) || id == 10 || id == 11 || inRange(id, 20, 30) || inRange(id, 50, 153) ||
-        id == 164 || id == 165 || id == 180 || inRange(id, 200, 255))
+        id == 164 || id == 165 || id == 180 || inRange(id, 200, 256))
         return ROUTE_CHILD;
     return ROUTE_NONE;
 }
