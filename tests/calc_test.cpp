@@ -3,6 +3,7 @@
 // models and their limits; our writers' files have the layout by hand and
 // read back exactly.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <functional>
 #include <string>
@@ -259,6 +260,30 @@ TEST(CalcWriter, TiLayoutAndRoundTrip) {
     OwnedImage grey;
     ASSERT_TRUE(makeUpright(&grey, IMG_GREY, 8, 2));
     EXPECT_EQ(saveAs(&grey, tempPath("grey.92i"), "ti"), ST_KIND_REFUSED);
+}
+
+// Every writer of this family, and the icon writer, report a full disk.
+TEST(CalcWriter, FullDiskIsAWriteError) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    const struct {
+        const char* format;
+        uint16_t kind;
+        int colours;
+        int width, height;
+    } cases[] = {
+        {"psion3", IMG_BINARY, 2, 200, 400}, {"psion5", IMG_GREY, 16, 200, 400}, {"palm", IMG_GREY, 4, 200, 400},
+        {"grob", IMG_GREY, 8, 200, 400},     {"grob", IMG_BINARY, 2, 200, 400},  {"ti", IMG_BINARY, 2, 239, 103},
+        {"ico", IMG_PALETTE, 256, 200, 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.format) + " " + std::to_string(c.colours));
+        OwnedImage img;
+        ASSERT_TRUE(makeUpright(&img, c.kind, c.width, c.height, [&](int x, int y, int) {
+            return static_cast<uint8_t>((x + y) % c.colours);
+        }));
+        img.colours = c.colours;
+        EXPECT_EQ(saveAs(&img, "/dev/full", c.format), ST_WRITE_ERROR);
+    }
 }
 
 }  // namespace
