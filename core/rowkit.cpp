@@ -124,3 +124,30 @@ Status writeRows(FILE* f, int64_t rowBytes, int32_t rows, RowEncoder encode, voi
     }
     return ST_OK;
 }
+
+namespace {
+
+uint8_t reversedFields(unsigned v, int bits) {
+    const unsigned mask = (1u << bits) - 1;
+    unsigned r = 0;
+    for (int i = 0; i < 8; i += bits) r |= ((v >> i) & mask) << (8 - bits - i);
+    return static_cast<uint8_t>(r);
+}
+
+struct FieldTables {
+    uint8_t t[3][256];  // 1, 2 and 4 bits
+    FieldTables() {
+        for (int k = 0; k < 3; ++k)
+            for (unsigned v = 0; v < 256; ++v) t[k][v] = reversedFields(v, 1 << k);
+    }
+};
+
+}  // namespace
+
+void reversePixelFields(uint8_t* p, int64_t n, int bits) {
+    static const FieldTables tables;
+    const int k = bits == 1 ? 0 : bits == 2 ? 1 : bits == 4 ? 2 : -1;
+    if (k < 0) return;
+    const uint8_t* t = tables.t[k];
+    for (int64_t i = 0; i < n; ++i) p[i] = t[p[i]];
+}

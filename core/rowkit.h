@@ -139,3 +139,10 @@ using RowEncoder = Status (*)(void* data, FILE* f, uint8_t* row, int64_t rowByte
 // writes them as they are or through encode. Returns ST_OK, ST_WRITE_ERROR,
 // ST_STOPPED or ST_NO_MEMORY; the caller still calls endWrite.
 Status writeRows(FILE* f, int64_t rowBytes, int32_t rows, RowEncoder encode = nullptr, void* data = nullptr);
+
+// ---- Bit order ----------------------------------------------------------------
+
+// Reverses the order of the pixel fields of bits bits (1, 2 or 4; 8 leaves the
+// bytes alone) within each of n bytes: for files that keep the leftmost pixel
+// in the least significant bits, since rows reach the core leftmost first.
+void reversePixelFields(uint8_t* p, int64_t n, int bits);

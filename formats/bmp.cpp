@@ -14,6 +14,7 @@
 
 #include "codec.h"
 #include "codecs.h"
+#include "dib.h"
 #include "kaleocore.h"
 #include "rowkit.h"
 #include "stream.h"
@@ -109,9 +110,6 @@ uint32_t bmpPixelsPerMetreFromDpi(int dpi) {
     if (dpi <= 0) return 0;
     return static_cast<uint32_t>(static_cast<double>(dpi) / 0.0254 + 0.5);
 }
-
-// Bytes of one stored row, padding included.
-int64_t bmpRowBytes(int64_t width, int bits) { return ((width * bits + 31) / 32) * 4; }
 
 // Reads the file header, the information header and, for a 40-byte header with
 // bit fields, the three masks after it. Anything that is not a bitmap header,
@@ -278,7 +276,7 @@ int bmpMaskPixelBytes(const BmpHeader& h) { return h.masks[3] != 0 || h.bits == 
 
 // Uncompressed rows of any depth: each stored row is read as one block.
 Status bmpReadPlainRows(FILE* f, const BmpHeader& h, PixelPath path) {
-    const int64_t stored = bmpRowBytes(h.width, static_cast<int>(h.bits));
+    const int64_t stored = dibRowBytes(h.width, static_cast<int>(h.bits));
     if (path == PixelPath::NativeNoAlpha) return readRows(f, stored, h.height, -1, bmpClearFourthByte, &h);
     if (path != PixelPath::Masks) return readRows(f, stored, h.height);
     BmpMaskRows m{h.width, h.bits, bmpMaskPixelBytes(h), {}};
@@ -411,12 +409,7 @@ Status bmpReadPalette(FILE* f, const BmpHeader& h, uint8_t* table) {
     if (entries > room) entries = room;
     if (entries == 0) return ST_OK;
     if (!seekTo(f, h.paletteStart)) return ST_READ_ERROR;
-    uint8_t raw[256 * 4];
-    size_t want = static_cast<size_t>(entries) * h.paletteEntrySize;
-    size_t got = fread(raw, 1, want, f);
-    for (size_t i = 0; i < entries && (i + 1) * h.paletteEntrySize <= got; ++i)
-        memcpy(table + 3 * i, raw + i * h.paletteEntrySize, 3);
-    return got == want ? ST_OK : ST_READ_ERROR;
+    return dibReadPalette(f, static_cast<uint32_t>(entries), h.paletteEntrySize, table);
 }
 
 Status bmpReadPaletteImage(FILE* f, const BmpHeader& h, RasterHeader* rh) {
@@ -692,7 +685,7 @@ Status writeBmp(FILE* stream, SaveRequest* request) {
     if (request->width < 1 || request->height < 1) return ST_KIND_REFUSED;
     const bool rle = request->writerOption1 != 0 && (w.depth == 8 || w.depth == 4);
     w.compression = !rle ? BI_RGB : w.depth == 8 ? BI_RLE8 : BI_RLE4;
-    w.rowBytes = bmpRowBytes(request->width, w.depth);
+    w.rowBytes = dibRowBytes(request->width, w.depth);
 
     // Sizes: exact for uncompressed data, provisional for run-length data (patched below).
     const uint64_t dataOffset = FILE_HEADER_SIZE + WIN_HEADER_SIZE + 4u * static_cast<uint64_t>(w.entries);

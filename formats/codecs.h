@@ -96,3 +96,29 @@ Status readXbm(FILE* stream, LoadRequest* request);
 Status writeXbm(FILE* stream, SaveRequest* request);
 Status readXpm(FILE* stream, LoadRequest* request);
 Status writeXpm(FILE* stream, SaveRequest* request);
+
+// Calculator and organiser bitmaps, Windows icons, cursors and clipboard files.
+bool acceptIco(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptCur(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptClp(const uint8_t* head, size_t n, int64_t fileSize);
+Status readIco(FILE* stream, LoadRequest* request);
+Status writeIco(FILE* stream, SaveRequest* request);
+Status readCur(FILE* stream, LoadRequest* request);
+Status readClp(FILE* stream, LoadRequest* request);
+// A PNG datastream at the stream's position, its signature included, shown under name.
+Status readEmbeddedPng(FILE* stream, LoadRequest* request, const char* name);
+bool acceptPalm(const uint8_t* head, size_t n, int64_t fileSize);
+Status readPalm(FILE* stream, LoadRequest* request);
+Status writePalm(FILE* stream, SaveRequest* request);
+bool acceptPsion3(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPsion5(const uint8_t* head, size_t n, int64_t fileSize);
+Status readPsion3(FILE* stream, LoadRequest* request);
+Status writePsion3(FILE* stream, SaveRequest* request);
+Status readPsion5(FILE* stream, LoadRequest* request);
+Status writePsion5(FILE* stream, SaveRequest* request);
+bool acceptGrob(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptTi(const uint8_t* head, size_t n, int64_t fileSize);
+Status readGrob(FILE* stream, LoadRequest* request);
+Status writeGrob(FILE* stream, SaveRequest* request);
+Status readTi(FILE* stream, LoadRequest* request);
+Status writeTi(FILE* stream, SaveRequest* request);

@@ -349,6 +349,13 @@ Status readPng(FILE* stream, LoadRequest* request) {
     return pngDecode(stream, request, NAME_PNG, NAME_PNG_INTERLACED);
 }
 
+Status readEmbeddedPng(FILE* stream, LoadRequest* request, const char* name) {
+    uint8_t signature[SIGNATURE_SIZE];
+    if (!readBlock(stream, signature, sizeof signature) || png_sig_cmp(signature, 0, sizeof signature) != 0)
+        return ST_UNKNOWN_FORMAT;
+    return pngDecode(stream, request, name, name);
+}
+
 Status readMng(FILE* stream, LoadRequest* request) {
     uint8_t signature[SIGNATURE_SIZE];
     if (!readBlock(stream, signature, sizeof signature) || memcmp(signature, MNG_SIGNATURE, sizeof signature) != 0)
