@@ -8,7 +8,7 @@ set -eu
 runs=${1:-5}
 root=$(cd "$(dirname "$0")/.." && pwd)
 sh "$root/scripts/setup.sh" >/dev/null
-for p in libvips-tools libjpeg-turbo-progs libtiff-tools; do
+for p in libvips-tools libjpeg-turbo-progs libtiff-tools time; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
         DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$p" >/dev/null
 done
@@ -117,11 +117,11 @@ row "thumbnail 160 from JPEG" "$K -quiet -overwrite -thumb 160x160 -out bmp -o $
 row "thumbnail 160 from BMP" "$K -quiet -overwrite -thumb 160x160 -out bmp -o $o/k.bmp $w/big.bmp" \
     "$IM $w/big.bmp -thumbnail 160x160 $o/i.bmp" "gm convert $w/big.bmp -thumbnail 160x160 $o/g.bmp" \
     "vipsthumbnail $w/big.bmp -s 160 -o $o/v.png" "bmptopnm $w/big.bmp | pamscale -xyfit 160 160 > $o/n.ppm"
-row "batch: 100 JPEG to PNG" "$K -quiet -overwrite -out png -o $o/kb/ $w/batch/*.jpg" \
-    "mkdir -p $o/ib && mogrify-im6.q16 -path $o/ib -format png $w/batch/*.jpg" \
-    "mkdir -p $o/gb && gm mogrify -output-directory $o/gb -format png $w/batch/*.jpg" \
-    "for f in $w/batch/*.jpg; do vips copy \$f $o/vb_\$(basename \$f .jpg).png; done" \
-    "for f in $w/batch/*.jpg; do djpeg \$f | pnmtopng > $o/nb_\$(basename \$f .jpg).png; done"
+row "batch: 100 JPEG to PNG, 2 jobs" "$K -quiet -j 2 -overwrite -out png -o $o/kb/ $w/batch/*.jpg" \
+    "mkdir -p $o/ib && ls $w/batch/*.jpg | xargs -P2 -n 50 mogrify-im6.q16 -path $o/ib -format png" \
+    "mkdir -p $o/gb && ls $w/batch/*.jpg | xargs -P2 -n 50 gm mogrify -output-directory $o/gb -format png" \
+    "ls $w/batch/*.jpg | xargs -P2 -I{} sh -c 'vips copy {} $o/vb_\$(basename {} .jpg).png'" \
+    "ls $w/batch/*.jpg | xargs -P2 -I{} sh -c 'djpeg {} | pnmtopng > $o/nb_\$(basename {} .jpg).png'"
 # Format families add their own decode rows in bench/cases/*.sh (sourced here,
 # with K, IM, w, o, P and row available; each makes its files from $P first).
 for cases in "$root"/bench/cases/*.sh; do
@@ -144,5 +144,50 @@ op "op: median 5x5" "-medianb 5" "-median 2" "vips median $P $o/v.ppm 5" ""
 op "op: gaussian 5x5" "-gauss 5" "-gaussian-blur 0x1" "vips gaussblur $P $o/v.ppm 1" ""
 op "op: blur 3x3" "-blur 1" "-blur 1x1" "" ""
 
+
+# Sizes of the PNG files written from the same JPEG (bytes), ours against the peers' defaults.
+echo
+$K -quiet -overwrite -out png -o "$o/size_k.png" "$w/big.jpg" >/dev/null 2>&1 || true
+$IM "$w/big.jpg" "$o/size_i.png" 2>/dev/null || true
+vips copy "$w/big.jpg" "$o/size_v.png" 2>/dev/null || true
+echo "PNG from the 12 MP JPEG, bytes: kaleocmd $(stat -c %s "$o/size_k.png" 2>/dev/null || echo n/a)," \
+    "IM6 $(stat -c %s "$o/size_i.png" 2>/dev/null || echo n/a), libvips $(stat -c %s "$o/size_v.png" 2>/dev/null || echo n/a)"
+
+# Peak memory (resident set, MiB) of one decode of the 12 MP files; the decoded picture alone is 34 MiB.
+peak() { /usr/bin/time -f %M sh -c "$1" 2>&1 >/dev/null | tail -1 | awk '{printf "%.0f", $1/1024}'; }
+echo
+echo "| peak memory of a decode, MiB | kaleocmd |    IM6   |    GM    |  libvips |  netpbm  |"
+echo "|------------------------------|----------|----------|----------|----------|----------|"
+for f in jpg bmp png; do
+    case $f in jpg) n="djpeg $w/big.jpg" ;; bmp) n="bmptopnm $w/big.bmp" ;; png) n="pngtopnm $w/big.png" ;; esac
+    printf '| %-28s | %8s | %8s | %8s | %8s | %8s |\n' "decode $f" "$(peak "$K -quiet -check $w/big.$f")" \
+        "$(peak "$IM $w/big.$f null:")" "$(peak "gm convert $w/big.$f null:")" "$(peak "vips avg $w/big.$f")" "$(peak "$n")"
+done
+
+# Cost against size: decode times at 3, 12 and 48 megapixels and the time per megapixel.
+echo
+$IM "$P" -resize 50% "$w/mp3.ppm"
+$IM "$P" -resize 200% "$w/mp48.ppm"
+cp "$P" "$w/mp12.ppm"
+for m in 3 12 48; do
+    cjpeg -quality 90 "$w/mp$m.ppm" >"$w/mp$m.jpg"
+    $IM "$w/mp$m.ppm" BMP3:"$w/mp$m.bmp"
+done
+echo "| decode at 3 / 12 / 48 MP     |   3 MP   |  12 MP   |  48 MP   | ms per MP (3 / 12 / 48) |"
+echo "|------------------------------|----------|----------|----------|-------------------------|"
+for f in jpg bmp; do
+    t3=$(median "$K -quiet -check $w/mp3.$f"); t12=$(median "$K -quiet -check $w/mp12.$f"); t48=$(median "$K -quiet -check $w/mp48.$f")
+    per=$(echo "$t3 $t12 $t48" | awk '{printf "%.1f / %.1f / %.1f", $1*1000/3, $2*1000/12, $3*1000/48}')
+    printf '| %-28s | %8s | %8s | %8s | %-23s |\n' "kaleocmd $f" "$t3" "$t12" "$t48" "$per"
+done
+
+# Thumbnail quality: PSNR (dB) of each 160 x 120 thumbnail against a Lanczos resize of the full picture.
+echo
+$IM "$w/big.jpg" -filter Lanczos -resize 160x120 "$o/ref.ppm"
+$K -quiet -overwrite -thumb 160x120 -out pnm -o "$o/tk.ppm" "$w/big.jpg" >/dev/null 2>&1 || true
+vipsthumbnail "$w/big.jpg" -s 160x120 -o "$o/tv.png" 2>/dev/null || true
+$IM -define jpeg:size=320x240 "$w/big.jpg" -thumbnail 160x120 "$o/ti.ppm" 2>/dev/null || true
+psnr() { [ -f "$1" ] && compare-im6.q16 -metric PSNR "$1" "$o/ref.ppm" null: 2>&1 | awk '{printf "%.1f", $1}' || echo n/a; }
+echo "Thumbnail PSNR against a Lanczos resize, dB: kaleocmd $(psnr "$o/tk.ppm"), vipsthumbnail $(psnr "$o/tv.png"), IM6 -thumbnail $(psnr "$o/ti.ppm")"
 echo
 echo "Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -m), $(. /etc/os-release && echo "$PRETTY_NAME"); $runs runs per cell."

@@ -18,6 +18,7 @@
 #include "dither.h"
 #include "effects.h"
 #include "files.h"
+#include "geometry.h"
 #include "optable.h"
 #include "writeoptions.h"
 
@@ -115,8 +116,11 @@ IoOptions loadOptions(const CmdJob& job, int page) {
     o.rawParameter = job.channelOrder;
     o.rawLayout = job.channelType;
     o.readerParameter1 = job.pcdBase;
-    o.maxWidth = job.thumbWidth;
-    o.maxHeight = job.thumbHeight;
+    // Thumbnails load bounded to twice their size (a JPEG decodes at a reduced
+    // scale), then the area resize makes the last step, so every output pixel
+    // averages its whole footprint rather than one sample.
+    o.maxWidth = job.thumbWidth > 0 ? job.thumbWidth * 2 : 0;
+    o.maxHeight = job.thumbHeight > 0 ? job.thumbHeight * 2 : 0;
     if (job.verbose) o.flags |= OPT_VERBOSE;
     return o;
 }
@@ -133,6 +137,31 @@ Outcome fail(int status, const std::string& message) {
     o.status = status;
     o.message = message;
     return o;
+}
+
+// The size a picture of width x height takes to fit in w x h (never larger),
+// as a bounded load gives it.
+void fitInside(int64_t width, int64_t height, int64_t w, int64_t h, int32_t* outW, int32_t* outH) {
+    int64_t ow = width, oh = height;
+    if (w < width || h < height) {
+        ow = w;
+        oh = w * height / width;
+        if (oh > h) {
+            oh = h;
+            ow = h * width / height;
+        }
+    }
+    *outW = static_cast<int32_t>(ow < 1 ? 1 : ow);
+    *outH = static_cast<int32_t>(oh < 1 ? 1 : oh);
+}
+
+Status finishThumbnail(Image* img, const FileInfo& fi, int32_t w, int32_t h) {
+    const int64_t fullW = fi.width > 0 ? fi.width : img->width;
+    const int64_t fullH = fi.height > 0 ? fi.height : img->height;
+    int32_t tw, th;
+    fitInside(fullW, fullH, w, h, &tw, &th);
+    if (img->width <= tw && img->height <= th) return ST_OK;
+    return resizeImage(img, nullptr, tw, th, RESAMPLE_AREA);
 }
 
 // Loads, applies the operations, converts and writes one task.
@@ -178,6 +207,10 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
         st = loadImage(task.source.c_str(), &img, &lo, &fi);
     }
     if (st != ST_OK) return fail(st, statusText(st, fi.message));
+    if (job.thumbWidth > 0 && job.thumbHeight > 0) {
+        st = finishThumbnail(&img, fi, job.thumbWidth, job.thumbHeight);
+        if (st != ST_OK) return fail(st, std::string("-thumb: ") + opStatusText(st));
+    }
     for (const OpInstance& op : job.ops) {
         st = runOp(&img, op);
         if (st != ST_OK) {

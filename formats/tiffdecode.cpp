@@ -20,27 +20,31 @@ constexpr int LZW_FIRST = 258;
 
 enum class LzwEnd : uint8_t { Done, EndCode, EndOfInput, BadCodes };
 
+// Codes of 9 to 12 bits, most significant bit first (least significant first
+// in old-style data), taken from a 64-bit reservoir refilled a byte at a time.
 class LzwBits {
 public:
     LzwBits(const uint8_t* data, size_t size, bool lsbFirst) : data_(data), size_(size), lsbFirst_(lsbFirst) {}
     // The next code of `width` bits, or -1 when the data end.
     int read(int width) {
-        while (count_ < width) {
-            if (pos_ >= size_) return -1;
-            uint32_t byte = data_[pos_++];
-            if (lsbFirst_) acc_ |= byte << count_;
-            else acc_ = (acc_ << 8) | byte;
-            count_ += 8;
+        if (count_ < width) {
+            while (count_ <= 56 && pos_ < size_) {
+                const uint64_t byte = data_[pos_++];
+                if (lsbFirst_) acc_ |= byte << count_;
+                else acc_ = (acc_ << 8) | byte;
+                count_ += 8;
+            }
+            if (count_ < width) return -1;
         }
+        const uint64_t mask = (uint64_t{1} << width) - 1;
         int code;
         if (lsbFirst_) {
-            code = static_cast<int>(acc_ & ((1u << width) - 1));
+            code = static_cast<int>(acc_ & mask);
             acc_ >>= width;
         } else {
-            code = static_cast<int>((acc_ >> (count_ - width)) & ((1u << width) - 1));
+            code = static_cast<int>((acc_ >> (count_ - width)) & mask);
         }
         count_ -= width;
-        if (!lsbFirst_) acc_ &= (1u << count_) - 1;
         return code;
     }
 
@@ -48,7 +52,7 @@ private:
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;
-    uint32_t acc_ = 0;
+    uint64_t acc_ = 0;
     int count_ = 0;
     bool lsbFirst_;
 };
@@ -107,12 +111,8 @@ private:
 };
 
 LzwEnd lzwDecode(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, RowAssembler* out) {
-    for (int i = 0; i < 256; ++i) {
-        t->prefix[i] = 0;
-        t->length[i] = 1;
-        t->suffix[i] = static_cast<uint8_t>(i);
-        t->first[i] = static_cast<uint8_t>(i);
-    }
+    LzwEntry* e = t->entry;
+    for (int i = 0; i < 256; ++i) e[i] = {0, 1, static_cast<uint8_t>(i), static_cast<uint8_t>(i)};
     LzwBits bits(in, n, oldStyle);
     int width = 9;
     int next = LZW_FIRST;
@@ -142,21 +142,27 @@ LzwEnd lzwDecode(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, RowAss
         // A new entry: the previous string and the first byte of this one
         // (of the previous one itself when the code is the entry being made).
         if (next < LZW_TABLE) {
-            uint8_t firstByte = code == next ? t->first[previous] : t->first[code];
-            t->prefix[next] = static_cast<uint16_t>(previous);
-            t->suffix[next] = firstByte;
-            t->first[next] = t->first[previous];
-            t->length[next] = static_cast<uint16_t>(t->length[previous] + 1);
+            const uint8_t firstByte = code == next ? e[previous].first : e[code].first;
+            e[next] = {static_cast<uint16_t>(previous), static_cast<uint16_t>(e[previous].length + 1), firstByte,
+                       e[previous].first};
             ++next;
         }
-        // Write the string out, last byte first.
-        int len = t->length[code];
+        // Write the string out, last byte first: straight into the row when it
+        // fits there, else through the string buffer.
+        const int len = e[code].length;
+        const bool fits = static_cast<size_t>(len) <= out->room();
+        uint8_t* d = fits ? out->space() : t->string;
         int c = code;
         for (int i = len - 1; i >= 0; --i) {
-            t->string[i] = t->suffix[c];
-            c = t->prefix[c];
+            d[i] = e[c].suffix;
+            c = e[c].prefix;
         }
-        if (!out->put(t->string, static_cast<size_t>(len))) return LzwEnd::Done;
+        if (fits) {
+            out->commit(static_cast<size_t>(len));
+            if (out->done()) return LzwEnd::Done;
+        } else if (!out->put(t->string, static_cast<size_t>(len))) {
+            return LzwEnd::Done;
+        }
         previous = code;
         int limit = oldStyle ? (1 << width) : (1 << width) - 1;
         if (next >= limit && width < 12) ++width;

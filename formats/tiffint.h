@@ -169,11 +169,17 @@ enum class Model : uint8_t { Grey, Palette, Rgb, Cmyk, YCbCr, LogL, LogLuv };
 // when the next free code passes the width.
 constexpr int LZW_TABLE = 4096;
 
+// One entry's fields side by side, so that walking a string back to its first
+// byte touches one place per byte.
+struct LzwEntry {
+    uint16_t prefix;
+    uint16_t length;
+    uint8_t suffix;
+    uint8_t first;
+};
+
 struct LzwTable {
-    uint16_t prefix[LZW_TABLE];
-    uint16_t length[LZW_TABLE];
-    uint8_t suffix[LZW_TABLE];
-    uint8_t first[LZW_TABLE];
+    LzwEntry entry[LZW_TABLE];
     uint8_t string[LZW_TABLE];  // one decoded string
 };
 

@@ -391,7 +391,15 @@ uint32_t TiffReader::sample(const uint8_t* row, uint64_t index) const {
 void TiffReader::undoPredictor(uint8_t* row) const {
     const size_t bytes = static_cast<size_t>(chunkRowBytes_);
     const size_t stride = spp_;
-    if (bps_ == 8) {
+    if (bps_ == 8 && stride >= 1 && stride <= 4) {
+        // The running sums of each sample stay in registers, not reloaded from the row.
+        uint8_t sum[4] = {};
+        for (size_t k = 0; k < stride && k < bytes; ++k) sum[k] = row[k];
+        size_t i = stride;
+        for (; i + stride <= bytes; i += stride)
+            for (size_t k = 0; k < stride; ++k) row[i + k] = sum[k] = static_cast<uint8_t>(sum[k] + row[i + k]);
+        for (size_t k = 0; i + k < bytes; ++k) row[i + k] = static_cast<uint8_t>(sum[k] + row[i + k]);
+    } else if (bps_ == 8) {
         for (size_t i = stride; i < bytes; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
     } else if (bps_ == 16) {
         const size_t n = bytes / 2;
@@ -428,6 +436,23 @@ void TiffReader::convertRow(const uint8_t* src, uint32_t n, uint8_t* dst) const 
         if (bps_ < 8 && scaleSmall_) return static_cast<uint8_t>(v * 255 / maxValue);
         return static_cast<uint8_t>(v);
     };
+    if (bps_ == 8) {
+        // Bytes already: copy them, or pick the used samples out of each pixel.
+        const uint32_t k = out_ == Output::Rgb ? 3
+                           : out_ == Output::Rgba || out_ == Output::Cmyk ? 4
+                           : out_ == Output::BytePixels || out_ == Output::ChannelPlanes ? 1
+                                                                                        : 0;
+        const uint32_t step = out_ == Output::ChannelPlanes ? 1 : spp_;
+        if (k != 0 && step == k) {
+            memcpy(dst, src, static_cast<size_t>(n) * k);
+            return;
+        }
+        if (k != 0 && step > k) {
+            for (uint32_t i = 0; i < n; ++i, src += step, dst += k)
+                for (uint32_t s = 0; s < k; ++s) dst[s] = src[s];
+            return;
+        }
+    }
     switch (out_) {
     case Output::BytePixels:
         for (uint32_t i = 0; i < n; ++i) dst[i] = toByte(sample(src, static_cast<uint64_t>(i) * spp_));
@@ -502,6 +527,10 @@ Status TiffReader::place(uint32_t y, const uint8_t* data, size_t bytes, uint64_t
     const int64_t rowLength = fileRowLength();
     if (rowLength <= 0) return ST_CORRUPT;
     if (static_cast<int64_t>(bytes) > rowLength) bytes = static_cast<size_t>(rowLength);
+    if (uint8_t* direct = byteOffset == 0 ? directRow(static_cast<int32_t>(y)) : nullptr) {
+        memcpy(direct, data, bytes);
+        return rowsPlaced(1);
+    }
     memcpy(rh_.rowBuffer, data, bytes);
     return putRows(plane_, static_cast<int32_t>(y), 1);
 }

@@ -252,23 +252,30 @@ Status gaussBody(const Image* src, Image* dst, int size) {
     if (!ring.init(src, radius)) return ST_NO_MEMORY;
     const size_t padded = ring.rowBytes();
     OpArray<uint32_t> columns = allocOpArray<uint32_t>(padded);
-    if (!columns) return ST_NO_MEMORY;
     const size_t bytes = static_cast<size_t>(src->width) * bpp;
+    OpArray<uint32_t> sums = allocOpArray<uint32_t>(bytes);
+    if (!columns || !sums) return ST_NO_MEMORY;
     ring.start();
+    // Both passes run along whole rows, one weight at a time, so that each inner
+    // loop is a plain multiply-add over consecutive samples.
     for (int32_t y = 0; y < src->height; ++y) {
         if (y > 0) ring.advance();
-        memset(columns.get(), 0, padded * sizeof(uint32_t));
+        uint32_t* col = columns.get();
+        memset(col, 0, padded * sizeof(uint32_t));
         for (int j = 0; j < size; ++j) {
             const uint8_t* r = ring.row(j - radius);
             const uint32_t w = weights[j];
-            for (size_t k = 0; k < padded; ++k) columns[k] += w * r[k];
+            for (size_t k = 0; k < padded; ++k) col[k] += w * r[k];
+        }
+        uint32_t* sum = sums.get();
+        memset(sum, 0, bytes * sizeof(uint32_t));
+        for (int i = 0; i < size; ++i) {
+            const uint32_t* c = col + static_cast<size_t>(i) * bpp;
+            const uint32_t w = weights[i];
+            for (size_t k = 0; k < bytes; ++k) sum[k] += w * c[k];
         }
         uint8_t* d = imageRow(dst, y);
-        for (size_t k = 0; k < bytes; ++k) {
-            uint32_t sum = 0;
-            for (int i = 0; i < size; ++i) sum += weights[i] * columns[k + static_cast<size_t>(i) * bpp];
-            d[k] = static_cast<uint8_t>(sum >> 22);
-        }
+        for (size_t k = 0; k < bytes; ++k) d[k] = static_cast<uint8_t>(sum[k] >> 22);
     }
     return ST_OK;
 }
