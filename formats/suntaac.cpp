@@ -286,7 +286,7 @@ Status readTaac(FILE* stream, LoadRequest* request) {
     uint8_t b[sizeof TAAC_SIGNATURE];
     if (!readBlock(stream, b, sizeof b) || memcmp(b, TAAC_SIGNATURE, sizeof b) != 0) return ST_UNKNOWN_FORMAT;
     TaacHeader h;
-    for (int i = 0; i < 256; ++i) h.palette[3 * i] = h.palette[3 * i + 1] = h.palette[3 * i + 2] = uint8_t(i);
+    memset(h.palette, 0, sizeof h.palette);
     Status st = taacReadHeader(stream, &h, request);
     if (st != ST_OK) return st;
     if (h.bits == 0 || h.width < 1 || h.width > MAX_IMAGE_SIDE || h.height < 1 || h.height > MAX_IMAGE_SIDE) {
@@ -307,8 +307,8 @@ Status readTaac(FILE* stream, LoadRequest* request) {
     st = beginImage(&rh);
     if (st != ST_OK) return st;
     st = readRows(stream, rh.bytesPerPlane, rh.height);
-    if (h.bits == 8) endImage(PF_TRIPLETS, 8, h.palette);
-    else endImage(0, 8, nullptr);
+    if (h.mapped) endImage(PF_TRIPLETS, 8, h.palette);
+    else endImage(0, 8, nullptr);  // grey without a colour map
     return st;
 }
 
