@@ -122,3 +122,28 @@ Status readGrob(FILE* stream, LoadRequest* request);
 Status writeGrob(FILE* stream, SaveRequest* request);
 Status readTi(FILE* stream, LoadRequest* request);
 Status writeTi(FILE* stream, SaveRequest* request);
+
+// Seattle Film Works, SciTex, Pixar, Sun TAAC and icons, CP8, Image Speeder,
+// HRU and TDI Explore (sfw.cpp, scitex.cpp, pixar.cpp, suntaac.cpp, cp8.cpp,
+// hru.cpp, tdi.cpp).
+bool acceptSfw(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPwp(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptScitex(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptPixar(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptTaac(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptIcon(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptCp8(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptSpeed(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptHru(const uint8_t* head, size_t n, int64_t fileSize);
+bool acceptTdi(const uint8_t* head, size_t n, int64_t fileSize);
+Status readSfw(FILE* stream, LoadRequest* request);
+Status readPwp(FILE* stream, LoadRequest* request);
+Status readScitex(FILE* stream, LoadRequest* request);
+Status readPixar(FILE* stream, LoadRequest* request);
+Status readTaac(FILE* stream, LoadRequest* request);
+Status readIcon(FILE* stream, LoadRequest* request);
+Status readCp8(FILE* stream, LoadRequest* request);
+Status readSpeed(FILE* stream, LoadRequest* request);
+Status readHru(FILE* stream, LoadRequest* request);
+Status writeHru(FILE* stream, SaveRequest* request);
+Status readTdi(FILE* stream, LoadRequest* request);

@@ -38,24 +38,6 @@ constexpr uint8_t INTERLACED = 0x40;
 constexpr int GIF_MIN_CODE_SIZE = 2;
 constexpr int GIF_MAX_CODE_SIZE = 9;
 
-class FileCursor final : public ByteCursor {
-public:
-    explicit FileCursor(FILE* f) : f_(f) {}
-    int next() override { return getc(f_); }
-
-private:
-    FILE* f_;
-};
-
-class FileSink final : public ByteSink {
-public:
-    explicit FileSink(FILE* f) : f_(f) {}
-    bool write(const uint8_t* data, size_t size) override { return writeBlock(f_, data, size); }
-
-private:
-    FILE* f_;
-};
-
 bool isDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 
 // Reads a colour table of 2^bits entries into a zeroed 768-byte table.
@@ -75,18 +57,6 @@ void gifGreyTable(int bits, uint8_t* table) {
 }
 
 Status gifDeliver(void*, const uint8_t*, int32_t target) { return putRows(-1, target, 1); }
-
-// How the decoding of the page asked for ended, as a reader status.
-Status gifDecodeStatus(const LzwOutcome& outcome) {
-    switch (outcome.end) {
-    case LzwEnd::Complete: return ST_OK;
-    case LzwEnd::EndOfInput: return ST_READ_ERROR;
-    case LzwEnd::EndOfData:
-    case LzwEnd::BadCode: return ST_CORRUPT;
-    case LzwEnd::Stopped: return ST_STOPPED;
-    }
-    return ST_CORRUPT;
-}
 
 // The image of the page asked for: header, decode, palette.
 Status gifReadImage(ByteCursor* in, const uint8_t* signature, const uint8_t* descriptor, int bits, int minCodeSize,
@@ -115,7 +85,7 @@ Status gifReadImage(ByteCursor* in, const uint8_t* signature, const uint8_t* des
     st = lzwDecode(in, image, rh.rowBuffer, gifDeliver, nullptr, &outcome);
     endImage(PF_TRIPLETS, 8, table);
     *inputEnded = outcome.end == LzwEnd::EndOfInput;
-    return st != ST_OK ? st : gifDecodeStatus(outcome);
+    return st != ST_OK ? st : lzwOutcomeStatus(outcome);
 }
 
 // Pixel rows in the order the file stores them: straight down, or the four

@@ -129,6 +129,17 @@ private:
 
 }  // namespace
 
+Status lzwOutcomeStatus(const LzwOutcome& outcome) {
+    switch (outcome.end) {
+    case LzwEnd::Complete: return ST_OK;
+    case LzwEnd::EndOfInput: return ST_READ_ERROR;
+    case LzwEnd::EndOfData:
+    case LzwEnd::BadCode: return ST_CORRUPT;
+    case LzwEnd::Stopped: return ST_STOPPED;
+    }
+    return ST_CORRUPT;
+}
+
 int32_t lzwInterlacedRow(int32_t i, int32_t height) {
     if (height < 1) return 0;
     const int32_t a = (height - 1) / 8, b = (height - 1) / 4, c = (height - 1) / 2;

@@ -75,6 +75,16 @@ private:
     size_t pos_ = 0;
 };
 
+// A whole stream from its current position.
+class FileCursor final : public ByteCursor {
+public:
+    explicit FileCursor(FILE* f) : f_(f) {}
+    int next() override { return getc(f_); }
+
+private:
+    FILE* f_;
+};
+
 // A destination of bytes.
 class ByteSink {
 public:
@@ -83,6 +93,16 @@ public:
 
 protected:
     ~ByteSink() = default;
+};
+
+// Writes to a stream.
+class FileSink final : public ByteSink {
+public:
+    explicit FileSink(FILE* f) : f_(f) {}
+    bool write(const uint8_t* data, size_t size) override { return fwrite(data, 1, size, f_) == size; }
+
+private:
+    FILE* f_;
 };
 
 // ---- Decoding ----------------------------------------------------------------
@@ -125,6 +145,11 @@ struct LzwOutcome {
 // outcome tells how the data ended), ST_NO_MEMORY, or the receiver's status.
 Status lzwDecode(ByteCursor* in, const LzwImage& image, uint8_t* row, LzwRowFn deliver, void* datum,
                  LzwOutcome* outcome);
+
+// How the data ended, as a reader status: ST_OK when complete, ST_READ_ERROR
+// for a file cut short, ST_CORRUPT for data that end early or hold a bad
+// code, ST_STOPPED.
+Status lzwOutcomeStatus(const LzwOutcome& outcome);
 
 // The image row of the i-th decoded row (0-based) of an interlaced image of
 // `height` rows: passes of every 8th row from 0, every 8th from 4, every 4th
