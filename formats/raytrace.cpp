@@ -336,9 +336,13 @@ Status writeVivid(FILE* stream, SaveRequest* request) {
 
 // ---- Alias ------------------------------------------------------------------
 
+// A Vivid header is an Alias header with offsets 0 and the height and 24 bits,
+// and the packets that follow are the same: such files are left to the Vivid
+// reader, which decodes them alike.
 bool acceptAlias(const uint8_t* head, size_t n, int64_t) {
     if (n < 12) return false;
     const uint32_t bits = loadU16BE(head + 8);
+    if (bits == 24 && loadU16BE(head + 4) == 0 && loadU16BE(head + 6) == loadU16BE(head + 2)) return false;
     return sideOk(loadU16BE(head)) && sideOk(loadU16BE(head + 2)) && (bits == 24 || bits == 8) && head[10] != 0;
 }
 
