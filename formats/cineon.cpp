@@ -34,7 +34,7 @@ constexpr size_t ORIGINATION = 712;
 
 // Reads samples from a row of units of unitBits bits.
 struct SampleReader {
-    FILE* f;
+    ChunkReader* in;
     int bits;         // per sample
     int unitBits;     // 0: a plain bit stream
     bool rightJustified;
@@ -44,9 +44,9 @@ struct SampleReader {
     bool eof = false;
 
     int byte() {
-        const int c = getc(f);
-        if (c == EOF) eof = true;
-        return c == EOF ? 0 : c;
+        const int c = in->get();
+        if (c < 0) eof = true;
+        return c < 0 ? 0 : c;
     }
     void startRow() {
         acc = 0;
@@ -134,18 +134,45 @@ Status readCineon(FILE* stream, LoadRequest* request) {
     if (!seekTo(stream, loadU32BE(h + 4))) st = ST_READ_ERROR;
 
     static const int UNIT_BITS[7] = {0, 8, 8, 16, 16, 32, 32};
-    SampleReader in{stream, bits, UNIT_BITS[packing], packing != 0 && packing % 2 == 0};
+    ChunkReader chunks(stream);
+    SampleReader in{&chunks, bits, UNIT_BITS[packing], packing != 0 && packing % 2 == 0};
     const uint32_t maximum = (1u << bits) - 1;
     Buffer row = allocBuffer(static_cast<uint64_t>(rh.bytesPerPlane));
-    if (!row) st = ST_NO_MEMORY;
+    Buffer scale = allocBuffer(uint64_t(maximum) + 1);  // sample value to byte
+    if (!row || !scale) st = ST_NO_MEMORY;
+    for (uint32_t v = 0; scale && v <= maximum; ++v) scale[v] = static_cast<uint8_t>(v * 255 / maximum);
+    // The common layouts go a whole row at a time: bytes, and 10-bit R,G,B words.
+    const bool bytes = bits == 8 && packing != 0;
+    const bool words = bits == 10 && fileChannels == 3 && (packing == 5 || packing == 6);
+    const int64_t unitBytes = UNIT_BITS[packing] / 8;
+    const int64_t storedRow = bytes ? (int64_t(rh.width) * fileChannels + unitBytes - 1) / unitBytes * unitBytes
+                                    : 4 * int64_t(rh.width);
+    Buffer stored = (bytes || words) ? allocBuffer(static_cast<uint64_t>(storedRow)) : Buffer();
+    if ((bytes || words) && !stored) st = ST_NO_MEMORY;
     for (int32_t y = 0; st == ST_OK && y < rh.height; ++y) {
-        if (packing != 0) in.startRow();
         uint8_t* o = row.get();
-        for (int32_t x = 0; x < rh.width; ++x)
-            for (int c = 0; c < fileChannels; ++c) {
-                const uint32_t v = in.take();
-                if (c < channels) *o++ = static_cast<uint8_t>(v * 255 / maximum);
+        if (bytes || words) {
+            memset(stored.get(), 0, static_cast<size_t>(storedRow));
+            in.eof = !chunks.read(stored.get(), static_cast<size_t>(storedRow));
+            const uint8_t* s = stored.get();
+            const int shift = packing == 5 ? 2 : 0;
+            for (int32_t x = 0; x < rh.width; ++x) {
+                if (words) {
+                    const uint32_t v = loadU32BE(s + 4 * int64_t(x)) >> shift;
+                    *o++ = scale[(v >> 20) & 0x3FF], *o++ = scale[(v >> 10) & 0x3FF], *o++ = scale[v & 0x3FF];
+                } else {
+                    memcpy(o, s + int64_t(x) * fileChannels, static_cast<size_t>(channels));
+                    o += channels;
+                }
             }
+        } else {
+            if (packing != 0) in.startRow();
+            for (int32_t x = 0; x < rh.width; ++x)
+                for (int c = 0; c < fileChannels; ++c) {
+                    const uint32_t v = in.take();
+                    if (c < channels) *o++ = scale[v];
+                }
+        }
         if (in.eof) {
             deliverRow(row.get(), rh.bytesPerPlane, y);  // what the row had
             st = ST_READ_ERROR;

@@ -144,10 +144,11 @@ void expandRow(const void* data, const uint8_t* in, uint8_t* out) {
 Status readRuns(FILE* f, int storedBytes, int64_t rowBytes, int32_t rows, const Expand* expand) {
     RowFeed feed;
     Status st = feed.begin(rowBytes, rows);
+    ChunkReader in(f);
     uint8_t packet[5], pixel[4];
     const int outBytes = expand ? 4 : storedBytes;
     while (st == ST_OK && !feed.done()) {
-        if (!readBlock(f, packet, static_cast<size_t>(storedBytes) + 1)) return feed.cut();
+        if (!in.read(packet, static_cast<size_t>(storedBytes) + 1)) return feed.cut();
         if (expand) {
             Expand one = *expand;
             one.width = 1;

@@ -71,21 +71,27 @@ bool readWord(FILE* f, int* v) {
     return true;
 }
 
+bool readWord(ChunkReader* in, int* v) {
+    const int lo = in->get(), hi = in->get();
+    *v = lo | hi << 8;
+    return hi >= 0;
+}
+
 // Runs the opcodes to the end of the image.
 Status decode(Decoder* d) {
-    FILE* f = d->f;
+    ChunkReader in(d->f);
     int channel = 0;
     int64_t x = 0;
     d->clear();
     for (;;) {
         uint8_t op[2];
-        if (!readBlock(f, op, 2)) {
+        if (!in.read(op, 2)) {
             d->deliver();  // the line begun
             return ST_READ_ERROR;
         }
         int operand = op[1];
         const int code = op[0] & ~OP_LONG;
-        if ((op[0] & OP_LONG) && code != OP_SET_COLOUR && code != OP_EOF && !readWord(f, &operand)) {
+        if ((op[0] & OP_LONG) && code != OP_SET_COLOUR && code != OP_EOF && !readWord(&in, &operand)) {
             d->deliver();
             return ST_READ_ERROR;
         }
@@ -115,7 +121,7 @@ Status decode(Decoder* d) {
             uint8_t piece[512];
             for (int64_t done = 0; done < total;) {
                 const size_t take = static_cast<size_t>(std::min<int64_t>(total - done, sizeof piece));
-                if (!readBlock(f, piece, take)) {
+                if (!in.read(piece, take)) {
                     d->deliver();
                     return ST_READ_ERROR;
                 }
@@ -130,7 +136,7 @@ Status decode(Decoder* d) {
         }
         case OP_RUN_DATA: {
             int value;
-            if (!readWord(f, &value)) {
+            if (!readWord(&in, &value)) {
                 d->deliver();
                 return ST_READ_ERROR;
             }
