@@ -128,6 +128,28 @@ TEST(RaytraceReaders, HandBuiltFiles) {
     }
 }
 
+// Files with no extension to go by: the headers tell the formats apart.
+TEST(RaytraceReaders, IdentifiedByTheirHeaders) {
+    const std::vector<std::pair<Bytes, const char*>> cases = {
+        {cat(text("2 1\n"), {1, 2, 3, 4, 5, 6}), "mtv"},
+        {cat(words({2, 1}, false), {0, 0, 1, 2, 3, 4, 5, 6}), "dkb"},
+        {cat(words({2, 1, 0, 1, 24}), {2, 3, 2, 1}), "vivid"},
+        {cat(words({2, 1, 0, 0, 24}), {2, 3, 2, 1}), "alias"},  // offsets 0 and one row: not Vivid's header
+        {cat(words({2, 3, 5, 7, 8}), {2, 9, 2, 9, 2, 9}), "alias"},
+        {cat(cloe(false, 0x8B, 272, 1, 1, 1), {5}), "cloe"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.second);
+        const std::string path = tempPath("noext" + std::to_string(n++) + ".bin");
+        ASSERT_TRUE(writeFile(path, c.first));
+        OwnedImage img;
+        FileInfo info{};
+        ASSERT_EQ(load(path, &img, 0, &info), ST_OK);
+        EXPECT_STREQ(formatRecord(info.formatIndex)->shortName, c.second);
+    }
+}
+
 // ---- writers ------------------------------------------------------------------
 
 struct WriterCase {
