@@ -7,6 +7,7 @@
 // byte (and alpha with matte) after a colour map of R,G,B triplets. Run-length
 // data are packets of one pixel followed by a count byte n for n + 1 pixels,
 // running on across rows; their fourth byte is opacity (255 - alpha). Only the first picture of a file is read.
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -158,8 +159,16 @@ Status readRuns(FILE* f, int storedBytes, int64_t rowBytes, int32_t rows, const 
         }
         // Run-length packets carry opacity where plain pixels carry alpha.
         if (outBytes == 4) pixel[3] = static_cast<uint8_t>(255 - pixel[3]);
-        for (int n = packet[storedBytes] + 1; st == ST_OK && n > 0; --n)
-            st = feed.put(pixel, outBytes);
+        // Whole pixels straight into the row; rows hold whole pixels.
+        for (int64_t left = packet[storedBytes] + 1; st == ST_OK && left > 0 && !feed.done();) {
+            int64_t room;
+            uint8_t* dst = feed.space(&room);
+            const int64_t k = std::min<int64_t>(left, room / outBytes);
+            if (k <= 0) return ST_CORRUPT;
+            for (int64_t i = 0; i < k; ++i) memcpy(dst + i * outBytes, pixel, static_cast<size_t>(outBytes));
+            st = feed.advance(k * outBytes);
+            left -= k;
+        }
     }
     return st;
 }
