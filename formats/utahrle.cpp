@@ -7,7 +7,8 @@
 // (16-bit entries, channel after channel, high byte kept), a comment block
 // (16-bit length, padded to even) when flagged, then opcodes. An opcode is a
 // byte and an operand byte; the long form (0x40) takes a 16-bit word instead.
-// Lines go from the bottom of the picture up.
+// Lines go from the bottom of the picture up. Channel 255 is alpha, kept with
+// three colour channels (0 where a line codes none).
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,7 @@ const char MSG_NO_IMAGE[] = "RLE : No Image !";
 constexpr uint16_t RLE_MAGIC = 0xCC52;
 constexpr size_t HEADER_BYTES = 15;
 constexpr uint8_t FLAG_NO_BACKGROUND = 0x02;
+constexpr uint8_t FLAG_ALPHA = 0x04;
 constexpr uint8_t FLAG_COMMENTS = 0x08;
 constexpr int MAX_CHANNELS = 4;
 constexpr int MAP_ENTRIES = 256;  // entries kept per map channel; the rest are skipped
@@ -38,8 +40,9 @@ constexpr int ALPHA_CHANNEL = 255;
 struct Decoder {
     FILE* f;
     int32_t width, height;
-    int planes;       // planes delivered (channels, or 3 for two)
+    int planes;       // planes delivered (channels, or 3 for two; a fourth for alpha)
     int channels;     // colour channels in the file
+    int alphaPlane;   // the plane alpha goes to, or -1 when it is dropped
     Buffer line;      // planes lines of width bytes
     uint8_t background[MAX_CHANNELS] = {};
     int32_t next = 0;  // next row to deliver
@@ -95,8 +98,9 @@ Status decode(Decoder* d) {
             d->deliver();
             return ST_READ_ERROR;
         }
-        // Channels past the planes delivered (alpha among them) are read and dropped.
-        uint8_t* dst = channel >= 0 && channel < d->channels ? d->line.get() + int64_t(channel) * d->width : nullptr;
+        // Channels past the planes delivered are read and dropped.
+        const int plane = channel == ALPHA_CHANNEL ? d->alphaPlane : channel < d->channels ? channel : -1;
+        uint8_t* dst = plane >= 0 ? d->line.get() + int64_t(plane) * d->width : nullptr;
         Status st = ST_OK;
         switch (code) {
         case OP_SKIP_LINES:
@@ -108,7 +112,7 @@ Status decode(Decoder* d) {
             if (st == ST_OK && d->next >= d->height) return ST_OK;
             break;
         case OP_SET_COLOUR:
-            channel = operand == ALPHA_CHANNEL ? -1 : operand;
+            channel = operand;
             x = 0;
             break;
         case OP_SKIP_PIXELS:
@@ -188,6 +192,9 @@ Status readUtahRle(FILE* stream, LoadRequest* request) {
     d.height = loadU16LE(h + 8);
     d.channels = channels;
     d.planes = channels == 2 ? 3 : channels;
+    // Alpha goes with three colour channels as the fourth byte of each pixel.
+    d.alphaPlane = channels == 3 && (flags & FLAG_ALPHA) ? 3 : -1;
+    if (d.alphaPlane >= 0) d.planes = 4;
     RasterHeader rh{};
     rh.orientation = OR_BOTTOM_UP;
     rh.channels = 1;

@@ -100,6 +100,11 @@ TEST(UtahRleReader, HandBuiltFiles) {
              r->mapLog2 = 9;
              for (int i = 0; i < 512; ++i) r->map.insert(r->map.end(), {0, uint8_t(255 - (i & 255))});
          }), ST_OK, nullptr, IMG_PALETTE, {252, 252, 252, 251, 251, 251}},
+        {"alpha with three channels is the fourth byte",
+         with({2, 0, 6, 1, 1, 0, 2, 1, 6, 1, 2, 0, 2, 2, 6, 1, 3, 0, 2, 255, 5, 1, 9, 200, 7, 0}, [](Rle* r) {
+             r->flags = 0x02 | 0x04;
+             r->height = 1;
+         }), ST_OK, nullptr, IMG_RGB32, {1, 2, 3, 1, 2, 3}},
         {"bad magic", with({7, 0}, [](Rle* r) { r->magic = 0xCC53; }), ST_UNKNOWN_FORMAT, nullptr, 0, {}},
         {"16-bit samples", with({7, 0}, [](Rle* r) { r->bits = 16; }), ST_UNKNOWN_FORMAT, nullptr, 0, {}},
         {"five channels", with({7, 0}, [](Rle* r) { r->channels = 5; }), ST_BAD_FILE, "RLE : Too many channels !", 0,
@@ -119,6 +124,7 @@ TEST(UtahRleReader, HandBuiltFiles) {
         if (c.status != ST_OK) ASSERT_EQ(loadBytesAs("rle", bytes, &img, OPT_ACCEPT_DAMAGED), ST_OK);
         EXPECT_EQ(img.kind, c.kind);
         EXPECT_EQ(toRgb(img).pixels, c.rgb);
+        if (c.kind == IMG_RGB32) EXPECT_EQ(alphaOf(img).pixels, Bytes({9, 9, 9, 200, 200, 200}));
     }
 }
 
@@ -144,6 +150,14 @@ TEST(UtahRleReader, NetpbmAndCorpusFiles) {
         Rgb expected;
         ASSERT_TRUE(readPeerPnm(ppm, &expected, nullptr));
         EXPECT_EQ(compareRgb(toRgb(img), expected), 0);
+        if (f != files[2]) continue;
+        // pnmtorle -alpha makes black pixels transparent and the others opaque.
+        ASSERT_EQ(img.kind, IMG_RGB32);
+        Rgb alpha = alphaOf(img);
+        for (size_t i = 0; i < alpha.pixels.size(); i += 3) {
+            const bool black = !expected.pixels[i] && !expected.pixels[i + 1] && !expected.pixels[i + 2];
+            EXPECT_EQ(alpha.pixels[i], black ? 0 : 255) << i / 3;
+        }
     }
 }
 
