@@ -83,15 +83,17 @@ Status readGem(FILE* stream, LoadRequest*) {
     GemHeader h{};
     if (!readBlock(stream, b, sizeof b) || !parseHeader(b, &h)) return ST_UNKNOWN_FORMAT;
 
-    // The palette of an extended header long enough to hold one.
+    // The palette of an "XIMG" extended header long enough to hold one.
     const uint32_t entries = 1u << h.planes;
     uint8_t palette[PALETTE_BYTES] = {};
-    const bool extended = h.headerWords >= 8 + EXTENSION_BYTES / 2 + 3 * entries;
-    if (extended) {
+    bool extended = false;
+    if (h.headerWords >= 8 + EXTENSION_BYTES / 2 + 3 * entries) {
+        uint8_t tag[EXTENSION_BYTES];
         uint8_t words[6 * 256];
-        if (!skipBytes(stream, EXTENSION_BYTES) || !readBlock(stream, words, 6 * size_t(entries)))
-            return ST_READ_ERROR;
-        for (uint32_t i = 0; i < 3 * entries; ++i)
+        if (!readBlock(stream, tag, sizeof tag)) return ST_READ_ERROR;
+        extended = memcmp(tag, "XIMG", 4) == 0;
+        if (extended && !readBlock(stream, words, 6 * size_t(entries))) return ST_READ_ERROR;
+        for (uint32_t i = 0; extended && i < 3 * entries; ++i)
             palette[i] = static_cast<uint8_t>(std::min<uint32_t>(loadU16BE(words + 2 * i), 1000) * 255 / 1000);
     }
     if (!seekTo(stream, 2 * uint64_t(h.headerWords))) return ST_READ_ERROR;

@@ -54,9 +54,9 @@ Window windowAt(const uint8_t* p) {
 
 bool headerLooksRight(const uint8_t* h) {
     const Window active = windowAt(h + OFF_ACTIVE);
-    const uint32_t planes = uint32_t(loadU16BE(h + OFF_CHANNELS)) + loadU16BE(h + OFF_MATTES);
     return memcmp(h + OFF_CHANNEL_NAMES, "rgb", 4) == 0 && active.right >= active.left &&
-           active.top >= active.bottom && (planes == 3 || planes == 4) && loadU16BE(h + OFF_AUX) == 0;
+           active.top >= active.bottom && loadU16BE(h + OFF_CHANNELS) == 3 && loadU16BE(h + OFF_MATTES) <= 1 &&
+           loadU16BE(h + OFF_AUX) == 0;
 }
 
 // Decodes n coded bytes into up to width bytes of out.
