@@ -3,10 +3,11 @@
 //
 // A 104-byte big-endian header (magic, version, comment, "PICT", width,
 // height, ratio, fields = 3), then a chain of 4-byte channel packets (chained,
-// sample size, type 0 plain / 2 mixed runs, channel mask 0xE0 R,G,B or 0x10
-// alpha). Mixed runs, per packet and row: a count c < 128 is followed by
-// c + 1 literal pixels; c > 128 by one pixel repeated c - 127 times; c = 128 by
-// a 16-bit count n and one pixel repeated n times.
+// sample size, type 0 plain / 2 mixed runs, channel mask: 0x80 red, 0x40
+// green, 0x20 blue, 0x10 alpha; writers use 0xE0 and 0x10). Mixed runs, per
+// packet and row: a count c < 128 is followed by c + 1 literal pixels; c > 128
+// by one pixel repeated c - 127 times; c = 128 by a 16-bit count n and one
+// pixel repeated n times.
 #include <cstring>
 
 #include "codec.h"
@@ -36,12 +37,26 @@ struct Packet {
     uint8_t chained, size, type, mask;
 };
 
+// The channels of a mask (0x80 red, 0x40 green, 0x20 blue, 0x10 alpha) as the
+// first byte of a pixel and a count; false unless they follow one another.
+bool channelRun(uint8_t mask, int* offset, int* size) {
+    if (mask == 0 || (mask & 0x0F)) return false;
+    int first = 0;
+    while (!(mask & (0x80 >> first))) ++first;
+    int n = 0;
+    while (first + n < 4 && (mask & (0x80 >> (first + n)))) ++n;
+    if (mask & ~(((0xF0u >> first) & ~(0xF0u >> (first + n))) & 0xF0u)) return false;
+    *offset = first;
+    *size = n;
+    return true;
+}
+
 // One packet's part of a row: size bytes per pixel (3 or 1) placed at
 // offset within pixels of stride bytes. A run or literal group that would
 // pass the end of the row ends the packet's row (reported, not an error).
 Status readMixed(FILE* f, uint8_t* row, int32_t width, int stride, int offset, int size) {
     int32_t x = 0;
-    uint8_t pixel[3];
+    uint8_t pixel[4];
     while (x < width) {
         const int c = getc(f);
         if (c == EOF) return ST_READ_ERROR;
@@ -190,13 +205,12 @@ Status readSoftimage(FILE* stream, LoadRequest* request) {
         memset(row.get(), 0, static_cast<size_t>(rh.bytesPerPlane));
         for (int p = 0; st == ST_OK && p < count; ++p) {
             const Packet& k = packets[p];
-            if (k.mask != MASK_RGB && k.mask != MASK_ALPHA) {
+            int offset, size;
+            if (!channelRun(k.mask, &offset, &size)) {
                 setReaderMessage(request, MSG_CHANNEL);
                 st = ST_BAD_FILE;
                 break;
             }
-            const int size = k.mask == MASK_RGB ? 3 : 1;
-            const int offset = k.mask == MASK_RGB ? 0 : 3;
             st = k.type == TYPE_MIXED ? readMixed(stream, row.get(), rh.width, stride, offset, size)
                                       : readPlain(stream, row.get(), rh.width, stride, offset, size);
         }

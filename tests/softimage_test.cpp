@@ -57,10 +57,16 @@ TEST(SoftimageReader, HandBuiltFiles) {
          nullptr, IMG_RGB32, {1, 1, 1, 9, 2, 2, 2, 9, 3, 3, 3, 9}},
         {"a run past the row ends the packet's row", cat(header(2, 2), cat(rgbMixed, {0x85, 0x81, 4, 5, 6})),
          ST_OK, nullptr, IMG_RGB, {0, 0, 0, 0, 0, 0, 4, 5, 6, 4, 5, 6}},
+        {"one packet of red, green, blue and alpha", cat(header(2, 1), {0, 8, 2, 0xF0, 0x81, 1, 2, 3, 4}), ST_OK, nullptr,
+         IMG_RGB32, {1, 2, 3, 4, 1, 2, 3, 4}},
+        {"green and blue, then red", cat(header(1, 1), {1, 8, 0, 0x60, 0, 8, 0, 0x80, 5, 6, 7}), ST_OK, nullptr,
+         IMG_RGB, {7, 5, 6}},
+        {"red and blue without green", cat(header(1, 1), {0, 8, 0, 0xA0, 5, 6}), ST_BAD_FILE,
+         "Softimage : Unknown channel type !", 0, {}},
         {"no PICT", cat(header(1, 1, 3, "PICS"), cat(rgbPlain, {1, 2, 3})), ST_UNKNOWN_FORMAT, nullptr, 0, {}},
         {"two fields", cat(header(1, 1, 2), cat(rgbPlain, {1, 2, 3})), ST_BAD_FILE,
          "Softimage : Bad number of fields !", 0, {}},
-        {"unknown channel", cat(header(1, 1), {0, 8, 0, 0x80, 1, 2, 3}), ST_BAD_FILE,
+        {"unknown channel", cat(header(1, 1), {0, 8, 0, 0x08, 1, 2, 3}), ST_BAD_FILE,
          "Softimage : Unknown channel type !", 0, {}},
         {"chain cut", cat(header(1, 1), {1, 8, 0, 0xE0}), ST_READ_ERROR, nullptr, 0, {}},
         {"rows cut", cat(header(1, 2), cat(rgbMixed, {0, 1, 2, 3, 0})), ST_READ_ERROR, nullptr, IMG_RGB,
@@ -94,7 +100,7 @@ Bytes rowCoding(const Bytes& greys) {
 
 Bytes triplets(std::initializer_list<uint8_t> v) {
     Bytes b;
-    for (uint8_t x : v) b.insert(b.end(), {x, x, x});
+    for (uint8_t x : v) b.resize(b.size() + 3, x);
     return b;
 }
 
