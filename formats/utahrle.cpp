@@ -76,8 +76,9 @@ bool readWord(FILE* f, int* v) {
 
 bool readWord(ChunkReader* in, int* v) {
     const int lo = in->get(), hi = in->get();
+    if (lo < 0 || hi < 0) return false;
     *v = lo | hi << 8;
-    return hi >= 0;
+    return true;
 }
 
 // Runs the opcodes to the end of the image.
