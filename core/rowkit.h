@@ -125,6 +125,47 @@ private:
     int plane_ = -1;
 };
 
+// Reads a stream ahead in large blocks for decoders that take it a few bytes
+// at a time (packets, opcodes, bit fields) and never seek while they do.
+class ChunkReader {
+public:
+    explicit ChunkReader(FILE* f) : f_(f) {}
+    // The next byte, or -1 at the end of the data.
+    int get() { return at_ < end_ || fill() ? buf_[at_++] : -1; }
+    // Copies n bytes; false (with fewer copied) at the end of the data.
+    bool read(uint8_t* dst, size_t n) {
+        while (n > 0) {
+            if (at_ == end_ && !fill()) return false;
+            const size_t k = n < end_ - at_ ? n : end_ - at_;
+            for (size_t i = 0; i < k; ++i) dst[i] = buf_[at_ + i];
+            at_ += k;
+            dst += k;
+            n -= k;
+        }
+        return true;
+    }
+    // Skips n bytes; false at the end of the data.
+    bool skip(uint64_t n) {
+        while (n > 0) {
+            if (at_ == end_ && !fill()) return false;
+            const size_t k = n < end_ - at_ ? static_cast<size_t>(n) : end_ - at_;
+            at_ += k;
+            n -= k;
+        }
+        return true;
+    }
+
+private:
+    bool fill() {
+        at_ = 0;
+        end_ = fread(buf_, 1, sizeof buf_, f_);
+        return end_ > 0;
+    }
+    FILE* f_;
+    size_t at_ = 0, end_ = 0;
+    uint8_t buf_[1 << 14];
+};
+
 // ---- Writing ----------------------------------------------------------------
 
 // Fetches file row fileRow (-1: the next one) through getRows into row: the

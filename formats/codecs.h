@@ -147,3 +147,40 @@ Status readSpeed(FILE* stream, LoadRequest* request);
 Status readHru(FILE* stream, LoadRequest* request);
 Status writeHru(FILE* stream, SaveRequest* request);
 Status readTdi(FILE* stream, LoadRequest* request);
+
+// Workstation, film and ray-tracer formats: MTV, DKB / QRT, Vivid, Alias and
+// CLOE (raytrace.cpp), MIFF, Utah RLE (reader only), Wavefront RLA,
+// Softimage, GEM (reader only), Cineon and Vista.
+bool acceptMtv(const uint8_t* head, size_t n, int64_t fileSize);
+Status readMtv(FILE* stream, LoadRequest* request);
+Status writeMtv(FILE* stream, SaveRequest* request);
+bool acceptDkb(const uint8_t* head, size_t n, int64_t fileSize);
+Status readDkb(FILE* stream, LoadRequest* request);
+Status writeDkb(FILE* stream, SaveRequest* request);
+bool acceptVivid(const uint8_t* head, size_t n, int64_t fileSize);
+Status readVivid(FILE* stream, LoadRequest* request);
+Status writeVivid(FILE* stream, SaveRequest* request);
+bool acceptAlias(const uint8_t* head, size_t n, int64_t fileSize);
+Status readAlias(FILE* stream, LoadRequest* request);
+Status writeAlias(FILE* stream, SaveRequest* request);
+bool acceptCloe(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCloe(FILE* stream, LoadRequest* request);
+bool acceptMiff(const uint8_t* head, size_t n, int64_t fileSize);
+Status readMiff(FILE* stream, LoadRequest* request);
+Status writeMiff(FILE* stream, SaveRequest* request);
+bool acceptUtahRle(const uint8_t* head, size_t n, int64_t fileSize);
+Status readUtahRle(FILE* stream, LoadRequest* request);
+bool acceptRla(const uint8_t* head, size_t n, int64_t fileSize);
+Status readRla(FILE* stream, LoadRequest* request);
+Status writeRla(FILE* stream, SaveRequest* request);
+bool acceptSoftimage(const uint8_t* head, size_t n, int64_t fileSize);
+Status readSoftimage(FILE* stream, LoadRequest* request);
+Status writeSoftimage(FILE* stream, SaveRequest* request);
+bool acceptGem(const uint8_t* head, size_t n, int64_t fileSize);
+Status readGem(FILE* stream, LoadRequest* request);
+bool acceptCineon(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCineon(FILE* stream, LoadRequest* request);
+Status writeCineon(FILE* stream, SaveRequest* request);
+bool acceptVista(const uint8_t* head, size_t n, int64_t fileSize);
+Status readVista(FILE* stream, LoadRequest* request);
+Status writeVista(FILE* stream, SaveRequest* request);
