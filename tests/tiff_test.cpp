@@ -269,7 +269,8 @@ const std::map<std::string, std::string>& baseFiles() {
 
 // What ImageMagick reads, alpha left out.
 bool peerPixels(const std::string& path, Rgb* out, int page = 0) {
-    std::string ppm = path + "." + std::to_string(page) + ".ppm";
+    // The peer's decode goes to a scratch file, never next to the sample.
+    std::string ppm = tempPath("peer" + std::to_string(page) + ".ppm");
     std::string cmd = std::string(IM) + " '" + path + "[" + std::to_string(page) + "]' -alpha off -depth 8 ppm:" + ppm;
     return run(cmd + " 2>/dev/null") == 0 && readPnmReference(ppm, out);
 }
