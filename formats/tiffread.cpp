@@ -388,17 +388,26 @@ uint32_t TiffReader::sample(const uint8_t* row, uint64_t index) const {
 // Undoes horizontal differencing along one decoded row: each sample is the sum
 // of itself and the same sample of the pixel before it, in the file's sample
 // size and byte order.
+// Horizontal differencing of S-byte pixels: the running sums of each sample
+// stay in registers instead of being reloaded from the row.
+template <size_t S>
+void undoBytePrediction(uint8_t* row, size_t bytes) {
+    if (bytes < S) return;
+    uint8_t sum[S];
+    for (size_t k = 0; k < S; ++k) sum[k] = row[k];
+    size_t i = S;
+    for (; i + S <= bytes; i += S)
+        for (size_t k = 0; k < S; ++k) row[i + k] = sum[k] = static_cast<uint8_t>(sum[k] + row[i + k]);
+    for (size_t k = 0; i + k < bytes; ++k) row[i + k] = static_cast<uint8_t>(sum[k] + row[i + k]);
+}
+
 void TiffReader::undoPredictor(uint8_t* row) const {
     const size_t bytes = static_cast<size_t>(chunkRowBytes_);
     const size_t stride = spp_;
-    if (bps_ == 8 && stride >= 1 && stride <= 4) {
-        // The running sums of each sample stay in registers, not reloaded from the row.
-        uint8_t sum[4] = {};
-        for (size_t k = 0; k < stride && k < bytes; ++k) sum[k] = row[k];
-        size_t i = stride;
-        for (; i + stride <= bytes; i += stride)
-            for (size_t k = 0; k < stride; ++k) row[i + k] = sum[k] = static_cast<uint8_t>(sum[k] + row[i + k]);
-        for (size_t k = 0; i + k < bytes; ++k) row[i + k] = static_cast<uint8_t>(sum[k] + row[i + k]);
+    if (bps_ == 8 && stride == 3) {
+        undoBytePrediction<3>(row, bytes);
+    } else if (bps_ == 8 && stride == 4) {
+        undoBytePrediction<4>(row, bytes);
     } else if (bps_ == 8) {
         for (size_t i = stride; i < bytes; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - stride]);
     } else if (bps_ == 16) {
