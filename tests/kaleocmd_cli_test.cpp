@@ -419,3 +419,28 @@ TEST(KaleocmdCli, ReadOnlyFolderNamesEachFileAndItsReason) {
         EXPECT_NE(r.err.find(std::string("cannot write /sys/kernel/") + name + ".png: "), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists("/sys/kernel/cli_ro_a.png"));
 }
+
+// A thumbnail averages the whole footprint of each of its pixels: a picture of
+// one-pixel black and white squares comes out an even grey (picking one
+// pixel for each would give all black), at the size a bounded load gives.
+TEST(KaleocmdCli, ThumbnailsAverageTheirFootprint) {
+    OwnedImage checks;
+    ASSERT_TRUE(createImage(&checks, IMG_RGB, 1, 640, 480));
+    for (int y = 0; y < 480; ++y)
+        for (int x = 0; x < 640 * 3; ++x) imageRow(&checks, y)[x] = ((x / 3 + y) & 1) ? 255 : 0;
+    for (const char* format : {"bmp", "png"}) {
+        SCOPED_TRACE(format);
+        const std::string in = tempPath(std::string("cli_checks.") + format);
+        ASSERT_EQ(saveAs(&checks, in, format, 0, 0), ST_OK);
+        const std::string out = tempPath(std::string("cli_thumb_") + format + ".ppm");
+        const Ran r = runKaleocmd({"-quiet", "-overwrite", "-thumb", "64x64", "-out", "pnm", "-o", out, in});
+        ASSERT_EQ(r.status, 0) << r.err;
+        Rgb thumb;
+        ASSERT_TRUE(readPnmReference(out, &thumb));
+        EXPECT_EQ(thumb.width, 64);
+        EXPECT_EQ(thumb.height, 48);
+        int worst = 0;
+        for (int v : thumb.pixels) worst = std::max(worst, std::abs(v - 128));
+        EXPECT_LE(worst, 8);
+    }
+}
