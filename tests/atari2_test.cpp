@@ -242,6 +242,29 @@ TEST(StadAndDoodle, BareAndPackedScreens) {
     }
 }
 
+TEST(StadAndDoodle, IdentifiedByTheirNames) {
+    // Several formats list pic before STAD; none of them takes a bare screen.
+    const Bytes screen = corpusBytes("doodle/ELMRSESN.DOO");
+    struct Case {
+        std::string name;
+        const char* format;  // null: no reader takes it
+    } cases[] = {{"screen.pic", "stad"}, {"screen.PAC", "stad"}, {"screen.doo", "doodle"}, {"screen.dat", nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = tempPath(c.name);
+        ASSERT_TRUE(writeFile(path, c.name == "screen.PAC" ? pacFile(screen, false) : screen));
+        OwnedImage img;
+        FileInfo info{};
+        const Status st = load(path, &img, 0, &info);
+        if (!c.format) {
+            EXPECT_EQ(ST_UNKNOWN_FORMAT, st);
+            continue;
+        }
+        ASSERT_EQ(ST_OK, st);
+        EXPECT_EQ(findFormat(c.format), info.formatIndex);
+    }
+}
+
 TEST(StadAndDoodle, CorpusPackedFilesDecodeWhole) {
     for (const char* name : {"stad/bemassng.pac", "stad/design.pac"}) {
         SCOPED_TRACE(name);
