@@ -4,6 +4,8 @@
 // Degas writer round-trips every save mode and netpbm reads what it writes.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -234,6 +236,16 @@ TEST(DegasWriter, PicturesNoResolutionFitsAreRefused) {
         makeMapped(&img, c.kind, c.width, c.height, c.colours > 0 ? c.colours : 2, false);
         const std::string path = tempPath(std::string("refused") + c.name[0] + ".pi1");
         EXPECT_EQ(ST_KIND_REFUSED, saveAs(&img, path, "degas"));
+    }
+}
+
+TEST(DegasWriter, FullDiskIsAWriteError) {
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+    for (uint16_t kind : {IMG_BINARY, IMG_PALETTE}) {
+        SCOPED_TRACE(kind);
+        OwnedImage img;
+        makeMapped(&img, kind, kind == IMG_BINARY ? 640 : 320, kind == IMG_BINARY ? 400 : 200, 16, false);
+        EXPECT_EQ(ST_WRITE_ERROR, saveAs(&img, "/dev/full", "degas"));
     }
 }
 
