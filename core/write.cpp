@@ -299,14 +299,17 @@ Buffer encodePalette(uint16_t form, int componentBits, const uint8_t* table, int
         if (!out) return out;
         for (int i = 0; i < n; ++i) {
             unsigned r, g, b;
+            // The largest value whose decoded component (v x 255 div max) does
+            // not exceed the entry's: a palette read from such words comes back
+            // to the same words.
             if (form & PF_ST9) {
-                r = red[i] * 7u / 255;
-                g = green[i] * 7u / 255;
-                b = blue[i] * 7u / 255;
+                r = (red[i] * 7u + 6) / 255;
+                g = (green[i] * 7u + 6) / 255;
+                b = (blue[i] * 7u + 6) / 255;
             } else {
-                r = red[i] * 15u / 255;
-                g = green[i] * 15u / 255;
-                b = blue[i] * 15u / 255;
+                r = (red[i] * 15u + 14) / 255;
+                g = (green[i] * 15u + 14) / 255;
+                b = (blue[i] * 15u + 14) / 255;
                 if (form & PF_STE12) {
                     // The component's low bit is stored as the nibble's top bit.
                     r = ((r >> 1) & 7) | ((r & 1) << 3);

@@ -184,3 +184,34 @@ Status writeCineon(FILE* stream, SaveRequest* request);
 bool acceptVista(const uint8_t* head, size_t n, int64_t fileSize);
 Status readVista(FILE* stream, LoadRequest* request);
 Status writeVista(FILE* stream, SaveRequest* request);
+
+// Atari ST and TT screens: Degas (reader and writer), NEOchrome, Spectrum 512
+// (plain, compressed, smooshed), Tiny, ZZ Rough, Dali, STAD, GFA Raytrace,
+// Doodle, Art Director; and QDV.
+bool acceptDegas(const uint8_t* head, size_t n, int64_t size);
+Status readDegas(FILE* stream, LoadRequest* request);
+Status writeDegas(FILE* stream, SaveRequest* request);
+bool acceptNeo(const uint8_t* head, size_t n, int64_t size);
+Status readNeo(FILE* stream, LoadRequest* request);
+bool acceptSpu(const uint8_t* head, size_t n, int64_t size);
+Status readSpu(FILE* stream, LoadRequest* request);
+bool acceptSpc(const uint8_t* head, size_t n, int64_t size);
+Status readSpc(FILE* stream, LoadRequest* request);
+bool acceptSps(const uint8_t* head, size_t n, int64_t size);
+Status readSps(FILE* stream, LoadRequest* request);
+bool acceptTiny(const uint8_t* head, size_t n, int64_t size);
+Status readTiny(FILE* stream, LoadRequest* request);
+bool acceptZzRough(const uint8_t* head, size_t n, int64_t size);
+Status readZzRough(FILE* stream, LoadRequest* request);
+bool acceptDali(const uint8_t* head, size_t n, int64_t size);
+Status readDali(FILE* stream, LoadRequest* request);
+bool acceptStad(const uint8_t* head, size_t n, int64_t size);
+Status readStad(FILE* stream, LoadRequest* request);
+bool acceptGfaRay(const uint8_t* head, size_t n, int64_t size);
+Status readGfaRay(FILE* stream, LoadRequest* request);
+bool acceptDoodle(const uint8_t* head, size_t n, int64_t size);
+Status readDoodle(FILE* stream, LoadRequest* request);
+bool acceptArtDirector(const uint8_t* head, size_t n, int64_t size);
+Status readArtDirector(FILE* stream, LoadRequest* request);
+bool acceptQdv(const uint8_t* head, size_t n, int64_t size);
+Status readQdv(FILE* stream, LoadRequest* request);
