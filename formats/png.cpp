@@ -14,7 +14,6 @@
 // libpng as if it were a PNG file whose signature was already read.
 #include <csetjmp>
 #include <cstring>
-#include <vector>
 
 #include <png.h>
 #include <zlib.h>
@@ -269,7 +268,7 @@ bool looksPhotographic(const uint8_t* rows, size_t rowBytes, int32_t count, int 
 
 // sample lives with the caller: a jump back from libpng skips this frame's destructors.
 Status pngWriteAll(png_structp png, png_infop info, FILE* f, const SaveRequest* request, const PngWritePlan& plan,
-                   std::vector<uint8_t>& sample) {
+                   Buffer& sample) {
     volatile bool writing = false;  // between beginWrite and endWrite
     if (setjmp(png_jmpbuf(png))) {
         if (writing) endWrite();
@@ -309,18 +308,19 @@ Status pngWriteAll(png_structp png, png_infop info, FILE* f, const SaveRequest* 
     const int32_t sampled = request->height < SAMPLE_ROWS ? request->height : SAMPLE_ROWS;
     const size_t rowBytes = static_cast<size_t>(wh.bytesPerPlane);
     if (plan.level > 0 && !plan.paletteEntries && plan.bitsPerPixel >= 8) {
-        sample.resize(rowBytes * static_cast<size_t>(sampled));
+        sample = allocBuffer(static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(sampled));
+        if (!sample) st = ST_NO_MEMORY;
         for (int32_t y = 0; y < sampled && st == ST_OK; ++y) {
             st = getRows(y, 1);
-            memcpy(sample.data() + rowBytes * static_cast<size_t>(y), wh.rowBuffer, rowBytes);
+            memcpy(sample.get() + rowBytes * static_cast<size_t>(y), wh.rowBuffer, rowBytes);
         }
-        if (st == ST_OK && looksPhotographic(sample.data(), rowBytes, sampled, plan.bitsPerPixel / 8))
+        if (st == ST_OK && looksPhotographic(sample.get(), rowBytes, sampled, plan.bitsPerPixel / 8))
             png_set_compression_strategy(png, Z_RLE);
     }
     png_write_info(png, info);
     for (int32_t y = 0; y < request->height && st == ST_OK; ++y) {
-        if (!sample.empty() && y < sampled) {
-            png_write_row(png, sample.data() + rowBytes * static_cast<size_t>(y));
+        if (sample && y < sampled) {
+            png_write_row(png, sample.get() + rowBytes * static_cast<size_t>(y));
             continue;
         }
         st = getRows(y, 1);
@@ -415,6 +415,6 @@ Status writePng(FILE* stream, SaveRequest* request) {
 
     PngWriteStructs s;
     if (!s.ok()) return ST_NO_MEMORY;
-    std::vector<uint8_t> sample;
+    Buffer sample;
     return pngWriteAll(s.png, s.info, stream, request, plan, sample);
 }

@@ -88,10 +88,10 @@ IoOptions optionsFromTail(const uint8_t* data, size_t size, int formatIndex) {
     return o;
 }
 
-Status loadBytes(uint8_t* bytes, size_t size, const IoOptions& o, Image* img, FileInfo* info) {
+Status loadBytes(uint8_t* bytes, size_t size, const char* name, const IoOptions& o, Image* img, FileInfo* info) {
     FILE* f = fmemopen(bytes, size, "rb");
     if (!f) return ST_CANNOT_OPEN;
-    Status st = loadImageFromStream(f, INPUT_NAME, static_cast<int64_t>(size), img, &o, info);
+    Status st = loadImageFromStream(f, name, static_cast<int64_t>(size), img, &o, info);
     fclose(f);
     return st;
 }
@@ -114,6 +114,10 @@ bool sizeInRange(const FileInfo& info) {
 }  // namespace
 
 int fuzzOneInput(const uint8_t* data, size_t size, int formatIndex) {
+    return fuzzOneInputNamed(data, size, formatIndex, INPUT_NAME);
+}
+
+int fuzzOneInputNamed(const uint8_t* data, size_t size, int formatIndex, const char* name) {
     if (size == 0) return 0;
     Buffer bytes = allocBuffer(size);
     if (!bytes) return 0;
@@ -127,7 +131,7 @@ int fuzzOneInput(const uint8_t* data, size_t size, int formatIndex) {
     FileInfo probeInfo{};
     {
         OwnedImage img;
-        Status st = loadBytes(bytes.get(), size, probe, &img, &probeInfo);
+        Status st = loadBytes(bytes.get(), size, name, probe, &img, &probeInfo);
         checkLoad("probe", st, img, probe);
     }
 
@@ -145,7 +149,7 @@ int fuzzOneInput(const uint8_t* data, size_t size, int formatIndex) {
     FileInfo loadInfo{};
     {
         OwnedImage img;
-        loaded = loadBytes(bytes.get(), size, o, &img, &loadInfo);
+        loaded = loadBytes(bytes.get(), size, name, o, &img, &loadInfo);
         checkLoad("option", loaded, img, o);
         loadedWidth = img.width;
         loadedHeight = img.height;

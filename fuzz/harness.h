@@ -8,6 +8,8 @@
 // formatIndex -1 identifies the input automatically; otherwise that reader only.
 // Always returns 0, as libFuzzer expects.
 int fuzzOneInput(const uint8_t* data, size_t size, int formatIndex);
+// As fuzzOneInput, loading under the given name (for formats known by their extension).
+int fuzzOneInputNamed(const uint8_t* data, size_t size, int formatIndex, const char* name);
 
 // Rewrites the CRC of every PNG-style chunk from byte `start` on, so that
 // mutated chunks reach the reader instead of failing their checksum.
