@@ -1,5 +1,5 @@
-// PackBits run-length coding of byte rows, shared by the TIFF, IFF, Photoshop, PICT,
-// MacPaint and Degas codecs.
+// PackBits run-length coding of byte rows, shared by the TIFF, IFF, Photoshop and PICT
+// codecs (Degas runs differ: there 128 is a run, so they have their own decoder).
 //
 // The data are a series of groups, each led by a header byte n:
 // - n of 0 to 127: the next n + 1 bytes are copied as they stand (a literal);
