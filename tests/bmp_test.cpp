@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kaleocore.h"
+#include "kit.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -27,14 +28,8 @@ int bmpIndex() {
 
 // ---- hand-built files ------------------------------------------------------
 
-void put16(std::vector<uint8_t>* v, uint32_t x) {
-    v->push_back(x & 0xFF);
-    v->push_back((x >> 8) & 0xFF);
-}
-void put32(std::vector<uint8_t>* v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
+const auto put16 = putLE16;
+const auto put32 = putLE32;
 uint32_t get32(const std::vector<uint8_t>& v, size_t at) {
     return v[at] | v[at + 1] << 8 | v[at + 2] << 16 | static_cast<uint32_t>(v[at + 3]) << 24;
 }

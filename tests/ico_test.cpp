@@ -28,14 +28,8 @@ bool makeUpright(Image* image, uint16_t kind, int32_t width, int32_t height,
 
 const char IM[] = "convert-im6.q16";
 
-void put16(std::vector<uint8_t>* v, uint32_t x) {
-    v->push_back(static_cast<uint8_t>(x));
-    v->push_back(static_cast<uint8_t>(x >> 8));
-}
-void put32(std::vector<uint8_t>* v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
+const auto put16 = putLE16;
+const auto put32 = putLE32;
 
 // One bitmap image of an icon or cursor file.
 struct Dib {

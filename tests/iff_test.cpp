@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kaleocore.h"
+#include "kit.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -30,14 +31,8 @@ int iffIndex() {
     return index;
 }
 
-void put16(Bytes* v, uint32_t x) {
-    v->push_back(static_cast<uint8_t>(x >> 8));
-    v->push_back(static_cast<uint8_t>(x));
-}
-void put32(Bytes* v, uint32_t x) {
-    put16(v, x >> 16);
-    put16(v, x & 0xFFFF);
-}
+const auto put16 = putBE16;
+const auto put32 = putBE32;
 uint32_t get32(const Bytes& v, size_t at) {
     return static_cast<uint32_t>(v[at]) << 24 | v[at + 1] << 16 | v[at + 2] << 8 | v[at + 3];
 }

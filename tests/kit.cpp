@@ -121,4 +121,21 @@ Status roundTrip(Image* image, const char* shortName, Image* back, int16_t optio
     return loadImage(path.c_str(), back, &o, nullptr);
 }
 
+void putLE16(std::vector<uint8_t>* v, uint32_t x) {
+    v->push_back(static_cast<uint8_t>(x));
+    v->push_back(static_cast<uint8_t>(x >> 8));
+}
+void putLE32(std::vector<uint8_t>* v, uint32_t x) {
+    putLE16(v, x & 0xFFFF);
+    putLE16(v, x >> 16);
+}
+void putBE16(std::vector<uint8_t>* v, uint32_t x) {
+    v->push_back(static_cast<uint8_t>(x >> 8));
+    v->push_back(static_cast<uint8_t>(x));
+}
+void putBE32(std::vector<uint8_t>* v, uint32_t x) {
+    putBE16(v, x >> 16);
+    putBE16(v, x & 0xFFFF);
+}
+
 }  // namespace testutil

@@ -21,6 +21,14 @@
 
 namespace testutil {
 
+// Integers appended to hand-made files, least significant byte first (LE) or
+// most significant first (BE).
+void putLE16(std::vector<uint8_t>* v, uint32_t x);
+void putLE32(std::vector<uint8_t>* v, uint32_t x);
+void putBE16(std::vector<uint8_t>* v, uint32_t x);
+void putBE32(std::vector<uint8_t>* v, uint32_t x);
+
+
 // A raw P4, P5 or P6 of any maximum as R,G,B triplets: samples scaled as
 // value x 255 / maximum, P4 bits 1 black. The oracle for files that peers
 // write or convert.

@@ -23,14 +23,8 @@ bool makeUpright(Image* image, uint16_t kind, int32_t width, int32_t height,
     return true;
 }
 
-void put16(std::vector<uint8_t>* v, uint32_t x) {
-    v->push_back(static_cast<uint8_t>(x >> 8));
-    v->push_back(static_cast<uint8_t>(x));
-}
-void put32(std::vector<uint8_t>* v, uint32_t x) {
-    put16(v, x >> 16);
-    put16(v, x & 0xFFFF);
-}
+const auto put16 = putBE16;
+const auto put32 = putBE32;
 
 struct PalmFile {
     uint16_t width = 8, height = 1;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kaleocore.h"
+#include "kit.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -33,14 +34,8 @@ int dcxIndex() {
 
 using Bytes = std::vector<uint8_t>;
 
-void put16(Bytes* v, uint32_t x) {
-    v->push_back(x & 0xFF);
-    v->push_back((x >> 8) & 0xFF);
-}
-void put32(Bytes* v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
+const auto put16 = putLE16;
+const auto put32 = putLE32;
 uint16_t get16(const Bytes& v, size_t at) { return static_cast<uint16_t>(v[at] | v[at + 1] << 8); }
 
 struct PcxFields {

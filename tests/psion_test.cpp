@@ -23,14 +23,8 @@ bool makeUpright(Image* image, uint16_t kind, int32_t width, int32_t height,
     return true;
 }
 
-void put16(std::vector<uint8_t>* v, uint32_t x) {
-    v->push_back(static_cast<uint8_t>(x));
-    v->push_back(static_cast<uint8_t>(x >> 8));
-}
-void put32(std::vector<uint8_t>* v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
+const auto put16 = putLE16;
+const auto put32 = putLE32;
 
 struct Bitmap {
     uint16_t width;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kaleocore.h"
+#include "kit.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -29,14 +30,8 @@ int pspIndex() {
     return index;
 }
 
-void put16(Bytes* v, uint32_t x) {
-    v->push_back(static_cast<uint8_t>(x));
-    v->push_back(static_cast<uint8_t>(x >> 8));
-}
-void put32(Bytes* v, uint32_t x) {
-    put16(v, x & 0xFFFF);
-    put16(v, x >> 16);
-}
+const auto put16 = putLE16;
+const auto put32 = putLE32;
 void append(Bytes* v, const Bytes& w) { v->insert(v->end(), w.begin(), w.end()); }
 
 // A block: marker, identifier, initial and total lengths, data. `total`
