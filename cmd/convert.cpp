@@ -264,7 +264,10 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
     so.flags = static_cast<uint16_t>(lo.flags & OPT_VERBOSE);
     clearWriterSlots(&so);
     if (job.compression >= 0) setWriterSlot(&so, WRITER_SLOT_COMPRESSION, static_cast<int16_t>(job.compression));
+    // Without -q the format's own default quality (PNG: zlib's default level).
+    const WriterOption* quality = findWriterOption(formatRecord(job.outFormat)->shortName, WRITER_SLOT_QUALITY);
     if (job.quality >= 0) setWriterSlot(&so, WRITER_SLOT_QUALITY, static_cast<int16_t>(job.quality));
+    else if (quality) setWriterSlot(&so, WRITER_SLOT_QUALITY, quality->defaultValue);
     if (job.interlace) setWriterSlot(&so, WRITER_SLOT_PROGRESSIVE, 1);
     char name[FILE_NAME_LEN];
     if (temp.size() >= sizeof name) {

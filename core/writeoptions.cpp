@@ -26,7 +26,7 @@ const WriterOption OPTIONS[] = {
      "BmpCompress", "Windows en Rle (4,8 bits)", NO_CHOICES},
     {"iff", WRITER_SLOT_COMPRESSION, "compression", 0, 1, 0, "ByteRun1 (PackBits) rows in the BODY chunk",
      "IffCompress", "IFF/LBM en compressé", NO_CHOICES},
-    {"png", WRITER_SLOT_QUALITY, "quality", 0, 100, 100, "zlib level: quality / 10, at most 9", "PngQuality",
+    {"png", WRITER_SLOT_QUALITY, "quality", 0, 100, 60, "zlib level: quality / 10, at most 9", "PngQuality",
      "Qualité du PNG", NO_CHOICES},
     {"gif", WRITER_SLOT_PROGRESSIVE, "interlaced", 0, 1, 0, "rows stored in the four interlaced passes",
      "GifInterlaced", "GIF en entrelacé", NO_CHOICES},

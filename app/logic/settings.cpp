@@ -81,7 +81,7 @@ const SettingEntry TABLE[] = {
     FLAG("Browser", "FitWindowOption", fitWindowOption, 0),
 
     CLAMP16("Save", "JpegQuality", jpegQuality, 100, 0, 100),
-    CLAMP16("Save", "PngQuality", pngQuality, 100, 0, 100),
+    CLAMP16("Save", "PngQuality", pngQuality, 60, 0, 100),
     ENUM16("Save", "GifInterlaced", gifInterlaced, 0, 0, 1),
     ENUM16("Save", "JpegProgressive", jpegProgressive, 0, 0, 1),
     ENUM16("Save", "IffCompress", iffCompress, 0, 0, 1),
