@@ -122,3 +122,13 @@ Status readGrob(FILE* stream, LoadRequest* request);
 Status writeGrob(FILE* stream, SaveRequest* request);
 Status readTi(FILE* stream, LoadRequest* request);
 Status writeTi(FILE* stream, SaveRequest* request);
+
+// Unix workstation and scientific pictures.
+bool acceptXwd(const uint8_t* head, size_t n, int64_t fileSize);
+Status readXwd(FILE* stream, LoadRequest* request);
+bool acceptAvs(const uint8_t* head, size_t n, int64_t fileSize);
+Status readAvs(FILE* stream, LoadRequest* request);
+bool acceptCmu(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCmu(FILE* stream, LoadRequest* request);
+bool acceptFits(const uint8_t* head, size_t n, int64_t fileSize);
+Status readFits(FILE* stream, LoadRequest* request);
