@@ -132,3 +132,5 @@ bool acceptCmu(const uint8_t* head, size_t n, int64_t fileSize);
 Status readCmu(FILE* stream, LoadRequest* request);
 bool acceptFits(const uint8_t* head, size_t n, int64_t fileSize);
 Status readFits(FILE* stream, LoadRequest* request);
+bool acceptViff(const uint8_t* head, size_t n, int64_t fileSize);
+Status readViff(FILE* stream, LoadRequest* request);

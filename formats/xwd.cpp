@@ -253,7 +253,7 @@ Status readXwd(FILE* stream, LoadRequest* request) {
     d.h = &h;
     d.direct = direct;
     for (int k = 0; k < 3; ++k) d.fields[k] = fieldOf(h.masks[k]);
-    const uint32_t indexBits = h.format == XY_BITMAP ? 1 : h.depth;
+    const uint32_t indexBits = h.format == XY_BITMAP ? 1 : direct ? 8 : h.depth;  // indices: 8 bits at most
     d.valueMask = (1u << indexBits) - 1;
 
     RasterHeader rh{};

@@ -408,6 +408,134 @@ TEST(CmuReader, NetpbmFilesDecodeToTheirPixels) {
                     tempPath("peer.cmu"), IMG_BINARY);
 }
 
+// ---- Khoros VIFF ------------------------------------------------------------
+
+struct ViffFile {
+    uint8_t machine = 2;
+    uint32_t width = 1, height = 1, location = 1, images = 1, bands = 1, storage = 1, encoding = 0;
+    uint32_t mapScheme = 0, mapStorage = 0, mapComponents = 0, mapEntries = 0;
+    std::vector<uint8_t> map;  // as stored: component after component
+    std::vector<uint8_t> data;
+};
+
+std::vector<uint8_t> buildViff(const ViffFile& s) {
+    std::vector<uint8_t> f(520, 0);
+    f[0] = 0xAB;
+    f[1] = 1;
+    f[2] = 1;
+    f[3] = 3;
+    f[4] = s.machine;
+    const bool big = s.machine == 2;
+    const uint32_t fields[] = {s.width, s.height, 0, 0xFFFFFFFF, 0xFFFFFFFF, 0x3F800000, 0x3F800000, s.location, 0,
+                               s.images, s.bands, s.storage, s.encoding, s.mapScheme, s.mapStorage,
+                               s.mapComponents, s.mapEntries};
+    for (uint32_t v : fields) put32(&f, v, big);
+    f.resize(1024, 0);
+    f.insert(f.end(), s.map.begin(), s.map.end());
+    f.insert(f.end(), s.data.begin(), s.data.end());
+    return f;
+}
+
+ViffFile viff(uint32_t w, uint32_t h, uint32_t bands, std::vector<uint8_t> data) {
+    ViffFile s;
+    s.width = w;
+    s.height = h;
+    s.bands = bands;
+    s.data = std::move(data);
+    return s;
+}
+
+TEST(ViffReader, HandBuiltImages) {
+    struct Case {
+        const char* name;
+        ViffFile file;
+        int page;
+        Status status;
+        const char* message;
+        uint16_t kind;
+        std::vector<uint8_t> pixels;  // image bytes, or R,G,B triplets when rgb is set
+        bool rgb;
+    };
+    auto mapped = [](ViffFile s, uint32_t components, std::vector<uint8_t> map) {
+        s.mapScheme = 1;
+        s.mapStorage = 1;
+        s.mapComponents = components;
+        s.mapEntries = static_cast<uint32_t>(map.size() / components);
+        s.map = std::move(map);
+        return s;
+    };
+    const std::vector<Case> cases = {
+        {"grey bytes", viff(3, 1, 1, {0, 7, 255}), 0, ST_OK, nullptr, IMG_GREY, {0, 7, 255}, false},
+        {"little-endian fields", with(viff(2, 1, 1, {9, 8}), [](ViffFile* s) { s->machine = 8; }), 0, ST_OK, nullptr,
+         IMG_GREY, {9, 8}, false},
+        {"map stored component after component", mapped(viff(2, 1, 1, {1, 0}), 3, {10, 11, 20, 21, 30, 31}), 0, ST_OK,
+         nullptr, IMG_PALETTE, {11, 21, 31, 10, 20, 30}, true},
+        {"one-component map is grey", mapped(viff(2, 1, 1, {1, 0}), 1, {10, 11}), 0, ST_OK, nullptr, IMG_PALETTE,
+         {11, 11, 11, 10, 10, 10}, true},
+        {"bands after one another", viff(2, 1, 3, {1, 2, 3, 4, 5, 6}), 0, ST_OK, nullptr, IMG_RGB,
+         {1, 3, 5, 2, 4, 6}, true},
+        {"fourth band is alpha", viff(1, 1, 4, {1, 2, 3, 4}), 0, ST_OK, nullptr, IMG_RGB32, {1, 2, 3, 4}, false},
+        {"three bands through a map", mapped(viff(1, 1, 3, {0, 1, 1}), 3, {10, 11, 20, 21, 30, 31}), 0, ST_OK,
+         nullptr, IMG_RGB, {10, 21, 31}, true},
+        {"bits: leftmost in the low bit, 1 black",
+         with(viff(10, 1, 1, {0x01, 0x02}), [](ViffFile* s) { s->storage = 0; }), 0, ST_OK, nullptr, IMG_BINARY,
+         {0, 1, 1, 1, 1, 1, 1, 1, 1, 0}, false},
+        {"second image", with(viff(2, 1, 1, {1, 2, 3, 4}), [](ViffFile* s) { s->images = 2; }), 1, ST_OK, nullptr,
+         IMG_GREY, {3, 4}, false},
+        {"rows cut", viff(2, 2, 1, {1, 2, 3}), 0, ST_READ_ERROR, nullptr, IMG_GREY, {1, 2, 0, 0}, false},
+        {"shorts", with(viff(1, 1, 1, {0, 1}), [](ViffFile* s) { s->storage = 2; }), 0, ST_BAD_FILE,
+         "VIFF : Unsupported data type !", 0, {}, false},
+        {"run-length encoded", with(viff(1, 1, 1, {0}), [](ViffFile* s) { s->encoding = 2; }), 0, ST_BAD_FILE,
+         "VIFF : Unsupported encoding !", 0, {}, false},
+        {"explicit locations", with(viff(1, 1, 1, {0}), [](ViffFile* s) { s->location = 2; }), 0, ST_BAD_FILE,
+         "VIFF : Unsupported encoding !", 0, {}, false},
+        {"map of shorts", with(mapped(viff(1, 1, 1, {0}), 1, {0, 0}), [](ViffFile* s) { s->mapStorage = 2; }), 0,
+         ST_BAD_FILE, "VIFF : Unsupported colormap !", 0, {}, false},
+        {"machine byte 3", with(viff(1, 1, 1, {0}), [](ViffFile* s) { s->machine = 3; }), 0, ST_UNKNOWN_FORMAT,
+         nullptr, 0, {}, false},
+        {"five bands", viff(1, 1, 5, {0, 0, 0, 0, 0}), 0, ST_UNKNOWN_FORMAT, nullptr, 0, {}, false},
+        {"storage type 3", with(viff(1, 1, 1, {0}), [](ViffFile* s) { s->storage = 3; }), 0, ST_UNKNOWN_FORMAT,
+         nullptr, 0, {}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = tempPath(std::string("hand_viff_") + std::to_string(&c - cases.data()) + ".viff");
+        ASSERT_TRUE(writeFile(path, buildViff(c.file)));
+        IoOptions o = defaultIoOptions();
+        o.formatIndex = static_cast<int16_t>(findFormat("viff"));
+        o.pageIndex = c.page;
+        OwnedImage img;
+        FileInfo info;
+        ASSERT_EQ(loadImage(path.c_str(), &img, &o, &info), c.status);
+        if (c.message) { EXPECT_STREQ(info.message, c.message); }
+        if (c.pixels.empty()) continue;
+        if (c.status != ST_OK) {
+            o.flags = OPT_ACCEPT_DAMAGED;
+            ASSERT_EQ(loadImage(path.c_str(), &img, &o, &info), ST_OK);
+        }
+        EXPECT_EQ(img.kind, c.kind);
+        EXPECT_EQ(c.rgb ? toRgb(img).pixels : pixelsOf(img), c.pixels);
+    }
+}
+
+TEST(ViffReader, ImageMagickFilesDecodeToTheirPixels) {
+    if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
+    const std::string src = tempPath("viff_src.ppm");
+    ASSERT_TRUE(writeFile(src, patternP6(29, 19)));
+    const char* im = "convert-im6.q16 viff:$O -alpha off -depth 16 ppm:- | pnmtopnm > $R";
+    const std::vector<PeerCase> cases = {
+        {"colour", "convert-im6.q16 $S viff:$O", im, IMG_RGB},
+        {"palette", "convert-im6.q16 $S -colors 20 -type Palette viff:$O", im, IMG_PALETTE},
+        {"with alpha", "convert-im6.q16 $S -alpha set -channel A -fx '(i+j)/(w+h)' +channel -depth 8 viff:$O", im,
+         IMG_RGB32},
+    };
+    int n = 0;
+    for (const PeerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        expectPeerMatch(c.make, c.decode, src, tempPath("peer" + std::to_string(n++) + ".viff"), c.kind);
+    }
+}
+
 // ---- FITS ---------------------------------------------------------------------
 
 // A header of the cards given (keyword, value), END, and the data, each padded
@@ -618,6 +746,7 @@ TEST(UnixSciReaders, CorpusFiles) {
         {"xwd/brain.xwd", "xwdtopnm $O 2>/dev/null | pnmtopnm > $R", IMG_PALETTE, false, 1},
         {"avs/input.avs", "convert-im6.q16 avs:$O -alpha off -depth 16 ppm:$R", IMG_RGB32},
         {"cmu/input_p4.cmu", "cmuwmtopbm $O > $R", IMG_BINARY},
+        {"viff/input.viff", im, IMG_PALETTE},
         {"fits/hopper.fits", fits, IMG_GREY, true, 1},
         {"fits/input.fits", fits, IMG_GREY, true, 1},
         {"fits/m13.fits", fits, IMG_GREY, true, 1},
