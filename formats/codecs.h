@@ -134,3 +134,5 @@ bool acceptFits(const uint8_t* head, size_t n, int64_t fileSize);
 Status readFits(FILE* stream, LoadRequest* request);
 bool acceptViff(const uint8_t* head, size_t n, int64_t fileSize);
 Status readViff(FILE* stream, LoadRequest* request);
+bool acceptVicar(const uint8_t* head, size_t n, int64_t fileSize);
+Status readVicar(FILE* stream, LoadRequest* request);

@@ -536,6 +536,103 @@ TEST(ViffReader, ImageMagickFilesDecodeToTheirPixels) {
     }
 }
 
+// ---- VICAR ------------------------------------------------------------------
+
+// A label of the items given after LBLSIZE, padded with spaces to lblsize
+// bytes, then the records.
+std::vector<uint8_t> buildVicar(const std::string& items, const std::vector<uint8_t>& records, int lblsize = 128) {
+    std::string label = "LBLSIZE=" + std::to_string(lblsize) + " " + items;
+    label.resize(static_cast<size_t>(lblsize), ' ');
+    std::vector<uint8_t> f(label.begin(), label.end());
+    f.insert(f.end(), records.begin(), records.end());
+    return f;
+}
+
+std::vector<uint8_t> cutTo(std::vector<uint8_t> v, size_t n) {
+    v.resize(n);
+    return v;
+}
+
+TEST(VicarReader, HandBuiltImages) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        Status status;
+        const char* message;
+        uint16_t kind;
+        std::vector<uint8_t> pixels;  // image bytes, or R,G,B triplets when rgb is set
+        bool rgb;
+    };
+    float half = 0.5f;
+    uint32_t h32;
+    memcpy(&h32, &half, 4);  // 3F000000
+    const std::vector<Case> cases = {
+        {"bytes", buildVicar("FORMAT='BYTE' NL=2 NS=2 NB=1", {1, 2, 3, 4}), ST_OK, nullptr, IMG_GREY, {1, 2, 3, 4},
+         false},
+        {"binary prefixes and header records are skipped",
+         buildVicar("FORMAT='BYTE' RECSIZE=4 NL=2 NS=2 NBB=2 NLB=1", {9, 9, 9, 9, 7, 7, 1, 2, 7, 7, 3, 4}), ST_OK,
+         nullptr, IMG_GREY, {1, 2, 3, 4}, false},
+        {"records longer than the line", buildVicar("RECSIZE=3 NL=2 NS=2", {1, 2, 9, 3, 4, 9}), ST_OK, nullptr,
+         IMG_GREY, {1, 2, 3, 4}, false},
+        {"N1 and N2 when NS and NL are missing", buildVicar("N1=3 N2=1", {5, 6, 7}), ST_OK, nullptr, IMG_GREY,
+         {5, 6, 7}, false},
+        {"HALF big-endian spread over the range", buildVicar("FORMAT='HALF' INTFMT='HIGH' NL=1 NS=3",
+                                                             {0xFF, 0x9C, 0, 0, 0, 155}),
+         ST_OK, nullptr, IMG_GREY, {0, 100, 255}, false},
+        {"FULL little-endian by default", buildVicar("FORMAT='FULL' NL=1 NS=2", {0, 0, 0, 0, 0, 1, 0, 0}), ST_OK,
+         nullptr, IMG_GREY, {0, 255}, false},
+        {"REAL big-endian IEEE", buildVicar("FORMAT='REAL' REALFMT='IEEE' NL=1 NS=3",
+                                            {0xBF, 0, 0, 0, 0, 0, 0, 0, 0x3F, 0, 0, 0}),
+         ST_OK, nullptr, IMG_GREY, {0, 127, 255}, false},
+        {"REAL in VAX form", buildVicar("FORMAT='REAL' NL=1 NS=3", {0x80, 0xC0, 0, 0, 0, 0, 0, 0, 0x80, 0x40, 0, 0}),
+         ST_OK, nullptr, IMG_GREY, {0, 127, 255}, false},
+        {"DOUB little-endian IEEE", buildVicar("FORMAT='DOUB' REALFMT='RIEEE' NL=1 NS=2",
+                                               {0, 0, 0, 0, 0, 0, 0xF0, 0x3F, 0, 0, 0, 0, 0, 0, 0, 0}),
+         ST_OK, nullptr, IMG_GREY, {255, 0}, false},
+        {"three bands BSQ", buildVicar("ORG='BSQ' NL=1 NS=2 NB=3", {1, 2, 3, 4, 5, 6}), ST_OK, nullptr, IMG_RGB,
+         {1, 3, 5, 2, 4, 6}, true},
+        {"three bands BIL", buildVicar("ORG='BIL' NL=2 NS=1 NB=3", {1, 2, 3, 4, 5, 6}), ST_OK, nullptr, IMG_RGB,
+         {1, 2, 3, 4, 5, 6}, true},
+        {"three bands BIP with prefixes", buildVicar("ORG='BIP' NL=1 NS=2 NB=3 NBB=1", {9, 1, 2, 3, 4, 5, 6}), ST_OK,
+         nullptr, IMG_RGB, {1, 2, 3, 4, 5, 6}, true},
+        {"two bands show the first", buildVicar("NL=1 NS=2 NB=2", {1, 2, 3, 4}), ST_OK, nullptr, IMG_GREY, {1, 2},
+         false},
+        {"items after TASK are history", buildVicar("NL=1 NS=1 TASK='X' NS=5", {8}), ST_OK, nullptr, IMG_GREY, {8},
+         false},
+        {"records cut", buildVicar("NL=2 NS=2", {1, 2, 3}), ST_READ_ERROR, nullptr, IMG_GREY, {1, 2, 0, 0}, false},
+        {"complex samples", buildVicar("FORMAT='COMP' NL=1 NS=1", std::vector<uint8_t>(8)), ST_BAD_FILE,
+         "VICAR : Unsupported format !", 0, {}, false},
+        {"VAX doubles", buildVicar("FORMAT='DOUB' NL=1 NS=1", std::vector<uint8_t>(8)), ST_BAD_FILE,
+         "VICAR : Unsupported format !", 0, {}, false},
+        {"organisation XYZ", buildVicar("ORG='XYZ' NL=1 NS=1", {0}), ST_BAD_FILE, "VICAR : Unsupported format !", 0,
+         {}, false},
+        {"record shorter than the line", buildVicar("RECSIZE=1 NL=1 NS=2", {0, 0}), ST_BAD_FILE,
+         "VICAR : Bad label !", 0, {}, false},
+        {"16000 samples", buildVicar("NL=1 NS=16000", std::vector<uint8_t>(16000)), ST_BAD_FILE,
+         "VICAR : Bad label !", 0, {}, false},
+        {"no NS", buildVicar("NL=1", {0}), ST_UNKNOWN_FORMAT, nullptr, 0, {}, false},
+        {"label longer than the file", cutTo(buildVicar("NL=1 NS=1", {1}), 100), ST_UNKNOWN_FORMAT, nullptr, 0, {},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HandResult r;
+        loadHand("vicar", c.bytes, c.status, &r, !c.pixels.empty());
+        if (c.message) { EXPECT_STREQ(r.info.message, c.message); }
+        if (c.pixels.empty()) continue;
+        EXPECT_EQ(r.img.kind, c.kind);
+        EXPECT_EQ(c.rgb ? toRgb(r.img).pixels : pixelsOf(r.img), c.pixels);
+    }
+}
+
+TEST(VicarReader, ImageMagickFilesDecodeToTheirPixels) {
+    if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
+    const std::string src = tempPath("vicar_src.ppm");
+    ASSERT_TRUE(writeFile(src, patternP6(27, 13)));
+    expectPeerMatch("convert-im6.q16 $S -colorspace gray vicar:$O", "convert-im6.q16 vicar:$O -depth 16 pgm:- | pnmtopnm > $R",
+                    src, tempPath("peer.vic"), IMG_GREY);
+}
+
 // ---- FITS ---------------------------------------------------------------------
 
 // A header of the cards given (keyword, value), END, and the data, each padded
@@ -747,6 +844,12 @@ TEST(UnixSciReaders, CorpusFiles) {
         {"avs/input.avs", "convert-im6.q16 avs:$O -alpha off -depth 16 ppm:$R", IMG_RGB32},
         {"cmu/input_p4.cmu", "cmuwmtopbm $O > $R", IMG_BINARY},
         {"viff/input.viff", im, IMG_PALETTE},
+        {"vicar/input_gray.vic", im, IMG_GREY},
+        // Its label: a 2000-byte label, two binary header records of 1000 bytes
+        // and a 200-byte binary prefix in every record, which ImageMagick shows
+        // as pixels; netpbm reads the lines at the offsets the label gives.
+        {"vicar/C0003061900R.vic",
+         "(cat $O; head -c 200 /dev/zero) | rawtopgm -headerskip 4200 -rowskip 200 800 800 > $R", IMG_GREY},
         {"fits/hopper.fits", fits, IMG_GREY, true, 1},
         {"fits/input.fits", fits, IMG_GREY, true, 1},
         {"fits/m13.fits", fits, IMG_GREY, true, 1},
@@ -754,7 +857,8 @@ TEST(UnixSciReaders, CorpusFiles) {
     const std::string dir = std::string(KALEO_CORPUS_DIR) + "/";
     std::vector<uint8_t> probe;
     if (!readFile(dir + files[0].path, &probe)) GTEST_SKIP() << "corpus missing";
-    if (!haveProgram(IM) || !haveProgram("xwdtopnm") || !haveProgram("cmuwmtopbm") || !haveProgram("fitstopnm"))
+    if (!haveProgram(IM) || !haveProgram("xwdtopnm") || !haveProgram("cmuwmtopbm") || !haveProgram("fitstopnm") ||
+        !haveProgram("rawtopgm"))
         GTEST_SKIP() << "peers missing";
     for (const File& f : files) {
         SCOPED_TRACE(f.path);
