@@ -193,6 +193,7 @@ void convertLine(XwdDecoder* d) {
             const uint32_t c = f.max ? (v[x] >> f.shift) & f.max : 0;
             uint8_t byte;
             if (d->rec->count > 0) byte = c < d->rec->count ? d->rec->rgb[3 * c + k] : 0;
+            else if (f.max == 255) byte = static_cast<uint8_t>(c);
             else byte = f.max ? static_cast<uint8_t>(static_cast<uint64_t>(c) * 255 / f.max) : 0;
             o[3 * x + k] = byte;
         }
