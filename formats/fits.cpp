@@ -12,7 +12,8 @@
 // largest values of the planes shown when those are not given (BLANK samples
 // and NaNs are left out and shown black). Bytes without scaling are shown as
 // they are. Three planes are one R,G,B picture; other counts of planes are
-// pages.
+// pages. A file whose primary array is empty keeps its picture in the first
+// IMAGE extension; the units before it are skipped by their sizes.
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,7 @@ const char MSG_NO_IMAGE[] = "FITS : No image in file !";
 constexpr int RECORD = 2880;
 constexpr int CARD = 80;
 constexpr int MAX_HEADER_RECORDS = 1000;
+constexpr int MAX_UNITS = 256;
 
 struct FitsHeader {
     int bitpix = 0;
@@ -45,6 +47,12 @@ struct FitsHeader {
     bool haveBlank = false;
     int64_t blank = 0;
     uint64_t dataStart = 0;
+    bool image = true;      // a primary array or an IMAGE extension
+    uint64_t dataBytes = 0;  // the data's length, 0 when it cannot be told
+    int64_t pcount = 0;
+    int64_t gcount = 1;
+    uint64_t samples = 1;   // product of the axes
+    bool samplesKnown = true;
 };
 
 bool bitpixValid(long v) { return v == 8 || v == 16 || v == 32 || v == 64 || v == -32 || v == -64; }
@@ -100,29 +108,60 @@ bool fitsSignature(const uint8_t* head, size_t n) {
     if (i == CARD || c[i] != 'T') return false;
     long bitpix, naxis;
     if (!cardIs(c + CARD, "BITPIX") || !cardInteger(c + CARD, &bitpix) || !bitpixValid(bitpix)) return false;
-    return cardIs(c + 2 * CARD, "NAXIS") && cardInteger(c + 2 * CARD, &naxis) && naxis >= 2 && naxis <= 999;
+    return cardIs(c + 2 * CARD, "NAXIS") && cardInteger(c + 2 * CARD, &naxis) && (naxis == 0 || naxis >= 2) &&
+           naxis <= 999;
 }
 
-Status fitsReadHeader(FILE* f, FitsHeader* h) {
+// The string value of a card, without quotes and trailing spaces.
+void cardString(const char* card, char* out, size_t size) {
+    size_t n = 0;
+    int i = 10;
+    while (i < CARD && card[i] == ' ') ++i;
+    if (i < CARD && card[i] == '\'') ++i;
+    while (i < CARD && card[i] != '\'' && n + 1 < size) out[n++] = card[i++];
+    while (n > 0 && out[n - 1] == ' ') --n;
+    out[n] = '\0';
+}
+
+// Reads the header of the unit at start (the primary one when start is 0).
+Status fitsReadHeader(FILE* f, uint64_t start, FitsHeader* h) {
     char record[RECORD];
     for (int r = 0; r < MAX_HEADER_RECORDS; ++r) {
         if (!readBlock(f, record, sizeof record)) return ST_READ_ERROR;
-        if (r == 0 && !fitsSignature(reinterpret_cast<const uint8_t*>(record), sizeof record)) return ST_UNKNOWN_FORMAT;
+        if (r == 0 && start == 0 && !fitsSignature(reinterpret_cast<const uint8_t*>(record), sizeof record))
+            return ST_UNKNOWN_FORMAT;
+        if (r == 0 && start > 0) {
+            if (!cardIs(record, "XTENSION")) return ST_CORRUPT;
+            char type[16];
+            cardString(record, type, sizeof type);
+            h->image = strcmp(type, "IMAGE") == 0;
+        }
         for (int k = 0; k < RECORD / CARD; ++k) {
             const char* card = record + k * CARD;
             char kw[9];
             keywordOf(card, kw);
             if (strcmp(kw, "END") == 0) {
-                h->dataStart = static_cast<uint64_t>(r + 1) * RECORD;
+                h->dataStart = start + static_cast<uint64_t>(r + 1) * RECORD;
+                // |BITPIX| / 8 x GCOUNT x (PCOUNT + the product of the axes)
+                uint64_t total = 0;
+                const bool sized = h->samplesKnown && h->pcount >= 0 && h->gcount >= 0 && bitpixValid(h->bitpix);
+                if (h->naxis == 0) h->dataBytes = 0;
+                else if (sized && mulFits(h->samples + h->pcount, static_cast<uint64_t>(h->gcount), 1ull << 50, &total))
+                    h->dataBytes = total * static_cast<uint64_t>(std::abs(h->bitpix) / 8);
+                else h->dataBytes = 0, h->samplesKnown = false;
                 return ST_OK;
             }
             long iv;
             double dv;
             if (strcmp(kw, "BITPIX") == 0 && cardInteger(card, &iv)) h->bitpix = static_cast<int>(iv);
             else if (strcmp(kw, "NAXIS") == 0 && cardInteger(card, &iv)) h->naxis = iv;
-            else if (strncmp(kw, "NAXIS", 5) == 0 && kw[5] >= '1' && kw[5] <= '3' && kw[6] == '\0' &&
-                     cardInteger(card, &iv))
-                h->axes[kw[5] - '1'] = iv;
+            else if (strncmp(kw, "NAXIS", 5) == 0 && kw[5] >= '1' && kw[5] <= '9' && cardInteger(card, &iv)) {
+                if (kw[6] == '\0' && kw[5] <= '3') h->axes[kw[5] - '1'] = iv;
+                if (iv < 0 || !mulFits(h->samples, static_cast<uint64_t>(iv), 1ull << 48, &h->samples))
+                    h->samplesKnown = false;
+            }
+            else if (strcmp(kw, "PCOUNT") == 0 && cardInteger(card, &iv)) h->pcount = iv;
+            else if (strcmp(kw, "GCOUNT") == 0 && cardInteger(card, &iv)) h->gcount = iv;
             else if (strcmp(kw, "BZERO") == 0 && cardNumber(card, &dv)) h->bzero = dv;
             else if (strcmp(kw, "BSCALE") == 0 && cardNumber(card, &dv)) h->bscale = dv;
             else if (strcmp(kw, "DATAMIN") == 0 && cardNumber(card, &dv)) h->dataMin = dv, h->haveMin = true;
@@ -235,8 +274,23 @@ bool acceptFits(const uint8_t* head, size_t n, int64_t fileSize) {
 
 Status readFits(FILE* stream, LoadRequest* request) {
     FitsHeader h;
-    Status st = fitsReadHeader(stream, &h);
+    Status st = fitsReadHeader(stream, 0, &h);
     if (st != ST_OK) return st;
+    // An empty primary array: the picture is in the first IMAGE extension.
+    for (int unit = 0; h.naxis == 0 && unit < MAX_UNITS; ++unit) {
+        if (!h.samplesKnown) break;
+        const uint64_t next = h.dataStart + (h.dataBytes + RECORD - 1) / RECORD * RECORD;
+        if (static_cast<int64_t>(next) >= request->fileSize || !seekTo(stream, next)) break;
+        FitsHeader x;
+        st = fitsReadHeader(stream, next, &x);
+        if (st != ST_OK) break;
+        h = x;
+        if (!x.image) h.naxis = 0;  // tables are skipped
+    }
+    if (h.naxis == 0) {
+        setReaderMessage(request, MSG_NO_IMAGE);
+        return ST_BAD_FILE;
+    }
     if (!bitpixValid(h.bitpix)) {
         setReaderMessage(request, MSG_BAD_BITPIX);
         return ST_BAD_FILE;

@@ -74,6 +74,12 @@ struct PeerCase {
     uint16_t kind;       // 0: not checked
 };
 
+// b after a.
+inline std::vector<uint8_t> joined(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 // The picture upside down.
 inline Rgb upsideDown(const Rgb& a) {
     Rgb b = a;

@@ -232,11 +232,6 @@ std::vector<uint8_t> avsBlock(uint32_t w, uint32_t h, std::vector<uint8_t> argb)
     return f;
 }
 
-std::vector<uint8_t> joined(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TEST(AvsReader, HandBuiltImages) {
     struct Case {
         const char* name;
