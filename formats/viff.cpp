@@ -1,4 +1,5 @@
-// Khoros VIFF images (reader only): raw byte and bit data.
+// Khoros VIFF images (reader only): raw bit, byte, short, int, float and
+// double data.
 //
 // A 1024-byte header: AB 01 01 03, the machine byte (2: big-endian fields,
 // 4 or 8: little-endian), a comment, then 32-bit fields from offset 520:
@@ -8,6 +9,9 @@
 // map follows, one component after another (all reds, all greens, all
 // blues), then the images, each band after band, rows top first. Bit rows
 // are byte-padded with the leftmost pixel in the low bit, 1 being black.
+// Wider samples are in the header's byte order and spread over 0..255
+// between their smallest and largest values.
+#include <cmath>
 #include <cstring>
 
 #include "codec.h"
@@ -97,6 +101,69 @@ Status readMap(FILE* f, const ViffHeader& h, uint8_t* table) {
     return ST_OK;
 }
 
+// Bytes of one sample of a wider storage type: short, int, float, double.
+int wideSize(uint32_t storage) { return storage == 2 ? 2 : storage == 9 ? 8 : 4; }
+
+double wideSample(const ViffHeader& h, const uint8_t* p) {
+    const uint32_t u = h.big ? loadU32BE(p) : loadU32LE(p);
+    switch (h.storage) {
+        case 2:
+            return static_cast<int16_t>(h.big ? loadU16BE(p) : loadU16LE(p));
+        case 4:
+            return static_cast<int32_t>(u);
+        case 5: {
+            float f;
+            memcpy(&f, &u, sizeof f);
+            return f;
+        }
+        default: {
+            const uint32_t other = h.big ? loadU32BE(p + 4) : loadU32LE(p + 4);
+            const uint64_t bits = h.big ? (static_cast<uint64_t>(u) << 32) | other
+                                        : (static_cast<uint64_t>(other) << 32) | u;
+            double v;
+            memcpy(&v, &bits, sizeof v);
+            return v;
+        }
+    }
+}
+
+// Short, int, float and double samples, spread over 0..255 between the
+// smallest and largest values of the bands shown (a first pass over them).
+Status readWide(FILE* f, const ViffHeader& h, uint64_t start, int32_t bands) {
+    const int size = wideSize(h.storage);
+    const int64_t rowBytes = static_cast<int64_t>(h.width) * size;
+    Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
+    Buffer out = allocBuffer(h.width);
+    if (!row || !out) return ST_NO_MEMORY;
+    const int64_t rows = static_cast<int64_t>(bands) * h.height;
+    double low = 0, high = 0;
+    bool any = false;
+    if (!seekTo(f, start)) return ST_READ_ERROR;
+    for (int64_t r = 0; r < rows && readBlock(f, row.get(), static_cast<size_t>(rowBytes)); ++r) {
+        for (uint32_t x = 0; x < h.width; ++x) {
+            const double v = wideSample(h, row.get() + x * size);
+            if (!std::isfinite(v)) continue;
+            if (!any || v < low) low = v;
+            if (!any || v > high) high = v;
+            any = true;
+        }
+    }
+    const double span = high - low;
+    if (!seekTo(f, start)) return ST_READ_ERROR;
+    for (int64_t r = 0; r < rows; ++r) {
+        if (!readBlock(f, row.get(), static_cast<size_t>(rowBytes))) return ST_READ_ERROR;
+        for (uint32_t x = 0; x < h.width; ++x) {
+            const double v = wideSample(h, row.get() + x * size);
+            double s = !std::isfinite(v) ? 0 : span > 0 ? std::floor((v - low) / span * 255.0) : v > 0 ? 255 : 0;
+            out[x] = static_cast<uint8_t>(s < 0 ? 0 : s > 255 ? 255 : s);
+        }
+        const int32_t y = static_cast<int32_t>(r % h.height);
+        const Status st = deliverRow(out.get(), h.width, y, bands > 1 ? static_cast<int>(r / h.height) : -1);
+        if (st != ST_OK) return st;
+    }
+    return ST_OK;
+}
+
 }  // namespace
 
 bool acceptViff(const uint8_t* head, size_t n, int64_t) {
@@ -108,7 +175,8 @@ Status readViff(FILE* stream, LoadRequest* request) {
     uint8_t b[VIFF_HEADER];
     ViffHeader h{};
     if (!readBlock(stream, b, sizeof b) || !viffParse(b, sizeof b, &h)) return ST_UNKNOWN_FORMAT;
-    if (h.storage != TYPE_BIT && h.storage != TYPE_BYTE) {
+    const bool wide = h.storage == 2 || h.storage == 4 || h.storage == 5 || h.storage == 9;
+    if (h.storage != TYPE_BIT && h.storage != TYPE_BYTE && !wide) {
         setReaderMessage(request, MSG_BAD_TYPE);
         return ST_BAD_FILE;
     }
@@ -118,7 +186,7 @@ Status readViff(FILE* stream, LoadRequest* request) {
         return ST_BAD_FILE;
     }
     const bool mapped = h.mapScheme != 0 && h.mapEntries > 0 && h.mapComponents > 0;
-    if (mapped && (h.mapStorage != TYPE_BYTE || h.mapEntries > MAX_MAP_ENTRIES || h.mapComponents > 4)) {
+    if (mapped && (wide || h.mapStorage != TYPE_BYTE || h.mapEntries > MAX_MAP_ENTRIES || h.mapComponents > 4)) {
         setReaderMessage(request, MSG_BAD_MAP);
         return ST_BAD_FILE;
     }
@@ -144,10 +212,17 @@ Status readViff(FILE* stream, LoadRequest* request) {
 
     uint8_t table[PALETTE_BYTES] = {};
     if (mapped) st = readMap(stream, h, table);
-    const int64_t imageBytes = rowBytes * h.height * h.bands;
+    const int64_t imageBytes = rowBytes * h.height * h.bands * (wide ? wideSize(h.storage) : 1);
     const uint64_t dataStart = VIFF_HEADER + (mapped ? static_cast<uint64_t>(h.mapComponents) * h.mapEntries : 0);
-    if (st == ST_OK && page > 0 && !seekTo(stream, dataStart + static_cast<uint64_t>(page * imageBytes)))
+    uint64_t pageOffset = 0;
+    if (!mulFits(static_cast<uint64_t>(page), static_cast<uint64_t>(imageBytes), 1ull << 62, &pageOffset))
         st = ST_READ_ERROR;
+    if (wide) {
+        if (st == ST_OK) st = readWide(stream, h, dataStart + pageOffset, rh.planes);
+        endImage(0, 0, nullptr);
+        return st;
+    }
+    if (st == ST_OK && page > 0 && !seekTo(stream, dataStart + pageOffset)) st = ST_READ_ERROR;
     if (bits) {
         if (st == ST_OK) st = readRows(stream, rowBytes, rh.height, -1, bitsLeftFirst);
         endImage(PF_INVERT, 0, nullptr);

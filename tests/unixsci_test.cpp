@@ -420,8 +420,28 @@ TEST(ViffReader, HandBuiltImages) {
         {"second image", with(viff(2, 1, 1, {1, 2, 3, 4}), [](ViffFile* s) { s->images = 2; }), 1, ST_OK, nullptr,
          IMG_GREY, {3, 4}, false},
         {"rows cut", viff(2, 2, 1, {1, 2, 3}), 0, ST_READ_ERROR, nullptr, IMG_GREY, {1, 2, 0, 0}, false},
-        {"shorts", with(viff(1, 1, 1, {0, 1}), [](ViffFile* s) { s->storage = 2; }), 0, ST_BAD_FILE,
-         "VIFF : Unsupported data type !", 0, {}, false},
+        {"shorts spread over the range", with(viff(3, 1, 1, {0xFF, 0x9C, 0, 0, 0, 155}), [](ViffFile* s) {
+             s->storage = 2;
+         }), 0, ST_OK, nullptr, IMG_GREY, {0, 100, 255}, false},
+        {"little-endian ints", with(viff(2, 1, 1, {0, 0, 0, 0x80, 0xFF, 0xFF, 0xFF, 0x7F}), [](ViffFile* s) {
+             s->storage = 4;
+             s->machine = 8;
+         }), 0, ST_OK, nullptr, IMG_GREY, {0, 255}, false},
+        {"floats, one range for the three bands",
+         with(viff(1, 1, 3, {0xBF, 0, 0, 0, 0, 0, 0, 0, 0x3F, 0, 0, 0}), [](ViffFile* s) { s->storage = 5; }), 0,
+         ST_OK, nullptr, IMG_RGB, {0, 127, 255}, true},
+        {"doubles, second image", with(viff(1, 1, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0x3F, 0xF0, 0, 0, 0, 0, 0, 0}),
+                                       [](ViffFile* s) {
+                                           s->storage = 9;
+                                           s->images = 2;
+                                       }),
+         1, ST_OK, nullptr, IMG_GREY, {255}, false},
+        {"shorts cut", with(viff(1, 2, 1, {0, 1, 0}), [](ViffFile* s) { s->storage = 2; }), 0, ST_READ_ERROR, nullptr,
+         IMG_GREY, {255, 0}, false},
+        {"complex samples", with(viff(1, 1, 1, std::vector<uint8_t>(8)), [](ViffFile* s) { s->storage = 6; }), 0,
+         ST_BAD_FILE, "VIFF : Unsupported data type !", 0, {}, false},
+        {"shorts through a map", with(mapped(viff(1, 1, 1, {0, 0}), 1, {0, 0}), [](ViffFile* s) { s->storage = 2; }),
+         0, ST_BAD_FILE, "VIFF : Unsupported colormap !", 0, {}, false},
         {"run-length encoded", with(viff(1, 1, 1, {0}), [](ViffFile* s) { s->encoding = 2; }), 0, ST_BAD_FILE,
          "VIFF : Unsupported encoding !", 0, {}, false},
         {"explicit locations", with(viff(1, 1, 1, {0}), [](ViffFile* s) { s->location = 2; }), 0, ST_BAD_FILE,
