@@ -105,10 +105,9 @@ Status readMap(FILE* f, const ViffHeader& h, uint8_t* table) {
 int wideSize(uint32_t storage) { return storage == 2 ? 2 : storage == 9 ? 8 : 4; }
 
 double wideSample(const ViffHeader& h, const uint8_t* p) {
+    if (h.storage == 2) return static_cast<int16_t>(h.big ? loadU16BE(p) : loadU16LE(p));
     const uint32_t u = h.big ? loadU32BE(p) : loadU32LE(p);
     switch (h.storage) {
-        case 2:
-            return static_cast<int16_t>(h.big ? loadU16BE(p) : loadU16LE(p));
         case 4:
             return static_cast<int32_t>(u);
         case 5: {
