@@ -215,3 +215,17 @@ bool acceptArtDirector(const uint8_t* head, size_t n, int64_t size);
 Status readArtDirector(FILE* stream, LoadRequest* request);
 bool acceptQdv(const uint8_t* head, size_t n, int64_t size);
 Status readQdv(FILE* stream, LoadRequest* request);
+
+// Unix workstation and scientific pictures.
+bool acceptXwd(const uint8_t* head, size_t n, int64_t fileSize);
+Status readXwd(FILE* stream, LoadRequest* request);
+bool acceptAvs(const uint8_t* head, size_t n, int64_t fileSize);
+Status readAvs(FILE* stream, LoadRequest* request);
+bool acceptCmu(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCmu(FILE* stream, LoadRequest* request);
+bool acceptFits(const uint8_t* head, size_t n, int64_t fileSize);
+Status readFits(FILE* stream, LoadRequest* request);
+bool acceptViff(const uint8_t* head, size_t n, int64_t fileSize);
+Status readViff(FILE* stream, LoadRequest* request);
+bool acceptVicar(const uint8_t* head, size_t n, int64_t fileSize);
+Status readVicar(FILE* stream, LoadRequest* request);
