@@ -332,7 +332,7 @@ TEST_F(Frame, OptionsDialogReadsAndWritesTheSettings) {
     EXPECT_TRUE(seen.writeHiddenFirst);
     EXPECT_EQ(seen.jpeg, "42");
     EXPECT_EQ(seen.jpegAfterSpin, "43");
-    EXPECT_EQ(seen.pngAfterSpin, "100");
+    EXPECT_EQ(seen.pngAfterSpin, "61");  // the default 60, one step up
     EXPECT_TRUE(seen.writeShownAfter);
     EXPECT_TRUE(seen.miscHiddenAfter);
     EXPECT_EQ(gui::settingInt("Save", "JpegQuality"), 43);
