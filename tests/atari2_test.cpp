@@ -101,6 +101,7 @@ Bytes zzFile(const Bytes& palette, const Bytes& screen, const char* countText = 
 }
 
 TEST(ZzRoughReader, DegasPictureStoredAsZzRough) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("pi1toppm")) GTEST_SKIP() << "netpbm missing";
     const Bytes pi1 = corpusBytes("degas/LOWRES.PI1");
     const Bytes palette = slice(pi1, 2, 34), screen = slice(pi1, 34, 32034);
@@ -136,6 +137,7 @@ TEST(ZzRoughReader, DegasPictureStoredAsZzRough) {
 // ---- Dali, Art Director ---------------------------------------------------------
 
 TEST(DaliAndArtDirector, DegasScreensInTheirLayouts) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("pi1toppm") || !haveProgram("pi3topbm")) GTEST_SKIP() << "netpbm missing";
     const Bytes pi1 = corpusBytes("degas/LOWRES.PI1"), pi3 = corpusBytes("degas/input_mono.pi3");
     Rgb low, high;
@@ -211,6 +213,7 @@ Bytes pacFile(const Bytes& screen, bool columns) {
 }
 
 TEST(StadAndDoodle, BareAndPackedScreens) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     const Bytes screen = corpusBytes("doodle/ELMRSESN.DOO"), other = corpusBytes("doodle/MEDRES.DOO");
     const Rgb want = bareScreenReference(screen), wantOther = bareScreenReference(other);
     const Bytes rows = pacFile(screen, false), columns = pacFile(screen, true);
@@ -243,6 +246,7 @@ TEST(StadAndDoodle, BareAndPackedScreens) {
 }
 
 TEST(StadAndDoodle, IdentifiedByTheirNames) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     // Several formats list pic before STAD; none of them takes a bare screen.
     const Bytes screen = corpusBytes("doodle/ELMRSESN.DOO");
     struct Case {
@@ -266,6 +270,7 @@ TEST(StadAndDoodle, IdentifiedByTheirNames) {
 }
 
 TEST(StadAndDoodle, CorpusPackedFilesDecodeWhole) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     for (const char* name : {"stad/bemassng.pac", "stad/design.pac"}) {
         SCOPED_TRACE(name);
         OwnedImage img;

@@ -61,6 +61,7 @@ Bytes degasHead(uint8_t compression, uint8_t code, int words, unsigned first = 0
 }
 
 TEST(DegasReader, CorpusAndNetpbmFilesMatchNetpbm) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("pi1toppm") || !haveProgram("pi3topbm") || !haveProgram("ppmtopi1") || !haveProgram("pbmtopi3"))
         GTEST_SKIP() << "netpbm missing";
     // Files netpbm writes from pictures of ours.
@@ -252,6 +253,7 @@ TEST(DegasWriter, FullDiskIsAWriteError) {
 // ---- NEOchrome ----------------------------------------------------------------
 
 TEST(NeoReader, NetpbmAndCorpusFilesMatchNeotoppm) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("neotoppm") || !haveProgram("ppmtoneo")) GTEST_SKIP() << "netpbm missing";
     OwnedImage src;
     ASSERT_TRUE(testpictures::makePicture(&src, IMG_RGB, 320, 200, [](int x, int y, int c) {
@@ -304,6 +306,7 @@ TEST(NeoReader, HandMadeFiles) {
 // ---- Tiny ---------------------------------------------------------------------
 
 TEST(TinyReader, CorpusFileIsTheNeochromePicture) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("neotoppm")) GTEST_SKIP() << "netpbm missing";
     OwnedImage img;
     ASSERT_EQ(ST_OK, load(corpus("tiny/MEDUSABL.TN1"), &img));

@@ -146,6 +146,7 @@ void expectAsImageMagick(const std::string& path, const Image& img) {
 }
 
 TEST(CineonReader, PeerAndCorpusFiles) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
     const std::string src = tempPath("cin_src.ppm"), peer = tempPath("peer.cin");
     ASSERT_TRUE(writeFile(src, patternP6(57, 19)));

@@ -100,6 +100,7 @@ TEST(GemReader, ResolutionFromPixelSize) {
 }
 
 TEST(GemReader, NetpbmAndCorpusFiles) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("pbmtogem") || !haveProgram("gemtopnm")) GTEST_SKIP() << "netpbm missing";
     const std::string src = tempPath("gem_src.ppm");
     ASSERT_TRUE(writeFile(src, patternP6(133, 41)));

@@ -138,4 +138,11 @@ void putBE32(std::vector<uint8_t>* v, uint32_t x) {
     putBE16(v, x & 0xFFFF);
 }
 
+bool corpusPresent() {
+    FILE* f = fopen((std::string(KALEO_CORPUS_DIR) + "/MANIFEST.md").c_str(), "rb");
+    if (!f) return false;
+    fclose(f);
+    return true;
+}
+
 }  // namespace testutil

@@ -21,6 +21,10 @@
 
 namespace testutil {
 
+// Whether the shared folder of independent sample files is there (tests that
+// compare against it skip without it).
+bool corpusPresent();
+
 // Integers appended to hand-made files, least significant byte first (LE) or
 // most significant first (BE).
 void putLE16(std::vector<uint8_t>* v, uint32_t x);

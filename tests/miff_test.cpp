@@ -117,6 +117,7 @@ void expectAsImageMagick(const std::string& path, const Image& img) {
 }
 
 TEST(MiffReader, PeerAndCorpusFiles) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram(IM) || !haveProgram("gm")) GTEST_SKIP() << "ImageMagick or GraphicsMagick missing";
     const std::string src = tempPath("miff_src.ppm");
     ASSERT_TRUE(writeFile(src, patternP6(67, 31)));

@@ -161,6 +161,7 @@ bool netpbmDecode(const std::string& path, Rgb* out) {
 }
 
 TEST(PalmReader, PeerAndCorpusFilesDecodeToNetpbmsPixels) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!havePeers()) GTEST_SKIP() << "netpbm missing";
     const std::string src = tempPath("palm_src.ppm");
     ASSERT_TRUE(writeFile(src, patternP6(53, 31)));

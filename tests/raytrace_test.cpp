@@ -221,6 +221,7 @@ TEST(RaytraceWriters, FileLayouts) {
 // ---- files of the peers -------------------------------------------------------
 
 TEST(RaytraceReaders, PeerAndCorpusMtv) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
     const std::string src = tempPath("mtv_src.ppm"), peer = tempPath("peer.mtv");
     ASSERT_TRUE(writeFile(src, patternP6(71, 23)));

@@ -143,6 +143,7 @@ void expectAsGraphicsMagick(const std::string& path, const Image& img) {
 }
 
 TEST(RlaReader, CorpusFiles) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("gm")) GTEST_SKIP() << "GraphicsMagick missing";
     const std::string dir = std::string(KALEO_CORPUS_DIR) + "/rla/";
     for (const char* f : {"ginsu_a_nc8.rla", "ginsu_rgb_nc8.rla", "ginsu_rgba_nc8.rla", "imgmake_rgba_nc8.rla"}) {

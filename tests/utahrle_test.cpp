@@ -129,6 +129,7 @@ TEST(UtahRleReader, HandBuiltFiles) {
 }
 
 TEST(UtahRleReader, NetpbmAndCorpusFiles) {
+    if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("pnmtorle") || !haveProgram("rletopnm")) GTEST_SKIP() << "netpbm missing";
     const std::string src = tempPath("rle_src.ppm");
     ASSERT_TRUE(writeFile(src, patternP6(83, 29)));
