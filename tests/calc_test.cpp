@@ -17,13 +17,7 @@ using namespace testutil;
 
 namespace {
 
-// A test picture stored top row first, as files are read.
-bool makeUpright(Image* image, uint16_t kind, int32_t width, int32_t height,
-                 const std::function<uint8_t(int, int, int)>& value = testpictures::patternByte) {
-    if (!testpictures::makePicture(image, kind, width, height, value)) return false;
-    image->orientation = 0;
-    return true;
-}
+using testpictures::makeUpright;
 
 // "HPHP4?-r", then tag, size, height and width as five 4-bit units each, low unit first.
 std::vector<uint8_t> grobBinary(uint32_t width, uint32_t rows, const std::vector<uint8_t>& data,

@@ -15,13 +15,7 @@ using namespace testutil;
 
 namespace {
 
-// A test picture stored top row first, as files are read.
-bool makeUpright(Image* image, uint16_t kind, int32_t width, int32_t height,
-                 const std::function<uint8_t(int, int, int)>& value = testpictures::patternByte) {
-    if (!testpictures::makePicture(image, kind, width, height, value)) return false;
-    image->orientation = 0;
-    return true;
-}
+using testpictures::makeUpright;
 
 const auto put16 = putLE16;
 const auto put32 = putLE32;

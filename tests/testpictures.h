@@ -124,4 +124,12 @@ inline bool writePpm(const std::string& path, const Image& image) {
     return fclose(f) == 0 && ok;
 }
 
+// As makePicture, stored top row first as files are read (orientation 0).
+inline bool makeUpright(Image* image, uint16_t kind, int32_t width, int32_t height,
+                        const std::function<uint8_t(int, int, int)>& value = patternByte) {
+    if (!makePicture(image, kind, width, height, value)) return false;
+    image->orientation = 0;
+    return true;
+}
+
 }  // namespace testpictures
