@@ -589,7 +589,7 @@ std::string helpText() {
            "  -corder O           raw channel order: inter, seq, sep\n"
            "  -page N             load page N (0 = first) of a multi-image file\n"
            "  -xall               convert every page (outputs NAME-1, NAME-2 ...)\n"
-           "  -thumb WxH          load shrunk to fit in W x H while decoding (thumbnails)\n"
+           "  -thumb WxH          thumbnail fitting in W x H, Lanczos-filtered (JPEG decodes reduced)\n"
            "  -limit PIXELS       refuse pictures of more pixels (width x height) than this\n"
            "  -n START END STEP   numbered sequence: '#' marks in the pattern stand for the number\n"
            "  -@ FILE             read more inputs from FILE, one per line (- = standard input)\n"

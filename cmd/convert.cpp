@@ -116,11 +116,6 @@ IoOptions loadOptions(const CmdJob& job, int page) {
     o.rawParameter = job.channelOrder;
     o.rawLayout = job.channelType;
     o.readerParameter1 = job.pcdBase;
-    // Thumbnails load bounded to twice their size (a JPEG decodes at a reduced
-    // scale), then the area resize makes the last step, so every output pixel
-    // averages its whole footprint rather than one sample.
-    o.maxWidth = job.thumbWidth > 0 ? job.thumbWidth * 2 : 0;
-    o.maxHeight = job.thumbHeight > 0 ? job.thumbHeight * 2 : 0;
     if (job.verbose) o.flags |= OPT_VERBOSE;
     return o;
 }
@@ -155,13 +150,24 @@ void fitInside(int64_t width, int64_t height, int64_t w, int64_t h, int32_t* out
     *outH = static_cast<int32_t>(oh < 1 ? 1 : oh);
 }
 
+// A JPEG decodes at a reduced scale when its load is bounded: a thumbnail of it
+// loads bounded to eight times its size (each pixel then already the average
+// of its block) and the Lanczos filter makes the last step. Other readers
+// shrink a bounded load by keeping one pixel in n, which aliases: their
+// thumbnails load whole and are filtered from the full picture.
+bool thumbnailLoadsBounded(const CmdJob& job, const CmdTask& task) {
+    if (task.source == "-") return true;
+    FileInfo info{};
+    return readImageInfo(task.source.c_str(), job.inFormat, 0, &info) == ST_OK && info.formatIndex == findFormat("jpeg");
+}
+
 Status finishThumbnail(Image* img, const FileInfo& fi, int32_t w, int32_t h) {
     const int64_t fullW = fi.width > 0 ? fi.width : img->width;
     const int64_t fullH = fi.height > 0 ? fi.height : img->height;
     int32_t tw, th;
     fitInside(fullW, fullH, w, h, &tw, &th);
     if (img->width <= tw && img->height <= th) return ST_OK;
-    return resizeImage(img, nullptr, tw, th, RESAMPLE_AREA);
+    return resizeSmooth(img, nullptr, tw, th);
 }
 
 // Loads, applies the operations, converts and writes one task.
@@ -179,6 +185,10 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
         }
     }
     IoOptions lo = loadOptions(job, task.page);
+    if (job.thumbWidth > 0 && job.thumbHeight > 0 && thumbnailLoadsBounded(job, task)) {
+        lo.maxWidth = job.thumbWidth * 8;
+        lo.maxHeight = job.thumbHeight * 8;
+    }
     if (bar) {
         lo.progressCallback = drawBar;
         lo.callbackDatum = bar;

@@ -29,6 +29,11 @@ Status rotateImage(Image* source, Image* destination, int angle);
 // Any other method is refused.
 Status resizeImage(Image* source, Image* destination, int32_t width, int32_t height, int method);
 
+// Resizing with a Lanczos-3 filter (stretched to the shrink factor), the
+// quality resize of thumbnails: grey and true-colour pictures (an alpha channel
+// too); palette pictures take the nearest pixel and bitmaps the area average.
+Status resizeSmooth(Image* source, Image* destination, int32_t width, int32_t height);
+
 // Cropping to the rectangle (x, y, width, height): a negative width or height
 // turns the rectangle round its x or y, the rectangle is intersected with the
 // picture, and an empty intersection is refused.

@@ -18,6 +18,7 @@
 #include "dither.h"
 #include "kit.h"
 #include "optable.h"
+#include "testpictures.h"
 #include "writeoptions.h"
 
 extern char** environ;
@@ -423,6 +424,38 @@ TEST(KaleocmdCli, ReadOnlyFolderNamesEachFileAndItsReason) {
 // A thumbnail averages the whole footprint of each of its pixels: a picture of
 // one-pixel black and white squares comes out an even grey (picking one
 // pixel for each would give all black), at the size a bounded load gives.
+// Thumbnails are filtered like a careful resize of the whole picture: against
+// ImageMagick's Lanczos resize of the full picture, the one from a BMP (loaded
+// whole) agrees to a rounding, the one from a JPEG (decoded at a reduced scale)
+// stays close.
+TEST(KaleocmdCli, ThumbnailsMatchAFilteredResize) {
+    if (!haveProgram("convert-im6.q16")) GTEST_SKIP() << "convert-im6.q16 missing";
+    OwnedImage photo;
+    ASSERT_TRUE(testpictures::makePhoto(&photo, 1200, 900));
+    const struct {
+        const char* format;
+        double worstMeanError;  // mean absolute difference per sample
+    } cases[] = {{"bmp", 0.6}, {"jpeg", 2.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        const std::string in = tempPath(std::string("cli_photo.") + c.format);
+        ASSERT_EQ(saveAs(&photo, in, c.format), ST_OK);
+        const std::string ref = tempPath("cli_thumb_ref.ppm"), out = tempPath("cli_thumb_out.ppm");
+        ASSERT_EQ(run("convert-im6.q16 " + in + " -filter Lanczos -resize 100x100 -depth 8 ppm:" + ref), 0);
+        const Ran r = runKaleocmd({"-quiet", "-overwrite", "-thumb", "100x100", "-out", "pnm", "-o", out, in});
+        ASSERT_EQ(r.status, 0) << r.err;
+        Rgb ours, theirs;
+        ASSERT_TRUE(readPnmReference(out, &ours));
+        ASSERT_TRUE(readPnmReference(ref, &theirs));
+        ASSERT_EQ(ours.width, 100);
+        ASSERT_EQ(ours.height, 75);
+        ASSERT_EQ(ours.pixels.size(), theirs.pixels.size());
+        double total = 0;
+        for (size_t i = 0; i < ours.pixels.size(); ++i) total += std::abs(int(ours.pixels[i]) - int(theirs.pixels[i]));
+        EXPECT_LE(total / ours.pixels.size(), c.worstMeanError);
+    }
+}
+
 TEST(KaleocmdCli, ThumbnailsAverageTheirFootprint) {
     OwnedImage checks;
     ASSERT_TRUE(createImage(&checks, IMG_RGB, 1, 640, 480));
