@@ -19,6 +19,7 @@
 #include "effects.h"
 #include "files.h"
 #include "geometry.h"
+#include "opsupport.h"
 #include "optable.h"
 #include "writeoptions.h"
 
@@ -416,6 +417,9 @@ int runFeed(const CmdJob& job, TaskFeed* feed) {
     // Deleting originals and the library's trace stay on one thread.
     if (job.deleteOriginal || job.verbose) threads = 1;
     if (feed->total >= 0 && threads > feed->total) threads = static_cast<unsigned>(feed->total > 0 ? feed->total : 1);
+    // Files converted side by side already keep every processor busy: the
+    // operations then stay on their file's thread.
+    setOperationThreads(threads > 1 ? 1 : 0);
     const bool bars = job.progress && threads == 1 && isatty(STDERR_FILENO);
     std::mutex feedLock;
     uint64_t handed = 0;

@@ -25,10 +25,10 @@ public:
         data_ = allocOpArray<uint8_t>(rowBytes_ * slots_);
         return data_ != nullptr;
     }
-    // Centre on row 0.
-    void start() {
-        centre_ = 0;
-        for (int dy = -radius_; dy <= radius_; ++dy) load(dy);
+    // Centre on row first.
+    void start(int32_t first) {
+        centre_ = first;
+        for (int dy = -radius_; dy <= radius_; ++dy) load(centre_ + dy);
     }
     // Centre on the next row: the row radius + 1 below the old centre replaces
     // the one radius above it.
@@ -97,18 +97,35 @@ Status filterRun(Image* source, Image* destination, Body body) {
     return ST_OK;
 }
 
+// The frame of the window filters: body(work, result, band) fills the rows of
+// its band, the bands running side by side on large pictures.
+template <typename Body>
+Status bandedRun(Image* source, Image* destination, Body body) {
+    return filterRun(source, destination, [&body](const Image* s, Image* d) {
+        struct Job {
+            Body* body;
+            const Image* s;
+            Image* d;
+        } job{&body, s, d};
+        return runInBands(s->height, int64_t(s->width) * s->height, [](void* p, Band b) {
+            Job* j = static_cast<Job*>(p);
+            return (*j->body)(j->s, j->d, b);
+        }, &job);
+    });
+}
+
 // Runs value(rows, k) for every byte k of every output row, rows[j] being the
 // padded row dy = j - radius, offset so that rows[j][k + i * bpp] is the sample
 // at horizontal offset i - radius.
 template <typename Value>
-Status windowRun(const Image* src, Image* dst, int radius, Value value) {
+Status windowRun(const Image* src, Image* dst, Band band, int radius, Value value) {
     RowRing ring;
     if (!ring.init(src, radius)) return ST_NO_MEMORY;
     const size_t bytes = static_cast<size_t>(src->width) * src->bytesPerPixel;
     const uint8_t* rows[2 * MAX_RADIUS + 1];
-    ring.start();
-    for (int32_t y = 0; y < src->height; ++y) {
-        if (y > 0) ring.advance();
+    ring.start(band.first);
+    for (int32_t y = band.first; y < band.end; ++y) {
+        if (y > band.first) ring.advance();
         for (int j = 0; j <= 2 * radius; ++j) rows[j] = ring.row(j - radius);
         uint8_t* d = imageRow(dst, y);
         for (size_t k = 0; k < bytes; ++k) d[k] = value(rows, k);
@@ -124,7 +141,7 @@ struct Kernel {
     int32_t bias;
 };
 
-Status convolve(const Image* src, Image* dst, const Kernel& kernel) {
+Status convolve(const Image* src, Image* dst, Band band, const Kernel& kernel) {
     const int bpp = src->bytesPerPixel;
     const int radius = kernel.side / 2;
     // Only the nonzero weights are visited.
@@ -138,7 +155,7 @@ Status convolve(const Image* src, Image* dst, const Kernel& kernel) {
         for (int i = 0; i < kernel.side; ++i)
             if (int32_t w = kernel.weights[j * kernel.side + i]) taps[count++] = {j, static_cast<size_t>(i) * bpp, w};
     const int64_t divisor = kernel.divisor, bias = kernel.bias;
-    return windowRun(src, dst, radius, [&](const uint8_t* const* rows, size_t k) {
+    return windowRun(src, dst, band, radius, [&](const uint8_t* const* rows, size_t k) {
         int64_t sum = 0;
         for (int t = 0; t < count; ++t) sum += taps[t].weight * rows[taps[t].row][k + taps[t].offset];
         return clampByte(sum / divisor + bias);
@@ -168,9 +185,9 @@ const Kernel NOISE_REDUCTION = {5,
 // The weighted 3x3 filters see the centre C, the sum E of the four edge
 // neighbours and the sum K of the four corners.
 template <typename Formula>
-Status weighted3(const Image* src, Image* dst, Formula formula) {
+Status weighted3(const Image* src, Image* dst, Band band, Formula formula) {
     const size_t bpp = src->bytesPerPixel;
-    return windowRun(src, dst, 1, [&](const uint8_t* const* rows, size_t k) {
+    return windowRun(src, dst, band, 1, [&](const uint8_t* const* rows, size_t k) {
         const uint8_t* up = rows[0] + k;
         const uint8_t* mid = rows[1] + k;
         const uint8_t* down = rows[2] + k;
@@ -187,7 +204,7 @@ bool validSize(int size) {
 
 // ---- window statistics ------------------------------------------------------
 
-Status meanBody(const Image* src, Image* dst, int size) {
+Status meanBody(const Image* src, Image* dst, Band band, int size) {
     const int radius = size / 2;
     const int bpp = src->bytesPerPixel;
     RowRing ring;
@@ -196,13 +213,13 @@ Status meanBody(const Image* src, Image* dst, int size) {
     OpArray<uint32_t> columns = allocOpArray<uint32_t>(padded);
     if (!columns) return ST_NO_MEMORY;
     const uint32_t area = static_cast<uint32_t>(size) * size;
-    ring.start();
+    ring.start(band.first);
     for (int dy = -radius; dy <= radius; ++dy) {
         const uint8_t* r = ring.row(dy);
         for (size_t k = 0; k < padded; ++k) columns[k] += r[k];
     }
-    for (int32_t y = 0; y < src->height; ++y) {
-        if (y > 0) {
+    for (int32_t y = band.first; y < band.end; ++y) {
+        if (y > band.first) {
             // Running column sums: the row leaving the window goes out, the new one comes in.
             const uint8_t* out = ring.row(-radius);
             for (size_t k = 0; k < padded; ++k) columns[k] -= out[k];
@@ -243,7 +260,7 @@ void gaussianWeights(int size, uint32_t* weights) {
 
 // The 2-D Gaussian is the product of two 1-D ones: a vertical pass into
 // column sums, then a horizontal pass; the result is (sum) shr 22.
-Status gaussBody(const Image* src, Image* dst, int size) {
+Status gaussBody(const Image* src, Image* dst, Band band, int size) {
     const int radius = size / 2;
     const int bpp = src->bytesPerPixel;
     uint32_t weights[2 * MAX_RADIUS + 1];
@@ -255,11 +272,11 @@ Status gaussBody(const Image* src, Image* dst, int size) {
     const size_t bytes = static_cast<size_t>(src->width) * bpp;
     OpArray<uint32_t> sums = allocOpArray<uint32_t>(bytes);
     if (!columns || !sums) return ST_NO_MEMORY;
-    ring.start();
+    ring.start(band.first);
     // Both passes run along whole rows, one weight at a time, so that each inner
     // loop is a plain multiply-add over consecutive samples.
-    for (int32_t y = 0; y < src->height; ++y) {
-        if (y > 0) ring.advance();
+    for (int32_t y = band.first; y < band.end; ++y) {
+        if (y > band.first) ring.advance();
         uint32_t* col = columns.get();
         memset(col, 0, padded * sizeof(uint32_t));
         for (int j = 0; j < size; ++j) {
@@ -282,7 +299,7 @@ Status gaussBody(const Image* src, Image* dst, int size) {
 
 // Maximum or minimum, separably: over the column of the window, then along the row.
 template <bool Max>
-Status rankExtremeBody(const Image* src, Image* dst, int size) {
+Status rankExtremeBody(const Image* src, Image* dst, Band band, int size) {
     const int radius = size / 2;
     const int bpp = src->bytesPerPixel;
     RowRing ring;
@@ -291,9 +308,9 @@ Status rankExtremeBody(const Image* src, Image* dst, int size) {
     OpArray<uint8_t> columns = allocOpArray<uint8_t>(padded);
     if (!columns) return ST_NO_MEMORY;
     const size_t bytes = static_cast<size_t>(src->width) * bpp;
-    ring.start();
-    for (int32_t y = 0; y < src->height; ++y) {
-        if (y > 0) ring.advance();
+    ring.start(band.first);
+    for (int32_t y = band.first; y < band.end; ++y) {
+        if (y > band.first) ring.advance();
         memcpy(columns.get(), ring.row(-radius), padded);
         for (int dy = -radius + 1; dy <= radius; ++dy) {
             const uint8_t* r = ring.row(dy);
@@ -355,7 +372,7 @@ struct RankHistogram {
 // Box median with a sliding histogram per byte position: moving one pixel to
 // the right removes one window column and adds another, and the median walks
 // from its last value.
-Status medianBoxBody(const Image* src, Image* dst, int size) {
+Status medianBoxBody(const Image* src, Image* dst, Band band, int size) {
     const int radius = size / 2;
     const int bpp = src->bytesPerPixel;
     const int extra = channelOffsets(src->kind).x;
@@ -364,9 +381,9 @@ Status medianBoxBody(const Image* src, Image* dst, int size) {
     const uint32_t rank = static_cast<uint32_t>(size) * size / 2;
     RankHistogram hist;
     const uint8_t* rows[2 * MAX_RADIUS + 1];
-    ring.start();
-    for (int32_t y = 0; y < src->height; ++y) {
-        if (y > 0) ring.advance();
+    ring.start(band.first);
+    for (int32_t y = band.first; y < band.end; ++y) {
+        if (y > band.first) ring.advance();
         for (int j = 0; j < size; ++j) rows[j] = ring.row(j - radius);
         uint8_t* d = imageRow(dst, y);
         for (int c = 0; c < bpp; ++c) {
@@ -392,7 +409,7 @@ Status medianBoxBody(const Image* src, Image* dst, int size) {
 // Cross median: the centre row's n samples slide along in the histogram; the
 // n - 1 other samples of the centre column are added for each pixel and taken
 // out again.
-Status medianCrossBody(const Image* src, Image* dst, int size) {
+Status medianCrossBody(const Image* src, Image* dst, Band band, int size) {
     const int radius = size / 2;
     const int bpp = src->bytesPerPixel;
     const int extra = channelOffsets(src->kind).x;
@@ -401,9 +418,9 @@ Status medianCrossBody(const Image* src, Image* dst, int size) {
     const uint32_t rank = static_cast<uint32_t>(2 * size - 1) / 2;
     RankHistogram hist;
     const uint8_t* rows[2 * MAX_RADIUS + 1];
-    ring.start();
-    for (int32_t y = 0; y < src->height; ++y) {
-        if (y > 0) ring.advance();
+    ring.start(band.first);
+    for (int32_t y = band.first; y < band.end; ++y) {
+        if (y > band.first) ring.advance();
         for (int j = 0; j < size; ++j) rows[j] = ring.row(j - radius);
         const uint8_t* centre = rows[radius];
         uint8_t* d = imageRow(dst, y);
@@ -486,31 +503,31 @@ bool validNoise(int kind, double amplitude) {
 
 Status applyKernel(Image* source, Image* destination, int kernel) {
     if (kernel < 0 || kernel >= KERNEL_COUNT) return ST_OP_BAD_PARAMETER;
-    return filterRun(source, destination,
-                     [kernel](const Image* s, Image* d) { return convolve(s, d, FIXED_KERNELS[kernel]); });
+    return bandedRun(source, destination,
+                     [kernel](const Image* s, Image* d, Band b) { return convolve(s, d, b, FIXED_KERNELS[kernel]); });
 }
 
 Status softenImage(Image* source, Image* destination, int strength) {
     if (strength < 1 || strength > 100) return ST_OP_BAD_PARAMETER;
     const int64_t f = (317500 - 3175 * strength) / 100;
-    return filterRun(source, destination, [f](const Image* s, Image* d) {
-        return weighted3(s, d, [f](int64_t c, int64_t e, int64_t k) { return (100 * (e + k) + (f + 25) * c) / (f + 825); });
+    return bandedRun(source, destination, [f](const Image* s, Image* d, Band b) {
+        return weighted3(s, d, b, [f](int64_t c, int64_t e, int64_t k) { return (100 * (e + k) + (f + 25) * c) / (f + 825); });
     });
 }
 
 Status blurImage(Image* source, Image* destination, int strength) {
     if (strength < 1 || strength > 100) return ST_OP_BAD_PARAMETER;
     const int64_t f = (317500 - 3175 * strength) / 100;
-    return filterRun(source, destination, [f](const Image* s, Image* d) {
-        return weighted3(s, d, [f](int64_t c, int64_t e, int64_t k) { return (100 * k + 200 * e + (f + 25) * c) / (f + 1225); });
+    return bandedRun(source, destination, [f](const Image* s, Image* d, Band b) {
+        return weighted3(s, d, b, [f](int64_t c, int64_t e, int64_t k) { return (100 * k + 200 * e + (f + 25) * c) / (f + 1225); });
     });
 }
 
 Status enhanceEdges(Image* source, Image* destination, int strength) {
     if (strength < 1 || strength > 100) return ST_OP_BAD_PARAMETER;
     const int64_t f = (5500 - 55 * strength) / 100;
-    return filterRun(source, destination, [f](const Image* s, Image* d) {
-        return weighted3(s, d, [f](int64_t c, int64_t e, int64_t k) { return ((f + 9) * c - (e + k)) / (f + 1); });
+    return bandedRun(source, destination, [f](const Image* s, Image* d, Band b) {
+        return weighted3(s, d, b, [f](int64_t c, int64_t e, int64_t k) { return ((f + 9) * c - (e + k)) / (f + 1); });
     });
 }
 
@@ -519,8 +536,8 @@ Status enhanceEdges(Image* source, Image* destination, int strength) {
 Status sharpenImage(Image* source, Image* destination, int strength) {
     if (strength < 1 || strength > 100) return ST_OP_BAD_PARAMETER;
     const int64_t a = strength < 100 ? strength : 99, e = 100 - a;
-    return filterRun(source, destination, [a, e](const Image* s, Image* d) {
-        return weighted3(s, d, [a, e](int64_t c, int64_t edges, int64_t corners) {
+    return bandedRun(source, destination, [a, e](const Image* s, Image* d, Band b) {
+        return weighted3(s, d, b, [a, e](int64_t c, int64_t edges, int64_t corners) {
             return (100 * c - a * (edges + corners) / 8) / e;
         });
     });
@@ -528,36 +545,36 @@ Status sharpenImage(Image* source, Image* destination, int strength) {
 
 Status meanFilter(Image* source, Image* destination, int size) {
     if (!validSize(size)) return ST_OP_BAD_PARAMETER;
-    return filterRun(source, destination, [size](const Image* s, Image* d) { return meanBody(s, d, size); });
+    return bandedRun(source, destination, [size](const Image* s, Image* d, Band b) { return meanBody(s, d, b, size); });
 }
 
 Status gaussianBlur(Image* source, Image* destination, int size) {
     if (!validSize(size)) return ST_OP_BAD_PARAMETER;
-    return filterRun(source, destination, [size](const Image* s, Image* d) { return gaussBody(s, d, size); });
+    return bandedRun(source, destination, [size](const Image* s, Image* d, Band b) { return gaussBody(s, d, b, size); });
 }
 
 Status maximumFilter(Image* source, Image* destination, int size) {
     if (!validSize(size)) return ST_OP_BAD_PARAMETER;
-    return filterRun(source, destination, [size](const Image* s, Image* d) { return rankExtremeBody<true>(s, d, size); });
+    return bandedRun(source, destination, [size](const Image* s, Image* d, Band b) { return rankExtremeBody<true>(s, d, b, size); });
 }
 
 Status minimumFilter(Image* source, Image* destination, int size) {
     if (!validSize(size)) return ST_OP_BAD_PARAMETER;
-    return filterRun(source, destination, [size](const Image* s, Image* d) { return rankExtremeBody<false>(s, d, size); });
+    return bandedRun(source, destination, [size](const Image* s, Image* d, Band b) { return rankExtremeBody<false>(s, d, b, size); });
 }
 
 Status medianBox(Image* source, Image* destination, int size) {
     if (!validSize(size)) return ST_OP_BAD_PARAMETER;
-    return filterRun(source, destination, [size](const Image* s, Image* d) { return medianBoxBody(s, d, size); });
+    return bandedRun(source, destination, [size](const Image* s, Image* d, Band b) { return medianBoxBody(s, d, b, size); });
 }
 
 Status medianCross(Image* source, Image* destination, int size) {
     if (!validSize(size)) return ST_OP_BAD_PARAMETER;
-    return filterRun(source, destination, [size](const Image* s, Image* d) { return medianCrossBody(s, d, size); });
+    return bandedRun(source, destination, [size](const Image* s, Image* d, Band b) { return medianCrossBody(s, d, b, size); });
 }
 
 Status reduceNoise(Image* source, Image* destination) {
-    return filterRun(source, destination, [](const Image* s, Image* d) { return convolve(s, d, NOISE_REDUCTION); });
+    return bandedRun(source, destination, [](const Image* s, Image* d, Band b) { return convolve(s, d, b, NOISE_REDUCTION); });
 }
 
 Status userFilter(Image* source, Image* destination, const UserKernel& kernel) {
@@ -567,7 +584,7 @@ Status userFilter(Image* source, Image* destination, const UserKernel& kernel) {
     memcpy(k.weights, kernel.weights, sizeof k.weights);
     k.divisor = kernel.divisor;
     k.bias = kernel.bias;
-    return filterRun(source, destination, [&k](const Image* s, Image* d) { return convolve(s, d, k); });
+    return bandedRun(source, destination, [&k](const Image* s, Image* d, Band b) { return convolve(s, d, b, k); });
 }
 
 Status addNoise(Image* source, Image* destination, int kind, double amplitude) {

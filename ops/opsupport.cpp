@@ -2,6 +2,12 @@
 
 #include <cstring>
 #include <ctime>
+#include <atomic>
+#include <thread>
+#if defined(__unix__) || defined(__APPLE__)
+#include <pthread.h>
+#define KALEO_BAND_THREADS 1
+#endif
 
 #include "codec.h"
 #include "effects.h"
@@ -147,4 +153,60 @@ void setEffectSeed(uint32_t seed) {
 
 void setEffectSeedFromClock() {
     gSeedFixed = false;
+}
+
+namespace {
+
+constexpr int64_t BAND_MIN_PIXELS = 1 << 20;  // below this a thread costs more than it saves
+constexpr int32_t BAND_MIN_ROWS = 32;
+constexpr unsigned MAX_BANDS = 8;
+std::atomic<unsigned> operationThreads{0};
+
+struct BandJob {
+    BandWork work;
+    void* data;
+    Band band;
+    Status status;
+};
+
+void runBandJob(BandJob* job) { job->status = job->work(job->data, job->band); }
+
+#ifdef KALEO_BAND_THREADS
+void* bandThread(void* job) {
+    runBandJob(static_cast<BandJob*>(job));
+    return nullptr;
+}
+#endif
+
+}  // namespace
+
+void setOperationThreads(unsigned count) { operationThreads.store(count, std::memory_order_relaxed); }
+
+Status runInBands(int32_t rows, int64_t pixels, BandWork work, void* data) {
+    const unsigned wanted = operationThreads.load(std::memory_order_relaxed);
+    unsigned bands = pixels < BAND_MIN_PIXELS ? 1 : wanted ? wanted : std::thread::hardware_concurrency();
+#ifndef KALEO_BAND_THREADS
+    bands = 1;
+#endif
+    if (bands > MAX_BANDS) bands = MAX_BANDS;
+    if (bands > static_cast<unsigned>(rows / BAND_MIN_ROWS)) bands = static_cast<unsigned>(rows / BAND_MIN_ROWS);
+    if (bands <= 1) return work(data, Band{0, rows});
+    BandJob jobs[MAX_BANDS];
+    for (unsigned i = 0; i < bands; ++i)
+        jobs[i] = BandJob{work, data,
+                          Band{static_cast<int32_t>(int64_t(rows) * i / bands), static_cast<int32_t>(int64_t(rows) * (i + 1) / bands)},
+                          ST_OK};
+#ifdef KALEO_BAND_THREADS
+    pthread_t threads[MAX_BANDS];
+    bool started[MAX_BANDS] = {};
+    for (unsigned i = 1; i < bands; ++i) started[i] = pthread_create(&threads[i], nullptr, bandThread, &jobs[i]) == 0;
+    runBandJob(&jobs[0]);
+    for (unsigned i = 1; i < bands; ++i) {
+        if (started[i]) pthread_join(threads[i], nullptr);
+        else runBandJob(&jobs[i]);  // no thread to be had: this one does the band
+    }
+#endif
+    for (unsigned i = 0; i < bands; ++i)
+        if (jobs[i].status != ST_OK) return jobs[i].status;
+    return ST_OK;
 }

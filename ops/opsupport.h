@@ -91,3 +91,20 @@ private:
 // A generator seeded for one operation: from the clock, or from the seed fixed
 // with setEffectSeed (effects.h).
 OpRandom operationRandom();
+
+// Rows first..end-1 of a picture: the share of one worker.
+struct Band {
+    int32_t first;
+    int32_t end;
+};
+using BandWork = Status (*)(void* data, Band band);
+
+// Runs work over rows 0..rows-1 split into bands, one per processor on large
+// pictures (pixels counts the work), on the calling thread alone for small ones
+// or when no thread can start. Every band runs to its end; the first failure
+// is returned. work must write only its own rows.
+Status runInBands(int32_t rows, int64_t pixels, BandWork work, void* data);
+// How many bands a large picture is split into: 0 (the default) for one per
+// processor, 1 to keep every operation on its calling thread (a caller already
+// running one picture per processor does so).
+void setOperationThreads(unsigned count);

@@ -13,6 +13,8 @@
 
 #include "effects.h"
 #include "filter.h"
+#include "kit.h"
+#include "opsupport.h"
 #include "testpictures.h"
 
 using namespace testpictures;
@@ -450,3 +452,34 @@ TEST(FilterBatch, TableEntriesRunOnEveryKind) {
 }
 
 }  // namespace
+
+// Large pictures are filtered in bands side by side: whatever the number of
+// bands, every filter gives the picture it gives on one thread.
+TEST(FilterBands, SameResultWhateverTheBands) {
+    OwnedImage photo;
+    ASSERT_TRUE(testpictures::makePhoto(&photo, 1100, 1000));
+    const struct {
+        const char* name;
+        std::function<Status(Image*)> run;
+    } cases[] = {
+        {"gaussian 7", [](Image* i) { return gaussianBlur(i, nullptr, 7); }},
+        {"mean 5", [](Image* i) { return meanFilter(i, nullptr, 5); }},
+        {"median 5", [](Image* i) { return medianBox(i, nullptr, 5); }},
+        {"cross median 5", [](Image* i) { return medianCross(i, nullptr, 5); }},
+        {"maximum 3", [](Image* i) { return maximumFilter(i, nullptr, 3); }},
+        {"sharpen", [](Image* i) { return sharpenImage(i, nullptr, 60); }},
+        {"detail", [](Image* i) { return applyKernel(i, nullptr, KERNEL_DETAIL); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OwnedImage one, many;
+        ASSERT_TRUE(testpictures::copyPicture(photo, &one));
+        ASSERT_TRUE(testpictures::copyPicture(photo, &many));
+        setOperationThreads(1);
+        ASSERT_EQ(c.run(&one), ST_OK);
+        setOperationThreads(5);
+        ASSERT_EQ(c.run(&many), ST_OK);
+        setOperationThreads(0);
+        EXPECT_EQ(testutil::pixelsOf(one), testutil::pixelsOf(many));
+    }
+}
