@@ -61,11 +61,11 @@ Status fillHalfTurn(const Image* src, Image* dst) {
 constexpr int32_t QUARTER_TILE = 64;
 
 template <int BPP>
-void quarterTiles(const Image* src, Image* dst, bool clockwise, int bppAtRunTime) {
+void quarterTiles(const Image* src, Image* dst, bool clockwise, int bppAtRunTime, Band rows) {
     const size_t bpp = BPP ? BPP : static_cast<size_t>(bppAtRunTime);
     const int32_t w = src->width, h = src->height;
-    for (int32_t i0 = 0; i0 < w; i0 += QUARTER_TILE) {
-        const int32_t i1 = i0 + QUARTER_TILE < w ? i0 + QUARTER_TILE : w;
+    for (int32_t i0 = rows.first; i0 < rows.end; i0 += QUARTER_TILE) {
+        const int32_t i1 = i0 + QUARTER_TILE < rows.end ? i0 + QUARTER_TILE : rows.end;
         for (int32_t j0 = 0; j0 < h; j0 += QUARTER_TILE) {
             const int32_t j1 = j0 + QUARTER_TILE < h ? j0 + QUARTER_TILE : h;
             for (int32_t i = i0; i < i1; ++i) {
@@ -80,15 +80,28 @@ void quarterTiles(const Image* src, Image* dst, bool clockwise, int bppAtRunTime
     }
 }
 
-Status fillQuarter(const Image* src, Image* dst, bool clockwise) {
-    switch (src->bytesPerPixel) {
-    case 1: quarterTiles<1>(src, dst, clockwise, 1); break;
-    case 2: quarterTiles<2>(src, dst, clockwise, 2); break;
-    case 3: quarterTiles<3>(src, dst, clockwise, 3); break;
-    case 4: quarterTiles<4>(src, dst, clockwise, 4); break;
-    default: quarterTiles<0>(src, dst, clockwise, src->bytesPerPixel); break;
+// The result rows of a large picture are shared out in bands.
+struct QuarterJob {
+    const Image* src;
+    Image* dst;
+    bool clockwise;
+};
+
+Status quarterBand(void* data, Band rows) {
+    const QuarterJob* j = static_cast<const QuarterJob*>(data);
+    switch (j->src->bytesPerPixel) {
+    case 1: quarterTiles<1>(j->src, j->dst, j->clockwise, 1, rows); break;
+    case 2: quarterTiles<2>(j->src, j->dst, j->clockwise, 2, rows); break;
+    case 3: quarterTiles<3>(j->src, j->dst, j->clockwise, 3, rows); break;
+    case 4: quarterTiles<4>(j->src, j->dst, j->clockwise, 4, rows); break;
+    default: quarterTiles<0>(j->src, j->dst, j->clockwise, j->src->bytesPerPixel, rows); break;
     }
     return ST_OK;
+}
+
+Status fillQuarter(const Image* src, Image* dst, bool clockwise) {
+    QuarterJob job{src, dst, clockwise};
+    return runInBands(dst->height, int64_t(dst->width) * dst->height, quarterBand, &job);
 }
 
 // Rounds to the nearest integer, halves upwards.
@@ -298,13 +311,13 @@ bool planLanczos(int32_t srcN, int32_t dstN, AxisPlan* plan) {
 // result is clamped to the sample range. Sums are truncated after adding
 // bias (a hair so that sums of equal samples give the sample back, or one half
 // to round to the nearest).
-Status fillPlanned(const Image* src, Image* dst, const AxisPlan& px, const AxisPlan& py, double bias) {
+Status fillPlannedBand(const Image* src, Image* dst, const AxisPlan& px, const AxisPlan& py, double bias, Band rows) {
     const int bpp = src->bytesPerPixel;
     const size_t rowValues = static_cast<size_t>(src->width) * bpp;
     OpArray<double> column = allocOpArray<double>(rowValues);
     if (!column) return ST_NO_MEMORY;
     const bool binary = src->kind == IMG_BINARY;
-    for (int32_t y = 0; y < dst->height; ++y) {
+    for (int32_t y = rows.first; y < rows.end; ++y) {
         memset(column.get(), 0, rowValues * sizeof(double));
         for (int32_t t = py.first[y], e = t + py.count[y]; t < e; ++t) {
             const uint8_t* s = imageRow(src, py.index[t]);
@@ -329,6 +342,25 @@ Status fillPlanned(const Image* src, Image* dst, const AxisPlan& px, const AxisP
         }
     }
     return ST_OK;
+}
+
+struct PlannedJob {
+    const Image* src;
+    Image* dst;
+    const AxisPlan* px;
+    const AxisPlan* py;
+    double bias;
+};
+
+Status plannedBand(void* data, Band rows) {
+    const PlannedJob* j = static_cast<const PlannedJob*>(data);
+    return fillPlannedBand(j->src, j->dst, *j->px, *j->py, j->bias, rows);
+}
+
+// The result rows are independent: a large result is shared out in bands.
+Status fillPlanned(const Image* src, Image* dst, const AxisPlan& px, const AxisPlan& py, double bias) {
+    PlannedJob job{src, dst, &px, &py, bias};
+    return runInBands(dst->height, int64_t(src->width) * src->height, plannedBand, &job);
 }
 
 Status fillArea(const Image* src, Image* dst) {

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "geometry.h"
+#include "kit.h"
+#include "opsupport.h"
 #include "testpictures.h"
 #include "testutil.h"
 
@@ -524,3 +527,32 @@ TEST(GeometryBatch, TableEntriesRun) {
 }
 
 }  // namespace
+
+// Large pictures are turned and resized in bands side by side: the result is
+// the one of a single thread, whatever the number of bands.
+TEST(GeometryBands, SameResultWhateverTheBands) {
+    OwnedImage photo;
+    ASSERT_TRUE(makePhoto(&photo, 1100, 1000));
+    const struct {
+        const char* name;
+        std::function<Status(Image*)> run;
+    } cases[] = {
+        {"rotate 90", [](Image* i) { return rotateImage(i, nullptr, 90); }},
+        {"rotate -90", [](Image* i) { return rotateImage(i, nullptr, -90); }},
+        {"area shrink", [](Image* i) { return resizeImage(i, nullptr, 700, 333, RESAMPLE_AREA); }},
+        {"area enlarge", [](Image* i) { return resizeImage(i, nullptr, 1500, 1400, RESAMPLE_AREA); }},
+        {"smooth shrink", [](Image* i) { return resizeSmooth(i, nullptr, 300, 290); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OwnedImage one, many;
+        ASSERT_TRUE(copyPicture(photo, &one));
+        ASSERT_TRUE(copyPicture(photo, &many));
+        setOperationThreads(1);
+        ASSERT_EQ(c.run(&one), ST_OK);
+        setOperationThreads(6);
+        ASSERT_EQ(c.run(&many), ST_OK);
+        setOperationThreads(0);
+        EXPECT_EQ(testutil::pixelsOf(one), testutil::pixelsOf(many));
+    }
+}
