@@ -169,6 +169,99 @@ LzwEnd lzwDecode(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, RowAss
     }
 }
 
+// The decoder of a chunk decoded whole into one buffer. Each string is
+// written right after the one before, so the entry made from the previous
+// string and the first byte of this one is the stretch of output starting at
+// the previous string: no string is ever walked back through the table, each
+// is one copy from earlier output (overlapping for a code that names the entry
+// being made). Stops with Done when the buffer is full.
+LzwEnd lzwDecodeFlat(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, uint8_t* out, size_t cap, size_t* produced) {
+    LzwBits bits(in, n, oldStyle);
+    int width = 9;
+    int next = LZW_FIRST;
+    bool fresh = true;  // right after a clear code
+    size_t pos = 0, prevPos = 0, prevLen = 0;
+    LzwEnd end;
+    int code = bits.read(width);
+    if (code < 0) {
+        end = LzwEnd::EndOfInput;
+    } else if (code != LZW_CLEAR) {
+        end = LzwEnd::BadCodes;
+    } else {
+        for (;;) {
+            code = bits.read(width);
+            if (code < 0) {
+                end = LzwEnd::EndOfInput;
+                break;
+            }
+            if (code == LZW_CLEAR) {
+                width = 9;
+                next = LZW_FIRST;
+                fresh = true;
+                continue;
+            }
+            if (code == LZW_END) {
+                end = LzwEnd::EndCode;
+                break;
+            }
+            if (fresh) {
+                // After a clear code only a single byte can come.
+                if (code > 255) {
+                    end = LzwEnd::BadCodes;
+                    break;
+                }
+                out[pos] = static_cast<uint8_t>(code);
+                prevPos = pos++;
+                prevLen = 1;
+                fresh = false;
+                if (pos >= cap) {
+                    end = LzwEnd::Done;
+                    break;
+                }
+                continue;
+            }
+            if (code > next || (code == next && next >= LZW_TABLE)) {
+                end = LzwEnd::BadCodes;
+                break;
+            }
+            if (next < LZW_TABLE) {
+                t->offset[next] = static_cast<uint32_t>(prevPos);
+                t->length[next] = static_cast<uint16_t>(prevLen + 1);
+                ++next;
+            }
+            const size_t room = cap - pos;
+            size_t len;
+            if (code < 256) {
+                out[pos] = static_cast<uint8_t>(code);
+                len = 1;
+            } else {
+                len = t->length[code];
+                const size_t from = t->offset[code];
+                const size_t k = len < room ? len : room;
+                if (k <= 8 && from + 8 <= pos && pos + 8 <= cap) {
+                    memcpy(out + pos, out + from, 8);  // the bytes past k are written over next
+                } else if (from + k <= pos) {
+                    memcpy(out + pos, out + from, k);
+                } else {
+                    for (size_t i = 0; i < k; ++i) out[pos + i] = out[from + i];
+                }
+            }
+            prevPos = pos;
+            prevLen = len;
+            if (len >= room) {
+                pos = cap;
+                end = LzwEnd::Done;
+                break;
+            }
+            pos += len;
+            const int limit = oldStyle ? (1 << width) : (1 << width) - 1;
+            if (next >= limit && width < 12) ++width;
+        }
+    }
+    *produced = pos;
+    return end;
+}
+
 }  // namespace
 
 Status TiffReader::rowThunk(void* datum, uint8_t* row) { return static_cast<TiffReader*>(datum)->onRow(row); }
@@ -220,13 +313,47 @@ Status TiffReader::decodePackBits(size_t size, uint32_t units, bool cut) {
     return ST_OK;
 }
 
+// Chunks up to this size decode whole into one buffer, the fast way; larger
+// ones (a picture stored as one strip) a row at a time through the table.
+constexpr size_t LZW_FLAT_LIMIT = size_t{8} << 20;
+
 Status TiffReader::decodeLzw(size_t size, uint32_t units, bool cut) {
     // Old-style data begin with a clear code written least significant bit first.
     if (!oldLzwKnown_) {
         oldLzw_ = size >= 2 && input_[0] == 0x00 && (input_[1] & 0x01);
         oldLzwKnown_ = true;
     }
-    RowAssembler rows(chunkRow_.get(), static_cast<size_t>(chunkRowBytes_), units, rowThunk, this);
+    const size_t rowBytes = static_cast<size_t>(chunkRowBytes_);
+    const size_t chunkBytes = rowBytes * units;
+    if (chunkBytes > 0 && chunkBytes <= LZW_FLAT_LIMIT) {
+        if (chunkBytes > lzwChunkBytes_) {
+            lzwChunk_ = allocBuffer(chunkBytes + ROW_SLACK);
+            lzwChunkBytes_ = lzwChunk_ ? chunkBytes : 0;
+            if (!lzwChunk_) return ST_NO_MEMORY;
+        }
+        uint8_t* chunk = lzwChunk_.get();
+        size_t produced = 0;
+        const LzwEnd end = lzwDecodeFlat(lzw_, input_.get(), size, oldLzw_, chunk, chunkBytes, &produced);
+        const size_t whole = produced / rowBytes;
+        for (size_t r = 0; r < whole; ++r) {
+            Status st = onRow(chunk + r * rowBytes);
+            if (st != ST_OK) return st;
+        }
+        if (whole == units) return ST_OK;
+        if (produced % rowBytes) {
+            // A row begun but not finished: its missing bytes 0.
+            uint8_t* row = chunk + whole * rowBytes;
+            memset(row + produced % rowBytes, 0, rowBytes - produced % rowBytes);
+            Status st = onRow(row);
+            if (st != ST_OK) return st;
+        }
+        if (end == LzwEnd::BadCodes) {
+            badLzw_ = true;
+            return ST_BAD_FILE;
+        }
+        return endedEarly(cut);
+    }
+    RowAssembler rows(chunkRow_.get(), rowBytes, units, rowThunk, this);
     LzwEnd end = lzwDecode(lzw_, input_.get(), size, oldLzw_, &rows);
     if (rows.status() != ST_OK) return rows.status();
     if (rows.complete()) return ST_OK;

@@ -181,6 +181,10 @@ struct LzwEntry {
 struct LzwTable {
     LzwEntry entry[LZW_TABLE];
     uint8_t string[LZW_TABLE];  // one decoded string
+    // A chunk decoded whole into one buffer: every entry is a string already
+    // written there, known by where it starts and its length.
+    uint32_t offset[LZW_TABLE];
+    uint16_t length[LZW_TABLE];
 };
 
 // The JPEG glue's callbacks for strips and tiles (tiffdecode.cpp): the frame
@@ -287,6 +291,8 @@ private:
     Buffer converted_;     // one delivered row (or YCbCr unit rows)
     Buffer band_;          // tiles: the delivered rows of one row of tiles
     LzwTable* lzw_ = nullptr;
+    Buffer lzwChunk_;      // a whole decoded LZW chunk, when small enough
+    size_t lzwChunkBytes_ = 0;
     CcittDecoder ccitt_;
     int plane_ = -1;       // the putRows plane of the rows being decoded
     uint32_t chunkX0_ = 0, chunkY0_ = 0, chunkValidWidth_ = 0, chunkValidRows_ = 0;
