@@ -4,7 +4,8 @@
 // - Packed 16-bit YUV (UYVY): two pixels in four bytes U, Y0, V, Y1, video
 //   range (Y 16..235). uyvyi files store the rows in order; uyvy files store
 //   the even rows (0, 2, 4...) first and then the odd ones. In a row of odd
-//   width the last pixel has only its U and Y; its V is taken as 128.
+//   width the last pixel has only its U and Y; it takes the V of the pair
+//   before it (128 in a row of one pixel).
 // - Planar YUV 4:1:1 (2x2 chroma subsampling), 4:2:2 (2x1) and 4:4:4: the Y
 //   plane, then the U plane, then the V plane.
 // - Raw samples: grey or 3 and 4-channel colour, channels interleaved, one
@@ -58,7 +59,7 @@ void uyvyRow(const void* data, const uint8_t* s, uint8_t* out) {
         uyvyPixel(s[1], s[0], s[2], out);
         uyvyPixel(s[3], s[0], s[2], out + 3);
     }
-    if (x < width) uyvyPixel(s[1], s[0], 128, out);
+    if (x < width) uyvyPixel(s[1], s[0], x > 0 ? s[-2] : 128, out);  // V of the pair before
 }
 
 // Checks the load request's geometry: width and height in range, offset not
@@ -169,8 +170,12 @@ Status readPlanar(FILE* f, LoadRequest* request, int hs, int vs, const char* nam
 // RGB to UYVY of one row of R,G,B pixels into 2 x width bytes; the chroma of
 // each pair weighs a quarter of the previous pair's second pixel, a half of
 // its first and a quarter of its second.
+// The row's first pair has no previous pair: its first pixel stands in for
+// it, so that the left edge keeps its colour.
 void rgbToUyvy(const uint8_t* p, int32_t width, uint8_t* out) {
-    int32_t yCarry = 0, uCarry = 0, vCarry = 0, uPrev = 0, vPrev = 0;
+    int32_t yCarry = 0, uCarry = 0, vCarry = 0;
+    int32_t uPrev = 7191 * p[2] - 2426 * p[0] - 4765 * p[1];
+    int32_t vPrev = 7193 * p[0] - 6023 * p[1] - 1170 * p[2];
     for (int32_t x = 0; x < width; x += 2, p += 6, out += 4) {
         const int32_t r0 = p[0], g0 = p[1], b0 = p[2];
         const bool pair = x + 1 < width;

@@ -115,12 +115,47 @@ TEST(HrzReader, SixBitValuesAndSize) {
     EXPECT_EQ(loadBytesAs("hrz", f, &img), ST_UNKNOWN_FORMAT);
 }
 
-// ImageMagick writes a file from a picture; both it and we read it back.
+// A smooth picture (chroma subsampling and smoothing lose little of it).
+std::vector<uint8_t> smoothP6(int w, int h) {
+    std::string head = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+    std::vector<uint8_t> f(head.begin(), head.end());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            f.insert(f.end(), {static_cast<uint8_t>(30 + 180 * x / w), static_cast<uint8_t>(200 - 150 * y / h),
+                               static_cast<uint8_t>(90 + 60 * (x + y) / (w + h))});
+    return f;
+}
+
+uint8_t clampTo(double v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : static_cast<int>(v)); }
+
+// ImageMagick's unpacking of a YUV file (its samples, shown without its own
+// colour conversion) turned into R,G,B by the documented conversions: video
+// range for packed UYVY, full range for planar YUV.
+Rgb fromYuv(const Rgb& yuv, bool video) {
+    Rgb out = yuv;
+    for (size_t i = 0; i + 2 < yuv.pixels.size(); i += 3) {
+        const double y = yuv.pixels[i], u = yuv.pixels[i + 1] - 128.0, v = yuv.pixels[i + 2] - 128.0;
+        if (video) {
+            const double yy = y > 15 ? (y - 16) * 76310 / 65536.0 : 0;
+            out.pixels[i] = clampTo(yy + 104635 / 65536.0 * v);
+            out.pixels[i + 1] = clampTo(yy - 53294 / 65536.0 * v - 25690 / 65536.0 * u);
+            out.pixels[i + 2] = clampTo(yy + 132278 / 65536.0 * u);
+        } else {
+            out.pixels[i] = clampTo(y + 1.1398 * v);
+            out.pixels[i + 1] = clampTo(y - 0.336453 * u - 0.698195 * v);
+            out.pixels[i + 2] = clampTo(y + 1.732445 * u);
+        }
+    }
+    return out;
+}
+
+// ImageMagick writes a file from a picture; we read it as ImageMagick does.
 TEST(YuvRawReaders, FilesFromImageMagick) {
     if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
     const int w = 46, h = 30;
-    const std::string src = tempPath("yuv_source.ppm");
+    const std::string src = tempPath("yuv_source.ppm"), smooth = tempPath("yuv_smooth.ppm");
     ASSERT_TRUE(writeFile(src, patternP6(w, h)));
+    ASSERT_TRUE(writeFile(smooth, smoothP6(w, h)));
     struct Case {
         const char* name;
         const char* format;
@@ -128,6 +163,7 @@ TEST(YuvRawReaders, FilesFromImageMagick) {
         Geometry g;
         int tolerance;
         const char* make = "";
+        int yuv = 0;         // 1: packed video-range YUV, 2: planar YUV (ImageMagick's samples converted here)
     };
     const std::vector<Case> cases = {
         {"gray", "raw", "-depth 8 gray", {w, h, 0, 0, 0}, 0},
@@ -138,24 +174,29 @@ TEST(YuvRawReaders, FilesFromImageMagick) {
         {"rgba", "raw", "-depth 8 rgba", {w, h, 0, 3, 0}, 0, "-alpha opaque"},
         {"cmyk", "raw", "-depth 8 cmyk", {w, h, 0, 6, 0}, 1, "-colorspace cmyk"},
         {"cmyk, planes", "raw", "-depth 8 -interlace plane cmyk", {w, h, 0, 6, 2}, 1, "-colorspace cmyk"},
-        {"uyvy", "uyvyi", "uyvy", {w, h, 0}, 4},
-        {"yuv 4:2:2", "yuv422", "-sampling-factor 4:2:2 -interlace plane yuv", {w, h, 0}, 40},
-        {"yuv 4:4:4", "yuv444", "-sampling-factor 1x1 -interlace plane yuv", {w, h, 0}, 40},
-        {"yuv 4:1:1 (2x2)", "yuv411", "-sampling-factor 2x2 -interlace plane yuv", {w, h, 0}, 40},
+        {"uyvy", "uyvyi", "-depth 8 uyvy", {w, h, 0}, 1, "", 1},
+        {"yuv 4:4:4", "yuv444", "-depth 8 -sampling-factor 1x1 -interlace plane yuv", {w, h, 0}, 1, "", 2},
+        // ImageMagick interpolates the subsampled chroma, we repeat it.
+        {"yuv 4:2:2", "yuv422", "-depth 8 -sampling-factor 4:2:2 -interlace plane yuv", {w, h, 0}, 6, "", 2},
+        {"yuv 4:1:1 (2x2)", "yuv411", "-depth 8 -sampling-factor 2x2 -interlace plane yuv", {w, h, 0}, 8, "", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string file = tempPath(std::string("im_") + std::to_string(&c - cases.data()) + ".bin");
         const std::string ref = file + ".ppm";
         const std::string size = std::to_string(w) + "x" + std::to_string(h);
-        ASSERT_EQ(run(shell("$IM $S $M $C:$F", {{"$IM", IM}, {"$S", src}, {"$M", c.make}, {"$C", c.coder}, {"$F", file}})), 0);
-        ASSERT_EQ(run(shell("$IM -size $Z $C:$F -alpha off -depth 8 ppm:$R",
-                            {{"$IM", IM}, {"$Z", size}, {"$C", c.coder}, {"$F", file}, {"$R", ref}})),
+        // ImageMagick's YUV writer reports failure after writing: the file is what counts.
+        run(shell("$IM $S $M $C:$F", {{"$IM", IM}, {"$S", c.yuv ? smooth : src}, {"$M", c.make}, {"$C", c.coder},
+                                      {"$F", file}}));
+        ASSERT_EQ(run(shell("$IM -size $Z $C:$F $K -alpha off -depth 8 ppm:$R",
+                            {{"$IM", IM}, {"$Z", size}, {"$C", c.coder}, {"$F", file},
+                             {"$K", c.yuv ? "-set colorspace sRGB" : ""}, {"$R", ref}})),
                   0);
         OwnedImage img;
         ASSERT_EQ(loadRaw(c.format, file, c.g, &img), ST_OK);
         Rgb expected;
         ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
+        if (c.yuv) expected = fromYuv(expected, c.yuv == 1);
         EXPECT_EQ(compareRgb(toRgb(img), expected, c.tolerance), 0);
     }
 }
@@ -169,7 +210,8 @@ TEST(HrzReader, FileFromImageMagick) {
     ASSERT_EQ(load(file, &img), ST_OK);
     Rgb expected;
     ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
-    EXPECT_EQ(compareRgb(toRgb(img), expected, 0), 0);
+    // ImageMagick scales a 6-bit value v to 4v, we to v x 255 / 63 (63 is white).
+    EXPECT_EQ(compareRgb(toRgb(img), expected, 3), 0);
 }
 
 TEST(UyvyWriters, RoundTripsAndRowOrder) {
@@ -178,7 +220,7 @@ TEST(UyvyWriters, RoundTripsAndRowOrder) {
             SCOPED_TRACE(std::string(format) + " width " + std::to_string(w));
             const int h = 5;
             const std::string src = tempPath("uyvy_src.ppm");
-            ASSERT_TRUE(writeFile(src, patternP6(w, h)));
+            ASSERT_TRUE(writeFile(src, smoothP6(w, h)));
             OwnedImage img;
             ASSERT_EQ(load(src, &img), ST_OK);
             const std::string file = tempPath(std::string("ours_") + format + std::to_string(w) + ".yuv");
@@ -188,16 +230,13 @@ TEST(UyvyWriters, RoundTripsAndRowOrder) {
             ASSERT_EQ(bytes.size(), static_cast<size_t>(2 * w * h));
             OwnedImage back;
             ASSERT_EQ(loadRaw(format, file, {w, h, 0}, &back), ST_OK);
-            // Chroma is shared by pairs and smoothed: a tolerance, not equality.
-            const Rgb a = toRgb(img), b = toRgb(back);
-            ASSERT_EQ(a.pixels.size(), b.pixels.size());
-            long far = compareRgb(a, b, 60);
-            EXPECT_EQ(far, 0);
-            // The same picture through the other reader is the same rows in the other order.
+            // Chroma is shared by pairs and smoothed: close, not equal.
+            EXPECT_EQ(compareRgb(toRgb(img), toRgb(back), w == 7 ? 40 : 6), 0);  // 7 pixels: steep steps, the last without its own V
+            // The same file through the other reader gives the same rows in the other order.
             if (std::string(format) == "uyvy") {
                 OwnedImage other;
                 ASSERT_EQ(loadRaw("uyvyi", file, {w, h, 0}, &other), ST_OK);
-                const Rgb o = toRgb(other);
+                const Rgb b = toRgb(back), o = toRgb(other);
                 const size_t row = static_cast<size_t>(3 * w);
                 const int storedOf[5] = {0, 3, 1, 4, 2};  // even rows first
                 for (int y = 0; y < h; ++y)
@@ -212,16 +251,16 @@ TEST(UyvyWriters, ImageMagickReadsOurFile) {
     if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
     const int w = 40, h = 24;
     const std::string src = tempPath("uyvy_im_src.ppm"), file = tempPath("ours.uyvy"), ref = tempPath("ours_im.ppm");
-    ASSERT_TRUE(writeFile(src, patternP6(w, h)));
+    ASSERT_TRUE(writeFile(src, smoothP6(w, h)));
     OwnedImage img;
     ASSERT_EQ(load(src, &img), ST_OK);
     ASSERT_EQ(saveAs(&img, file, "uyvyi"), ST_OK);
-    ASSERT_EQ(run(shell("$IM -size 40x24 uyvy:$F -depth 8 ppm:$R", {{"$IM", IM}, {"$F", file}, {"$R", ref}})), 0);
-    OwnedImage back;
-    ASSERT_EQ(loadRaw("uyvyi", file, {w, h, 0}, &back), ST_OK);
-    Rgb expected;
-    ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
-    EXPECT_EQ(compareRgb(toRgb(back), expected, 4), 0);
+    ASSERT_EQ(run(shell("$IM -size 40x24 uyvy:$F -set colorspace sRGB -depth 8 ppm:$R",
+                        {{"$IM", IM}, {"$F", file}, {"$R", ref}})),
+              0);
+    Rgb unpacked;
+    ASSERT_TRUE(readPeerPnm(ref, &unpacked, nullptr));
+    EXPECT_EQ(compareRgb(fromYuv(unpacked, true), toRgb(img), 6), 0);
 }
 
 TEST(YuvRawReaders, CorpusFiles) {
@@ -233,16 +272,20 @@ TEST(YuvRawReaders, CorpusFiles) {
         Geometry g;
         const char* decode;  // ImageMagick's reading of $F into $R
         int tolerance;
+        int yuv = 0;         // as in FilesFromImageMagick
     };
     const Geometry g70{70, 46, 0};
     const std::vector<File> files = {
         {"raw/input_70x46.gray", "raw", {70, 46, 0, 0, 0}, "-size 70x46 -depth 8 gray:$F", 0},
         {"raw/input_70x46.rgb", "raw", {70, 46, 0, 1, 0}, "-size 70x46 -depth 8 rgb:$F", 0},
-        {"uyvyi/input_70x46.uyvy", "uyvyi", g70, "-size 70x46 uyvy:$F", 4},
-        {"yuv411/input_70x46.yuv", "yuv411", g70, "-size 70x46 -sampling-factor 2x2 -interlace plane yuv:$F", 40},
-        {"yuv422/input_70x46.yuv", "yuv422", g70, "-size 70x46 -sampling-factor 4:2:2 -interlace plane yuv:$F", 40},
-        {"yuv444/input_70x46.yuv", "yuv444", g70, "-size 70x46 -sampling-factor 1x1 -interlace plane yuv:$F", 40},
-        {"hrz/input.hrz", "hrz", g70, "hrz:$F", 0},
+        {"uyvyi/input_70x46.uyvy", "uyvyi", g70, "-size 70x46 -depth 8 uyvy:$F -set colorspace sRGB", 1, 1},
+        {"yuv411/input_70x46.yuv", "yuv411", g70,
+         "-size 70x46 -depth 8 -sampling-factor 2x2 -interlace plane yuv:$F -set colorspace sRGB", 60, 2},
+        {"yuv422/input_70x46.yuv", "yuv422", g70,
+         "-size 70x46 -depth 8 -sampling-factor 4:2:2 -interlace plane yuv:$F -set colorspace sRGB", 60, 2},
+        {"yuv444/input_70x46.yuv", "yuv444", g70,
+         "-size 70x46 -depth 8 -sampling-factor 1x1 -interlace plane yuv:$F -set colorspace sRGB", 1, 2},
+        {"hrz/input.hrz", "hrz", g70, "hrz:$F", 3},
     };
     const std::string dir = std::string(KALEO_CORPUS_DIR) + "/";
     for (const File& f : files) {
@@ -254,6 +297,7 @@ TEST(YuvRawReaders, CorpusFiles) {
         ASSERT_EQ(run(shell("$IM $D -depth 8 ppm:$R", {{"$IM", IM}, {"$D", f.decode}, {"$F", path}, {"$R", ref}})), 0);
         Rgb expected;
         ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
+        if (f.yuv) expected = fromYuv(expected, f.yuv == 1);
         EXPECT_EQ(compareRgb(toRgb(img), expected, f.tolerance), 0);
     }
 }
