@@ -471,6 +471,47 @@ TEST(DicomReader, GreyFilesFromDcmtk) {
     }
 }
 
+// Frames of native, run-length and JPEG data: the third frame is the one dcm2pnm shows as frame 3.
+TEST(DicomReader, MultiFrameFilesFromDcmtk) {
+    if (!haveProgram("dcmcrle") || !haveProgram("dcm2pnm") || !haveProgram("dcmcjpeg") || !haveProgram("dcmdjpeg"))
+        GTEST_SKIP() << "DCMTK missing";
+    const int w = 48, h = 32, frames = 4;
+    Dcm d;
+    d.text(0x0028, 0x0008, "IS", std::to_string(frames));
+    d.image(h, w, 8, 8);
+    std::vector<uint8_t> px;
+    for (int f = 0; f < frames; ++f)
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) px.push_back(static_cast<uint8_t>(x * 5 + y * 3 + f * 60));
+    d.pixels(px);
+    const std::string source = tempPath("frames.dcm");
+    ASSERT_TRUE(writeFile(source, d.b));
+    const std::vector<PeerCase> cases = {
+        {"uncompressed", "cp $I $O", 0},
+        {"RLE", "dcmcrle $I $O", 0},
+        {"JPEG baseline", "dcmcjpeg +eb $I $O", 3},
+        {"JPEG baseline, fragments of 1 KB", "dcmcjpeg +eb +fs 1 $I $O", 3},
+    };
+    for (const PeerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string out = tempPath(std::string("frames_") + std::to_string(&c - cases.data()) + ".dcm");
+        const std::string ref = out + ".pnm";
+        ASSERT_EQ(run(shell(c.make, {{"$I", source}, {"$O", out}})), 0);
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(readFile(out, &bytes));
+        OwnedImage img;
+        FileInfo info{};
+        ASSERT_EQ(loadDicom(bytes, &img, 2, &info), ST_OK);
+        EXPECT_EQ(info.pageCount, frames);
+        ASSERT_EQ(run(shell("(dcmdjpeg $O $O.plain || cp $O $O.plain) && dcm2pnm +F 3 $O.plain $R",
+                            {{"$O", out}, {"$R", ref}})),
+                  0);
+        Rgb expected;
+        ASSERT_TRUE(readPeerPnm(ref, &expected, nullptr));
+        EXPECT_EQ(compareRgb(toRgb(img), expected, c.tolerance), 0);
+    }
+}
+
 TEST(DicomReader, CorpusFiles) {
     if (!corpusPresent()) GTEST_SKIP() << "corpus missing";
     if (!haveProgram("dcm2pnm")) GTEST_SKIP() << "DCMTK missing";
