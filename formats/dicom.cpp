@@ -80,7 +80,7 @@ Buffer buildMapping(const DicomHeader& h, Colour colour) {
             const double base = isSigned && bits > 1 ? static_cast<double>(v + count / 2) : static_cast<double>(v);
             out = base * 255 / maximum;
         }
-        if (out < 0) out = 0;
+        if (!(out >= 0)) out = 0;  // NaN too
         if (out > 255) out = 255;
         map[i] = static_cast<uint8_t>(out);
     }
@@ -194,19 +194,26 @@ struct Bytes {
     Buffer data;
     size_t size = 0;
     size_t room = 0;
+    // Grows with the bytes that actually arrive, whatever n claims.
     bool append(FILE* f, size_t n) {
-        if (size + n > room) {
-            size_t want = room ? room : 4096;
-            while (want < size + n) want *= 2;
-            Buffer bigger = allocBuffer(want);
-            if (!bigger) return false;
-            if (size) memcpy(bigger.get(), data.get(), size);
-            data = std::move(bigger);
-            room = want;
+        constexpr size_t STEP = size_t{1} << 20;
+        while (n > 0) {
+            const size_t part = n < STEP ? n : STEP;
+            if (size + part > room) {
+                size_t want = room ? room : 4096;
+                while (want < size + part) want *= 2;
+                Buffer bigger = allocBuffer(want);
+                if (!bigger) return false;
+                if (size) memcpy(bigger.get(), data.get(), size);
+                data = std::move(bigger);
+                room = want;
+            }
+            const size_t got = fread(data.get() + size, 1, part, f);
+            size += got;
+            if (got != part) return false;
+            n -= part;
         }
-        const size_t got = fread(data.get() + size, 1, n, f);
-        size += got;
-        return got == n;
+        return true;
     }
 };
 

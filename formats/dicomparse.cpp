@@ -202,6 +202,9 @@ bool dicomDecimal(const char* s, double* out) {
             if (e < 400) e = e * 10 + (*s - '0');
         for (; e > 0; --e) v = esign > 0 ? v * 10 : v / 10;
     }
+    // Sides of windows and scales past a billion mean nothing in a picture.
+    constexpr double LIMIT = 1e9;
+    if (!(v <= LIMIT)) v = LIMIT;
     *out = sign * v;
     return true;
 }
