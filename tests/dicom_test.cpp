@@ -423,6 +423,7 @@ TEST(DicomReader, ColourFilesFromDcmtkAndGdcm) {
         {"uncompressed", "cp $I $O", 0},
         {"RLE (dcmcrle)", "dcmcrle $I $O", 0},
         {"planes one after another (gdcmconv)", "gdcmconv --raw --planar-configuration 1 $I $O", 0},
+        {"YBR_FULL samples (gdcmconv)", "gdcmconv --raw -P YBR_FULL $I $O", 2},
         {"JPEG baseline (dcmcjpeg)", "dcmcjpeg +eb $I $O", 3},
         {"JPEG extended, 8 bits (dcmcjpeg)", "dcmcjpeg +ee $I $O", 3},
         {"JPEG lossless (dcmcjpeg)", "dcmcjpeg +el $I $O", 0, ST_BAD_FILE},
