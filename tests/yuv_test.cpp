@@ -88,6 +88,8 @@ TEST(YuvRawReaders, HandMadeFiles) {
         {"raw BGR", "raw", {3, 2, 1}, {1, 1, 0, 2, 0}, ST_OK, {1, 2, 3}},
         {"raw BGR rows separate", "raw", {3, 2, 1}, {1, 1, 0, 2, 1}, ST_OK, {1, 2, 3}},
         {"raw CMY", "raw", {255, 0, 55}, {1, 1, 0, 5, 0}, ST_OK, {0, 255, 200}},
+        {"raw ABGR rows separate", "raw", {9, 3, 2, 1}, {1, 1, 0, 4, 1}, ST_OK, {1, 2, 3}},
+        {"raw CMYK rows separate, cyan", "raw", {255, 0, 0, 0}, {1, 1, 0, 6, 1}, ST_OK, {0, 255, 255}},
         {"raw CMYK, no ink", "raw", {0, 0, 0, 0, 255, 0, 0, 0}, {2, 1, 0, 6, 0}, ST_OK, {255, 255, 255, 0, 255, 255}},
         {"raw RGB planes cut short", "raw", {1, 4, 2, 5}, {2, 1, 0, 1, 2}, ST_READ_ERROR, {}},
         {"raw without a width", "raw", {1, 2}, {0, 1, 0}, ST_UNKNOWN_FORMAT, {}},
