@@ -405,11 +405,14 @@ Status checkHeader(const DicomHeader& h, Colour colour, LoadRequest* request) {
 }  // namespace
 
 // The "DICM" prefix after the preamble, or a data set starting at once with
-// a meta (0002) or identifying (0008) element.
+// a meta (0002) or identifying (0008) element, or (older files) the length
+// of its command group (0000,0000).
 bool acceptDicom(const uint8_t* head, size_t n, int64_t) {
     if (n >= 132 && memcmp(head + 128, "DICM", 4) == 0) return true;
     if (n < 8) return false;
     const uint16_t group = loadU16LE(head);
+    if (group == 0x0000 && loadU16LE(head + 2) == 0)
+        return loadU32LE(head + 4) == 4 || (head[4] == 'U' && head[5] == 'L' && loadU16LE(head + 6) == 4);
     if (group != 0x0002 && group != 0x0008) return false;
     const bool letters = head[4] >= 'A' && head[4] <= 'Z' && head[5] >= 'A' && head[5] <= 'Z';
     return letters || loadU32LE(head + 4) < 0x10000;

@@ -185,6 +185,14 @@ TEST(DicomReader, HandBuiltDataSets) {
         cases.push_back({"implicit VR without a meta group", d.b, ST_OK, nullptr, four});
     }
     {
+        Dcm d(nullptr, false);
+        d.explicitVr = false;
+        d.put(0x0000, 0x0000, "UL", {20, 0, 0, 0});
+        d.image(2, 2, 8, 8);
+        d.pixels(four);
+        cases.push_back({"older file opening with its group length", d.b, ST_OK, nullptr, four});
+    }
+    {
         // An icon image in an undefined-length sequence must not stand for the picture.
         Dcm d;
         d.image(2, 2, 8, 8);
