@@ -477,6 +477,20 @@ TEST(DicomReader, GreyFilesFromDcmtk) {
             {"RLE (dcmcrle)", "dcmcrle $I $O", 1},
         };
         comparePeerFiles(source, cases, s.window ? "dcm2pnm +Wi 1 $O $R" : "dcm2pnm $O $R");
+        // JPEG of 12 and 16 bits needs a libjpeg built for them: refused with a message.
+        if (s.bitsAllocated == 16) {
+            const std::string out = source + ".jpeg.dcm";
+            ASSERT_EQ(run(shell(s.bitsStored == 12 ? "dcmcjpeg +ee $I $O" : "dcmcjpeg +el $I $O",
+                                {{"$I", source}, {"$O", out}})),
+                      0);
+            std::vector<uint8_t> bytes;
+            ASSERT_TRUE(readFile(out, &bytes));
+            OwnedImage img;
+            FileInfo info{};
+            EXPECT_EQ(loadDicom(bytes, &img, 0, &info), ST_BAD_FILE);
+            EXPECT_STREQ(info.message, s.bitsStored == 12 ? "DICOM : No support for JPEG of more than 8 bits !"
+                                                          : "DICOM : No support for lossless JPEG !");
+        }
     }
 }
 
