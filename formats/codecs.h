@@ -229,3 +229,17 @@ bool acceptViff(const uint8_t* head, size_t n, int64_t fileSize);
 Status readViff(FILE* stream, LoadRequest* request);
 bool acceptVicar(const uint8_t* head, size_t n, int64_t fileSize);
 Status readVicar(FILE* stream, LoadRequest* request);
+
+// DICOM, YUV and raw data, HRZ.
+bool acceptDicom(const uint8_t* head, size_t n, int64_t fileSize);
+Status readDicom(FILE* stream, LoadRequest* request);
+bool acceptHrz(const uint8_t* head, size_t n, int64_t fileSize);
+Status readHrz(FILE* stream, LoadRequest* request);
+Status readUyvyi(FILE* stream, LoadRequest* request);
+Status writeUyvyi(FILE* stream, SaveRequest* request);
+Status readUyvy(FILE* stream, LoadRequest* request);
+Status writeUyvy(FILE* stream, SaveRequest* request);
+Status readYuv411(FILE* stream, LoadRequest* request);
+Status readYuv422(FILE* stream, LoadRequest* request);
+Status readYuv444(FILE* stream, LoadRequest* request);
+Status readRaw(FILE* stream, LoadRequest* request);
