@@ -26,11 +26,13 @@ class LzwBits {
 public:
     LzwBits(const uint8_t* data, size_t size, bool lsbFirst) : data_(data), size_(size), lsbFirst_(lsbFirst) {}
     // The next code of `width` bits, or -1 when the data end.
-    int read(int width) {
+    int read(int width) { return lsbFirst_ ? readAs<true>(width) : readAs<false>(width); }
+    template <bool LsbFirst>
+    int readAs(int width) {
         if (count_ < width) {
             while (count_ <= 56 && pos_ < size_) {
                 const uint64_t byte = data_[pos_++];
-                if (lsbFirst_) acc_ |= byte << count_;
+                if (LsbFirst) acc_ |= byte << count_;
                 else acc_ = (acc_ << 8) | byte;
                 count_ += 8;
             }
@@ -38,7 +40,7 @@ public:
         }
         const uint64_t mask = (uint64_t{1} << width) - 1;
         int code;
-        if (lsbFirst_) {
+        if (LsbFirst) {
             code = static_cast<int>(acc_ & mask);
             acc_ >>= width;
         } else {
@@ -175,21 +177,24 @@ LzwEnd lzwDecode(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, RowAss
 // the previous string: no string is ever walked back through the table, each
 // is one copy from earlier output (overlapping for a code that names the entry
 // being made). Stops with Done when the buffer is full.
-LzwEnd lzwDecodeFlat(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, uint8_t* out, size_t cap, size_t* produced) {
+template <bool OldStyle>
+__attribute__((noinline)) LzwEnd lzwDecodeFlatAs(LzwTable* t, const uint8_t* in, size_t n, uint8_t* out, size_t cap,
+                                                 size_t* produced) {
+    constexpr bool oldStyle = OldStyle;
     LzwBits bits(in, n, oldStyle);
     int width = 9;
     int next = LZW_FIRST;
     bool fresh = true;  // right after a clear code
     size_t pos = 0, prevPos = 0, prevLen = 0;
     LzwEnd end;
-    int code = bits.read(width);
+    int code = bits.template readAs<OldStyle>(width);
     if (code < 0) {
         end = LzwEnd::EndOfInput;
     } else if (code != LZW_CLEAR) {
         end = LzwEnd::BadCodes;
     } else {
         for (;;) {
-            code = bits.read(width);
+            code = bits.template readAs<OldStyle>(width);
             if (code < 0) {
                 end = LzwEnd::EndOfInput;
                 break;
@@ -260,6 +265,10 @@ LzwEnd lzwDecodeFlat(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, ui
     }
     *produced = pos;
     return end;
+}
+
+LzwEnd lzwDecodeFlat(LzwTable* t, const uint8_t* in, size_t n, bool oldStyle, uint8_t* out, size_t cap, size_t* produced) {
+    return oldStyle ? lzwDecodeFlatAs<true>(t, in, n, out, cap, produced) : lzwDecodeFlatAs<false>(t, in, n, out, cap, produced);
 }
 
 }  // namespace
