@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kaleocore.h"
+#include "testpictures.h"
 #include "testutil.h"
 
 using namespace testutil;
@@ -639,6 +640,28 @@ TEST(TiffHand, LzwEndingEarlyIsCorrupt) {
     EXPECT_EQ(rowOf(img, 0), (Bytes{65, 66, 0}));
     OwnedImage strict;
     EXPECT_EQ(loadBytes(f, &strict), ST_CORRUPT);
+}
+
+// Strips up to a few megabytes decode whole in one buffer, larger ones a row
+// at a time: a picture stored as one big LZW strip and as small ones (with and
+// without the predictor) decodes to the same pixels.
+TEST(TiffPeers, LzwStripsLargeAndSmallDecodeAlike) {
+    if (!havePeers()) GTEST_SKIP() << "libtiff tools or ImageMagick missing";
+    OwnedImage photo;
+    ASSERT_TRUE(testpictures::makePhoto(&photo, 2100, 1400));  // 8.8 MB of RGB
+    const std::string ppm = tempPath("tiff_lzw_big.ppm");
+    ASSERT_TRUE(testpictures::writePpm(ppm, photo));
+    const Rgb expected = toRgb(photo);
+    for (const char* options : {"-compress LZW -define tiff:rows-per-strip=1400",
+                                "-compress LZW -define tiff:rows-per-strip=1400 -define tiff:predictor=2",
+                                "-compress LZW -define tiff:rows-per-strip=7"}) {
+        SCOPED_TRACE(options);
+        const std::string out = tempPath("tiff_lzw_big.tif");
+        ASSERT_EQ(run(std::string(IM) + " " + ppm + " " + options + " " + out), 0);
+        OwnedImage img;
+        ASSERT_EQ(load(out, &img), ST_OK);
+        EXPECT_EQ(compareRgb(toRgb(img), expected), 0);
+    }
 }
 
 TEST(TiffHand, OldStyleLzw) {
