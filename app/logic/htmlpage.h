@@ -75,8 +75,8 @@ std::vector<int> htmlPageOrder(const std::vector<BrowserEntry>& entries, int sor
 
 // Values read back from the dialog kept within their ranges.
 struct HtmlLimits {
-    static constexpr int COLUMNS_MIN = 1, COLUMNS_MAX = 50;
-    static constexpr int BORDER_MIN = 0, BORDER_MAX = 20;
+    static constexpr int COLUMNS_MIN = 1, COLUMNS_MAX = 64;
+    static constexpr int BORDER_MIN = 0, BORDER_MAX = 100;
     static constexpr int THUMB_MIN = 1, THUMB_MAX = 1024;
     static constexpr int QUALITY_MIN = 1, QUALITY_MAX = 100;
 };
