@@ -200,10 +200,10 @@ bool makeThumbnailPage(HWND owner, const std::string& title, const std::string& 
                 progressSetText(progress, formatText(IDS_HTML_RESIZING, e.name).c_str());
                 int32_t tw, th;
                 htmlThumbnailSize(fullW, fullH, thumbW, thumbH, &tw, &th);
-                OwnedImage small;
+                OwnedImage reduced;
                 Image* thumb = &image;
                 if (image.width != tw || image.height != th) {
-                    if (resizeImage(&image, &small, tw, th, RESAMPLE_AREA) == ST_OK) thumb = &small;
+                    if (resizeImage(&image, &reduced, tw, th, RESAMPLE_AREA) == ST_OK) thumb = &reduced;
                 }
                 progressSetText(progress, formatText(IDS_HTML_SAVING, e.name).c_str());
                 std::string thumbPath = out + HTML_THUMB_FOLDER + "\\" + thumbNames[k];

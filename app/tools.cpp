@@ -80,7 +80,7 @@ bool copyScreen(const RECT& r, Image* image) {
     bool ok = false;
     if (memory && bitmap) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+        BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
         SelectObject(memory, old);
         size_t stride = ((static_cast<size_t>(w) * 24 + 31) / 32) * 4;
         size_t size = sizeof(BITMAPINFOHEADER) + stride * static_cast<size_t>(h);

@@ -197,7 +197,7 @@ std::string buildPage(const std::string& folder, const std::vector<PageFile>& fi
 const std::vector<PageFile> PAGE_FILES = {
     {"rouge.jpg", {255, 0, 0}},
     {"vert & co.jpg", {0, 255, 0}},
-    {"\xc3\xa9t\xc3\xa9 #1.jpg", {0, 0, 255}},   // "été #1.jpg"
+    {"\xc3\xa9t\xc3\xa9 #1.jpg", {255, 0, 255}},   // "été #1.jpg"
     {"jaune'<x>.jpg", {255, 255, 0}},
 };
 
@@ -263,7 +263,7 @@ Box findColour(const Rgb& shot, Colour c) {
     for (int y = 0; y < shot.height; ++y)
         for (int x = 0; x < shot.width; ++x) {
             const uint8_t* p = &shot.pixels[(static_cast<size_t>(y) * shot.width + x) * 3];
-            if (abs(p[0] - c.r) < 40 && abs(p[1] - c.g) < 40 && abs(p[2] - c.b) < 40) {
+            if (abs(p[0] - c.r) < 24 && abs(p[1] - c.g) < 24 && abs(p[2] - c.b) < 24) {
                 b.left = std::min(b.left, x);
                 b.top = std::min(b.top, y);
                 b.right = std::max(b.right, x);
