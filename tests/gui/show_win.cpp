@@ -190,7 +190,15 @@ namespace {
 const char TEST_PRINTER[] = "Kaleos Test PS";
 }
 
-bool installTestPrinter(const std::string& folder) {
+bool installTestPrinter(const std::string&) {
+    // The driver's data file is looked up in the printer driver folder ("...\\3\\").
+    char drivers[MAX_PATH];
+    DWORD needed = 0;
+    if (!GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<BYTE*>(drivers), sizeof drivers, &needed))
+        return false;
+    std::string folder = std::string(drivers) + "\\3\\";
+    CreateDirectoryA(drivers, nullptr);
+    CreateDirectoryA(folder.c_str(), nullptr);
     std::string ppd = folder + "kaleostest.ppd";
     const std::string text =
         "*PPD-Adobe: \"4.3\"\r\n*FormatVersion: \"4.3\"\r\n*FileVersion: \"1.0\"\r\n"
