@@ -262,6 +262,8 @@ TEST_F(Tools, ClipboardImportOfBitmapsPlacedByTheTest) {
         gui::sendCommand(CMD_IMPORT_CLIPBOARD, 100);
         EXPECT_EQ(gui::childCount(), children);
     }
+    showgui::emptyClipboard();
+    EXPECT_FALSE(gui::menuItemEnabled(CMD_IMPORT_CLIPBOARD));
 }
 
 TEST_F(Tools, CaptureOfTheWholeScreen) {

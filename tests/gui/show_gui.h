@@ -30,6 +30,7 @@ constexpr int KEY_ESCAPE = 0x1B, KEY_LEFT = 0x25, KEY_RIGHT = 0x27, KEY_SPACE = 
 // Places a packed DIB on the clipboard as CF_DIB (the clipboard emptied first).
 bool putDib(const std::vector<uint8_t>& bytes);
 bool clipboardHasBitmap();
+void emptyClipboard();
 
 // The active image window: title, name, format, picture as R,G,B rows.
 struct Picture {

@@ -82,6 +82,12 @@ bool putDib(const std::vector<uint8_t>& bytes) {
 
 bool clipboardHasBitmap() { return ::clipboardHasBitmap(); }
 
+void emptyClipboard() {
+    if (!OpenClipboard(g_frame.frame)) return;
+    EmptyClipboard();
+    CloseClipboard();
+}
+
 Picture activePicture() {
     Picture p;
     HWND child = activeChild();
