@@ -277,6 +277,17 @@ TEST_F(Tools, CaptureOfTheWholeScreen) {
     EXPECT_EQ(p.formatIndex, -1);
 }
 
+TEST_F(Tools, CaptureOfAClientArea) {
+    ASSERT_TRUE(start());
+    int w = 0, h = 0;
+    ASSERT_TRUE(showgui::captureFrameClient(&w, &h));
+    showgui::Picture p = showgui::activePicture();
+    ASSERT_TRUE(p.exists);
+    EXPECT_EQ(p.title, "Kaleos v1.12 Fr");
+    EXPECT_EQ(p.width, w);
+    EXPECT_EQ(p.height, h);
+}
+
 void closeDialogAfterShot(void* dialog, void* datum) {
     gui::screenshot(static_cast<const char*>(datum));
     gui::clickItem(dialog, CANCEL);
@@ -359,6 +370,28 @@ TEST_F(Tools, WebPageWithThumbnailsOriginalsAndUnreadableFiles) {
     EXPECT_TRUE(gui::fileExists(out + "\\thumb\\t_\xe9t\xe9 & co.gif"));
     EXPECT_TRUE(gui::fileExists(out + "\\original\\notes.txt"));
     EXPECT_EQ(browsegui::fileSize(out + "\\original\\b.bmp"), browsegui::fileSize(files[1]));
+}
+
+TEST_F(Tools, WebPageUsesASmallJpegAsItsOwnThumbnail) {
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(showgui::writeJpeg(folder + "small.jpg", 20, 10));
+    gui::setSettingValue("Html", "ThumbWidth", 64);
+    gui::setSettingValue("Html", "ThumbHeight", 64);
+    gui::setSettingValue("Html", "Format", 1);
+    gui::setSettingValue("Html", "UseOriginalIfSmaller", 1);
+    gui::setSettingValue("Html", "TableColumns", 0);  // kept at 1 at least
+    std::string out = gui::tempFolder() + "web";
+    ASSERT_TRUE(showgui::makePage(folder, {"small.jpg", "a.bmp"}, "", out));
+    std::string page = browsegui::readFile(out + "\\Page.html");
+    EXPECT_NE(page.find("<IMG src=\"original/small.jpg\" border=\"0\" alt=\"small.jpg\" width=\"20\" height=\"10\">"),
+              std::string::npos)
+        << page;
+    EXPECT_FALSE(gui::fileExists(out + "\\thumb\\t_small.jpg"));
+    // The larger bitmap gets a JPEG thumbnail, in a row of its own.
+    EXPECT_NE(page.find("<IMG src=\"thumb/t_a.jpg\" border=\"0\" alt=\"a.bmp\" width=\"64\" height=\"48\">"),
+              std::string::npos);
+    EXPECT_TRUE(gui::fileExists(out + "\\thumb\\t_a.jpg"));
+    EXPECT_NE(page.find("\t</TR>\n\t<TR>\n"), std::string::npos);
 }
 
 TEST_F(Tools, WallpaperKeepsTheUsersBitmapAsPrevious) {

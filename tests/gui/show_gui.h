@@ -56,6 +56,10 @@ std::string windowsFolder();
 
 // A capture of the whole screen (mode 0), as after "OK" in "KaleoCapture".
 bool captureDesktop();
+// The frame's client area captured as "Partie cliente" would; the expected size in *w, *h.
+bool captureFrameClient(int* w, int* h);
+// Saves a w x h picture as a JPEG with our writer (a small original).
+bool writeJpeg(const std::string& path, int w, int h);
 // Opens the web page dialog (through the runner of gui::withDialogWhile).
 void runPageDialog(void* unused);
 void runPrintDialog(void* unused);

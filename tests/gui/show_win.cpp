@@ -183,6 +183,29 @@ bool captureDesktop() {
     return ok;
 }
 
+bool captureFrameClient(int* w, int* h) {
+    ShowWindow(g_frame.frame, SW_RESTORE);
+    gui::pump(100);
+    RECT rc;
+    GetClientRect(g_frame.frame, &rc);
+    *w = rc.right;
+    *h = rc.bottom;
+    bool ok = captureScreen(IDC_CAPTURE_CLIENT, g_frame.frame) != nullptr;
+    gui::pump(100);
+    return ok;
+}
+
+bool writeJpeg(const std::string& path, int w, int h) {
+    OwnedImage image;
+    if (!createImage(&image, IMG_RGB, 4, w, h)) return false;
+    memset(image.pixels, 0x80, static_cast<size_t>(image.stride) * h);
+    IoOptions o = defaultIoOptions();
+    o.formatIndex = static_cast<int16_t>(findFormat("jpeg"));
+    char unixPath[FILE_NAME_LEN];
+    copyText(unixPath, sizeof unixPath, libraryPath(path.c_str()).c_str());
+    return saveImage(unixPath, &image, &o) == ST_OK;
+}
+
 void runPageDialog(void*) { runThumbnailPageDialog(g_frame.frame, "C:\\", std::vector<BrowserEntry>()); }
 
 void runPrintDialog(void*) {
