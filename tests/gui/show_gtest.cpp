@@ -168,6 +168,28 @@ TEST_F(Show, SlideFilesRunDirectly) {
     EXPECT_FALSE(showgui::show().exists);
 }
 
+TEST_F(Show, SlideFilesWrittenAndReadBack) {
+    ASSERT_TRUE(start());
+    std::string sld = folder + "round.sld";
+    const uint16_t flags = SLIDE_TIMER | SLIDE_LOOP | SLIDE_RANDOM | SLIDE_HIDE_MOUSE;
+    ASSERT_TRUE(showgui::writeSlideFile(sld, files, flags, 7));
+    std::vector<std::string> back;
+    uint16_t backFlags = 0;
+    int seconds = 0;
+    ASSERT_TRUE(showgui::readSlideFile(sld, &back, &backFlags, &seconds));
+    EXPECT_EQ(back, files);
+    EXPECT_EQ(backFlags, flags);
+    EXPECT_EQ(seconds, 7);
+    EXPECT_EQ(browsegui::readFile(sld).rfind("# Slide Show Sequence\r\nTimer = 7\r\n", 0), 0u);
+    // A file that cannot be created or opened: the message, titled "Warning".
+    std::string missing = folder + "no such folder\\x.sld";
+    gui::answerNextMessageBox("Warning", 1);
+    EXPECT_FALSE(showgui::writeSlideFile(missing, files, flags, 7));
+    gui::answerNextMessageBox("Warning", 1);
+    EXPECT_FALSE(showgui::readSlideFile(missing, &back, &backFlags, &seconds));
+    EXPECT_TRUE(back.empty());
+}
+
 struct DialogSeen {
     bool viewBefore = true, noTitleBefore = true, viewAfter = false, timerChecked = false;
     std::string firstListed;

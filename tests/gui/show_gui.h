@@ -25,6 +25,9 @@ void key(int virtualKey);
 void click(bool left);
 // "-slide <file>" as the command line carries it out.
 void runSlideFile(const std::string& path);
+// The dialog's "Sauver..." and "Ouvrir..." without their file dialogs.
+bool writeSlideFile(const std::string& path, const std::vector<std::string>& files, uint16_t flags, int seconds);
+bool readSlideFile(const std::string& path, std::vector<std::string>* files, uint16_t* flags, int* seconds);
 constexpr int KEY_ESCAPE = 0x1B, KEY_LEFT = 0x25, KEY_RIGHT = 0x27, KEY_SPACE = 0x20;
 
 // Places a packed DIB on the clipboard as CF_DIB (the clipboard emptied first).

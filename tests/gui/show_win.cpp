@@ -64,6 +64,23 @@ void runSlideFile(const std::string& path) {
     gui::pump(100);
 }
 
+bool writeSlideFile(const std::string& path, const std::vector<std::string>& files, uint16_t flags, int seconds) {
+    SlideList list;
+    list.flags = flags;
+    list.timerSeconds = seconds;
+    list.files = files;
+    return ::writeSlideFile(g_frame.frame, path.c_str(), list);
+}
+
+bool readSlideFile(const std::string& path, std::vector<std::string>* files, uint16_t* flags, int* seconds) {
+    SlideList list;
+    bool ok = ::readSlideFile(g_frame.frame, path.c_str(), &list);
+    *files = list.files;
+    *flags = list.flags;
+    *seconds = list.timerSeconds;
+    return ok;
+}
+
 bool putDib(const std::vector<uint8_t>& bytes) {
     if (!OpenClipboard(g_frame.frame)) return false;
     EmptyClipboard();
