@@ -206,7 +206,6 @@ bool makeThumbnailPage(HWND owner, const std::string& title, const std::string& 
                     if (resizeImage(&image, &reduced, tw, th, RESAMPLE_AREA) == ST_OK) thumb = &reduced;
                 }
                 progressSetText(progress, formatText(IDS_HTML_CONVERTING, e.name).c_str());
-                progressPump(progress);
                 progressSetText(progress, formatText(IDS_HTML_SAVING, e.name).c_str());
                 std::string thumbPath = out + HTML_THUMB_FOLDER + "\\" + thumbNames[k];
                 Status saved = saveThumbnail(thumb, thumbPath, format);
