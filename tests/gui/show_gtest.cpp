@@ -220,6 +220,39 @@ TEST_F(Show, DialogEnablesTheFullScreenChoicesWithFullScreen) {
     EXPECT_FALSE(showgui::show().exists);  // "Annuler" starts nothing
 }
 
+struct ListSeen {
+    std::vector<std::string> rows;
+};
+
+void launchFromDialog(void* dialog, void* datum) {
+    static_cast<ListSeen*>(datum)->rows = showgui::listRows(dialog, IDC_SLIDE_LIST);
+    gui::setChecked(dialog, IDC_SLIDE_USE_TIMER, false);
+    gui::setChecked(dialog, IDC_SLIDE_USE_KEYS, true);
+    gui::setChecked(dialog, IDC_SLIDE_FULL_SCREEN, false);
+    gui::clickItem(dialog, 1);  // "Lancer"
+}
+
+TEST_F(Show, BrowserSelectionStartsTheDialogAndTheShow) {
+    std::string bare = folder.substr(0, folder.size() - 1);
+    ASSERT_TRUE(gui::start("-ini \"" + ini + "\" \"" + bare + "\""));
+    gui::pump(200);
+    ASSERT_TRUE(browsegui::state().exists);
+    ASSERT_TRUE(browsegui::waitForThumbnails(20000));
+    browsegui::select({browsegui::positionOf("b.bmp"), browsegui::positionOf("c.bmp")});
+    EXPECT_TRUE(gui::menuItemEnabled(CMD_BROWSER_SLIDE_SHOW));
+    ListSeen seen;
+    ASSERT_TRUE(gui::withDialog(CMD_BROWSER_SLIDE_SHOW, "Slide Show", launchFromDialog, &seen));
+    EXPECT_EQ(seen.rows, (std::vector<std::string>{files[1], files[2]}));
+    showgui::Show s = showgui::show();
+    ASSERT_TRUE(s.exists);
+    EXPECT_EQ(s.title, files[1]);
+    EXPECT_FALSE(s.timerRunning);
+    // "Lancer" kept the options.
+    EXPECT_EQ(gui::settingInt("Slide", "Full"), 0);
+    showgui::key(showgui::KEY_RIGHT);
+    EXPECT_EQ(showgui::show().title, files[2]);
+}
+
 // ---- Clipboard, capture, web page, wallpaper, printing ----
 
 void put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {

@@ -34,6 +34,8 @@ constexpr int KEY_ESCAPE = 0x1B, KEY_LEFT = 0x25, KEY_RIGHT = 0x27, KEY_SPACE = 
 bool putDib(const std::vector<uint8_t>& bytes);
 bool clipboardHasBitmap();
 void emptyClipboard();
+// A list box of a dialog: its rows.
+std::vector<std::string> listRows(void* dialog, int id);
 
 // The active image window: title, name, format, picture as R,G,B rows.
 struct Picture {

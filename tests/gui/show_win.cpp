@@ -99,6 +99,20 @@ bool putDib(const std::vector<uint8_t>& bytes) {
 
 bool clipboardHasBitmap() { return ::clipboardHasBitmap(); }
 
+std::vector<std::string> listRows(void* dialog, int id) {
+    std::vector<std::string> rows;
+    HWND list = GetDlgItem(static_cast<HWND>(dialog), id);
+    LRESULT n = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; ++i) {
+        char text[600];
+        LRESULT length = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (length < 0 || length >= static_cast<LRESULT>(sizeof text)) continue;
+        SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+        rows.push_back(text);
+    }
+    return rows;
+}
+
 void emptyClipboard() {
     if (!OpenClipboard(g_frame.frame)) return;
     EmptyClipboard();
