@@ -216,3 +216,47 @@ void copyText(char* dst, size_t size, const char* src);
 void heapFree(void* p);
 // The Unix path the library opens for a Windows path (empty when none).
 std::string libraryPath(const char* windowsPath);
+
+// ---- Slide show (slideshow.cpp, slidedlg.cpp) ----
+struct SlideList;
+// The dialog "KaleoSlideShow" with a first list of files (may be empty).
+void runSlideShowDialog(HWND owner, const std::vector<std::string>& initial);
+// Starts a show of the list (its own window); null when nothing started.
+HWND startSlideShow(const SlideList& list);
+// Reads a ".sld" (a message when it cannot be opened); false without its header.
+bool readSlideFile(HWND owner, const char* path, SlideList* list);
+bool writeSlideFile(HWND owner, const char* path, const SlideList& list);
+// The show started last while its window lives, and what it shows.
+HWND slideShowWindow();
+struct SlideShowState {
+    int shown;          // index of the file whose image is shown, -1 before the first
+    int loads;          // files loaded so far (successfully or not)
+    int32_t imageWidth, imageHeight;
+    bool timerRunning, cursorHidden;
+};
+bool slideShowState(SlideShowState* state);
+
+// ---- Clipboard, capture, wallpaper (tools.cpp) ----
+// An image window for a picture without a file; takes the pixels of *image.
+HWND openImageWindowFromImage(Image* image, const char* name, const char* title);
+bool clipboardHasBitmap();
+// "Importation Clipboard": the window created, or null.
+HWND importClipboard();
+void runCaptureDialog(HWND owner);
+// mode: IDC_CAPTURE_DESKTOP, IDC_CAPTURE_WINDOW or IDC_CAPTURE_CLIENT.
+HWND captureScreen(int mode, HWND window);
+// command: CMD_WALLPAPER_CENTRE, CMD_WALLPAPER_TILE (image needed) or CMD_WALLPAPER_PREVIOUS.
+bool setWallpaper(HWND owner, const Image* image, int command);
+
+// ---- Printing (print.cpp) ----
+// "Imprimer...": the options dialog, the system's print dialog, one page.
+void printPicture(HWND owner, const Image& image, const char* fileName);
+// One page on a printer's device context with the stored options; output
+// names a file to print to (null: the printer's own port).
+bool printPictureOn(HWND owner, HDC dc, const Image& image, const char* fileName, const char* output);
+
+// ---- HTML thumbnail page (htmlmake.cpp) ----
+struct BrowserEntry;
+void runThumbnailPageDialog(HWND owner, const std::string& folder, const std::vector<BrowserEntry>& selected);
+bool makeThumbnailPage(HWND owner, const std::string& title, const std::string& sourceFolder,
+                       const std::vector<BrowserEntry>& selected);

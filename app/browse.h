@@ -112,6 +112,8 @@ void showProperties(Browser* b);
 void copyNames(Browser* b);
 void writeListing(Browser* b);
 void newFolder(Browser* b);
+// Printing, wallpaper, slide show and web page of the selection (browsetools.cpp).
+void runSelectionTool(Browser* b, int id);
 bool renameEntry(Browser* b, int entry, const std::string& newName, bool report);
 void readDescriptions(Browser* b);
 // Rebuilds the list after the folder changed on disk, keeping what is known.

@@ -95,14 +95,14 @@ bool commandAvailable(const Browser* b, int id) {
     case CMD_MOVE_TO:
     case CMD_RENAME_SEQUENCE:
     case CMD_DELETE: return !files.empty();
-    // Their dialogs (printing, wallpaper, conversions, slide show, web page) come later.
     case CMD_PRINT:
     case CMD_WALLPAPER_CENTRE:
-    case CMD_WALLPAPER_TILE:
-    case CMD_WALLPAPER_PREVIOUS:
-    case CMD_BROWSER_CONVERT:
+    case CMD_WALLPAPER_TILE: return files.size() == 1;
+    case CMD_WALLPAPER_PREVIOUS: return true;
     case CMD_BROWSER_SLIDE_SHOW:
-    case CMD_WEB_PAGE: return false;
+    case CMD_WEB_PAGE: return !files.empty();
+    // Its dialog comes later.
+    case CMD_BROWSER_CONVERT: return false;
     case CMD_STOP_THUMBNAILS: return b->building;
     }
     if (id >= CMD_ZOOM_IN && id <= CMD_ZOOM_LAST) return previewHasPicture(b);
@@ -183,6 +183,12 @@ void onCommand(Browser* b, int id) {
             break;
         case CMD_STOP_THUMBNAILS: stopThumbnails(b); break;
         case CMD_NEW_FOLDER: newFolder(b); break;
+        case CMD_PRINT:
+        case CMD_WALLPAPER_CENTRE:
+        case CMD_WALLPAPER_TILE:
+        case CMD_WALLPAPER_PREVIOUS:
+        case CMD_BROWSER_SLIDE_SHOW:
+        case CMD_WEB_PAGE: runSelectionTool(b, id); break;
         }
     }
 }

@@ -298,7 +298,7 @@ std::string openFilter() {
 }
 
 // The open dialog with multiple selection: the chosen paths, PathLoad updated.
-std::vector<std::string> askFilesToOpen() {
+std::vector<std::string> askFilesToOpen(HWND owner = nullptr) {
     std::vector<std::string> paths;
     std::string filter = openFilter();
     std::string title = loadText(IDS_OPEN_PICTURES);
@@ -306,7 +306,7 @@ std::vector<std::string> askFilesToOpen() {
     OPENFILENAMEA ofn;
     memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
-    ofn.hwndOwner = g_frame.frame;
+    ofn.hwndOwner = owner ? owner : g_frame.frame;
     ofn.lpstrFilter = filter.c_str();
     ofn.nFilterIndex = 2;
     ofn.lpstrFile = buffer.data();
@@ -404,6 +404,10 @@ void cmdRestoreAll() {
 void cmdAbout() { showAboutDialog(g_frame.frame); }
 void cmdFormats() { showFormatsDialog(g_frame.frame); }
 void cmdCommandLineHelp() { showCommandLineHelp(g_frame.frame); }
+void cmdImportClipboard() { importClipboard(); }
+void cmdCapture() { runCaptureDialog(g_frame.frame); }
+void cmdSlideShow() { runSlideShowDialog(g_frame.frame, {}); }
+bool haveClipboardBitmap() { return clipboardHasBitmap(); }
 
 struct FrameCommand {
     int id;
@@ -412,8 +416,8 @@ struct FrameCommand {
 };
 
 // The commands the frame executes itself. Those of the frame's range that are
-// missing here (clipboard, capture, conversions, slide show) come
-// with their windows and stay greyed until then.
+// missing here (conversions) come with their windows and stay greyed until
+// then.
 const FrameCommand FRAME_COMMANDS[] = {
     {CMD_OPEN, cmdOpen, always},
     {CMD_OPEN_ALL, cmdOpenAll, always},
@@ -435,6 +439,9 @@ const FrameCommand FRAME_COMMANDS[] = {
     {CMD_ABOUT, cmdAbout, always},
     {CMD_FORMATS, cmdFormats, always},
     {CMD_COMMAND_LINE_HELP, cmdCommandLineHelp, always},
+    {CMD_IMPORT_CLIPBOARD, cmdImportClipboard, haveClipboardBitmap},
+    {CMD_CAPTURE, cmdCapture, always},
+    {CMD_SLIDE_SHOW, cmdSlideShow, always},
 };
 
 const FrameCommand* findFrameCommand(int id) {
@@ -762,9 +769,7 @@ void applyAlwaysOnTop() {
                  SWP_NOMOVE | SWP_NOSIZE | SWP_FRAMECHANGED);
 }
 
-void runSlideShowFile(const char*) {
-    // The slide show comes with its own dialog; its command stays greyed until then.
-}
+std::vector<std::string> askPicturesToOpen(HWND owner) { return askFilesToOpen(owner); }
 
 bool closeAllChildren() {
     for (HWND w : documentWindows()) {

@@ -555,6 +555,10 @@ bool commandAvailable(const ImageWindow* w, int id) {
     case CMD_FIT_TO_WINDOW:
     case CMD_ZOOM_IN:
     case CMD_ZOOM_OUT: return true;
+    case CMD_PRINT:
+    case CMD_WALLPAPER_CENTRE:
+    case CMD_WALLPAPER_TILE:
+    case CMD_WALLPAPER_PREVIOUS: return w->image.pixels != nullptr;
     default: break;
     }
     if (id >= CMD_ZOOM_FIRST && id <= CMD_ZOOM_LAST) return true;
@@ -589,6 +593,10 @@ void onCommand(HWND hwnd, ImageWindow* w, int id) {
     case CMD_FIT_TO_WINDOW: toggleFit(hwnd, w); return;
     case CMD_ZOOM_IN: setZoom(hwnd, w, zoomIn(w->zoom)); return;
     case CMD_ZOOM_OUT: setZoom(hwnd, w, zoomOut(w->zoom)); return;
+    case CMD_PRINT: printPicture(g_frame.frame, w->image, w->name); return;
+    case CMD_WALLPAPER_CENTRE:
+    case CMD_WALLPAPER_TILE:
+    case CMD_WALLPAPER_PREVIOUS: setWallpaper(g_frame.frame, &w->image, id); return;
     default: break;
     }
     if (id >= CMD_ZOOM_FIRST && id <= CMD_ZOOM_LAST) {

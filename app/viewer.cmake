@@ -83,7 +83,7 @@ if(TARGET kaleotests AND TARGET GTest::gtest)
   # GoogleTest must believe it is on Linux: no Windows macros, the native wchar_t.
   set_source_files_properties(${KALEOS_GUI_CASES} PROPERTIES COMPILE_OPTIONS
     "-U_WIN32;-U_WIN64;-U__WIN32__;-U__WIN64__;-U__WIN32;-U__WIN64;-U__WINNT;-U__WINNT__;-U__WINE__;-UWIN32;-UWIN64;-fno-short-wchar")
-  target_link_libraries(kaleosgui PRIVATE GTest::gtest)
+  target_link_libraries(kaleosgui PRIVATE GTest::gtest winspool)
   add_dependencies(kaleosgui kaleos)
   if(KALEO_WINE AND KALEO_XVFB_RUN)
     add_test(NAME kaleos_gui COMMAND sh ${CMAKE_SOURCE_DIR}/tests/gui/run.sh ${CMAKE_BINARY_DIR})

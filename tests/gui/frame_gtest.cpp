@@ -72,7 +72,7 @@ TEST_F(Frame, ClassTitleMenusToolBarAndClock) {
         bool enabled;
     } items[] = {{CMD_OPEN, true},         {CMD_OPEN_ALL, true},        {CMD_VIEW_HEX, true},
                  {CMD_BROWSE, true},       {CMD_IMPORT_CLIPBOARD, false}, {CMD_CONVERT_SEQUENCE, false},
-                 {CMD_SLIDE_SHOW, false},  {CMD_QUIT, true},            {CMD_STATUS_BAR, true},
+                 {CMD_SLIDE_SHOW, true},   {CMD_QUIT, true},            {CMD_STATUS_BAR, true},
                  {CMD_OPTIONS, true},      {CMD_INSTALL, true},         {CMD_CASCADE, false},
                  {CMD_CLOSE_ALL, false},   {CMD_ABOUT, true},           {CMD_FORMATS, true}};
     for (const Item& i : items) EXPECT_EQ(gui::menuItemEnabled(i.id), i.enabled) << i.id;
@@ -262,12 +262,17 @@ TEST_F(Frame, EveryCommandIsSafeAndGreyedUnlessItWorks) {
                                           CMD_COMMAND_LINE_HELP,
                                           // image commands that ask something
                                           CMD_SAVE, CMD_SAVE_AS, CMD_COUNT_COLOURS, CMD_NEXT_FILE, CMD_PREV_FILE,
-                                          CMD_FIRST_FILE, CMD_LAST_FILE, CMD_REOPEN, CMD_FULL_SCREEN};
+                                          CMD_FIRST_FILE, CMD_LAST_FILE, CMD_REOPEN, CMD_FULL_SCREEN,
+                                          // dialogs, and the desktop's wallpaper
+                                          CMD_PRINT, CMD_CAPTURE, CMD_SLIDE_SHOW, CMD_WALLPAPER_CENTRE,
+                                          CMD_WALLPAPER_TILE, CMD_WALLPAPER_PREVIOUS};
     const std::set<int> alwaysEnabled = {CMD_OPEN, CMD_OPEN_ALL, CMD_VIEW_HEX, CMD_BROWSE, CMD_QUIT, CMD_STATUS_BAR, CMD_TOOL_BAR,
-                                         CMD_OPTIONS, CMD_INSTALL, CMD_ABOUT, CMD_FORMATS, CMD_COMMAND_LINE_HELP};
+                                         CMD_OPTIONS, CMD_INSTALL, CMD_ABOUT, CMD_FORMATS, CMD_COMMAND_LINE_HELP,
+                                         CMD_CAPTURE, CMD_SLIDE_SHOW};
     std::set<int> withImage = {CMD_CLOSE, CMD_CLOSE_ALL, CMD_CASCADE, CMD_TILE, CMD_ARRANGE, CMD_MINIMIZE_ALL,
                                CMD_RESTORE_ALL, CMD_REOPEN, CMD_SAVE, CMD_SAVE_AS, CMD_NEXT_FILE, CMD_PREV_FILE,
-                               CMD_FIRST_FILE, CMD_LAST_FILE, CMD_COUNT_COLOURS, CMD_UNDO};
+                               CMD_FIRST_FILE, CMD_LAST_FILE, CMD_COUNT_COLOURS, CMD_UNDO, CMD_PRINT,
+                               CMD_WALLPAPER_CENTRE, CMD_WALLPAPER_TILE, CMD_WALLPAPER_PREVIOUS};
     for (int id = CMD_REDUCE_FIRST; id <= CMD_WAVES; ++id) withImage.insert(id);
     for (int id = CMD_FULL_SCREEN; id <= CMD_ZOOM_LAST; ++id) withImage.insert(id);
     std::string tiny = gui::writeBitmap(folder, "tiny.bmp", 3, 2);
