@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app.h"
+#include "batch.h"
 #include "dither.h"
 #include "formatrows.h"
 #include "optiontable.h"
@@ -404,6 +405,8 @@ void cmdRestoreAll() {
 void cmdAbout() { showAboutDialog(g_frame.frame); }
 void cmdFormats() { showFormatsDialog(g_frame.frame); }
 void cmdCommandLineHelp() { showCommandLineHelp(g_frame.frame); }
+void cmdConvertSequence() { showSequenceConversion(g_frame.frame); }
+void cmdConvertMultiple() { showMultipleConversion(g_frame.frame, {}); }
 
 struct FrameCommand {
     int id;
@@ -435,6 +438,8 @@ const FrameCommand FRAME_COMMANDS[] = {
     {CMD_ABOUT, cmdAbout, always},
     {CMD_FORMATS, cmdFormats, always},
     {CMD_COMMAND_LINE_HELP, cmdCommandLineHelp, always},
+    {CMD_CONVERT_SEQUENCE, cmdConvertSequence, always},
+    {CMD_CONVERT_MULTIPLE, cmdConvertMultiple, always},
 };
 
 const FrameCommand* findFrameCommand(int id) {
