@@ -248,11 +248,17 @@ struct Run {
     std::string currentName;
 };
 
-int chooseCode(void* datum, const Image*) {
+// The conversion code of a picture the format refuses: the one chosen
+// earlier when the format takes its result, else asked (offering the
+// choice kaleocmd makes by itself), again until the answer fits or is "Annuler".
+int chooseCode(void* datum, const Image* image) {
     Run* run = static_cast<Run*>(datum);
     int code = rememberedConversion();
     if (code >= 1 && code <= 32 && codeFitsFormat(run->format, code)) return code;
-    code = runConversionChoiceDialog(run->owner, run->currentName.c_str(), conversionGroupsOf(run->format));
+    do {
+        code = runConversionChoiceDialog(run->owner, run->currentName.c_str(), conversionGroupsOf(run->format),
+                                         automaticCode(run->format, image));
+    } while (code && !codeFitsFormat(run->format, code));
     rememberConversion(code);
     return code;
 }
@@ -266,6 +272,16 @@ std::string formatted(UINT id, const std::string& a, const std::string& b = "") 
     char text[1200];
     snprintf(text, sizeof text, loadText(id).c_str(), a.c_str(), b.c_str());
     return text;
+}
+
+// The library's callback during a run: lets messages through (so "Annuler"
+// is seen) without moving the bar, which counts files.
+int batchCallback(int32_t row, int32_t total, void* datum) {
+    static DWORD lastPump = 0;
+    DWORD now = GetTickCount();
+    if (row + 1 < total && now - lastPump < 30) return 0;
+    lastPump = now;
+    return progressPump(static_cast<Progress*>(datum)) ? 1 : 0;
 }
 
 IoOptions batchLoadOptions(int formatIndex) {
@@ -303,11 +319,11 @@ bool convertOne(Run* run, const std::string& source, const std::string& stem, in
     }
     file.formatIndex = run->format;
     file.load = batchLoadOptions(inFormat);
-    file.load.progressCallback = progressCallback;
+    file.load.progressCallback = batchCallback;
     file.load.callbackDatum = run->progress;
     file.save = defaultIoOptions();
     writerOptionsFromSettings(g_settings, formatRecord(run->format)->shortName, &file.save);
-    file.save.progressCallback = progressCallback;
+    file.save.progressCallback = batchCallback;
     file.save.callbackDatum = run->progress;
     file.ops = &batchJobList();
     file.deleteOriginal = run->deleteOriginal;
