@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "operations.h"
+#include "optable.h"
 
 // Opens "Conversion multiple" over owner, its list filled with files (Windows paths).
 void showMultipleConversion(HWND owner, const std::vector<std::string>& files);

@@ -293,7 +293,14 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
     }
     snprintf(name, sizeof name, "%s", temp.c_str());
     errno = 0;
-    st = saveImage(name, &img, &so);
+    if (toStdout) {
+        st = saveImage(name, &img, &so);
+    } else {
+        // The file records its output name, not the temporary one.
+        FILE* f = fopen(temp.c_str(), "w+b");
+        st = f ? saveImageToStream(f, out.c_str(), &img, &so) : ST_CANNOT_OPEN;
+        if (f && fclose(f) != 0 && st == ST_OK) st = ST_WRITE_ERROR;
+    }
     int saveErrno = errno;
     if (st != ST_OK) {
         releaseTemporary(temp, true);

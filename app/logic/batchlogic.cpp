@@ -108,15 +108,7 @@ std::vector<BatchItem> planMultiple(const std::vector<std::string>& sources, con
         item.source = sources[i];
         std::string folder = destFolder.empty() ? folderOfPath(sources[i]) : withSeparator(destFolder);
         item.stem = folder + nameWithoutExtension(nameOfPath(sources[i]));
-        if (item.stem.size() + extension > BATCH_MAX_PATH) {
-            item.refusal = BATCH_NAME_TOO_LONG;
-        } else {
-            auto seen = claimed.emplace(comparablePath(item.stem), static_cast<int>(i));
-            if (!seen.second) {
-                item.refusal = BATCH_SAME_OUTPUT;
-                item.earlier = seen.first->second;
-            }
-        }
+        if (item.stem.size() + extension > BATCH_MAX_PATH) item.refusal = BATCH_NAME_TOO_LONG;
         // An output name that is another file of the run would replace it.
         for (int e = -1; item.refusal == BATCH_GO && r && e < MAX_WRITE_VARIANTS; ++e) {
             const char* ext = e < 0 ? r->extensions[0] : nullptr;
@@ -129,6 +121,14 @@ std::vector<BatchItem> planMultiple(const std::vector<std::string>& sources, con
             if (other != inputs.end() && other->second != static_cast<int>(i)) {
                 item.refusal = BATCH_REPLACES_INPUT;
                 item.earlier = other->second;
+            }
+        }
+        // Two files of the run never write one name: the later one is refused.
+        if (item.refusal == BATCH_GO) {
+            auto seen = claimed.emplace(comparablePath(item.stem), static_cast<int>(i));
+            if (!seen.second) {
+                item.refusal = BATCH_SAME_OUTPUT;
+                item.earlier = seen.first->second;
             }
         }
         items.push_back(item);
@@ -215,19 +215,20 @@ int automaticCode(int formatIndex, const Image* image) {
 
 namespace {
 
-// Creates an empty private file in folder to write into; false when none can be made.
-bool makeTemporary(const std::string& folder, std::string* path) {
+// Creates an empty private file in folder to write into, open; null when none can be made.
+FILE* makeTemporary(const std::string& folder, std::string* path) {
     std::string pattern = (folder.empty() ? std::string("./") : folder) + ".kaleos-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     int fd = mkstemp(name.data());
-    if (fd < 0) return false;
+    if (fd < 0) return nullptr;
     mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, 0666 & ~mask);
-    close(fd);
     *path = name.data();
-    return true;
+    FILE* f = fdopen(fd, "w+b");
+    if (!f) close(fd);
+    return f;
 }
 
 bool existsAsAnything(const std::string& path) {
@@ -294,18 +295,18 @@ BatchResult convertBatchFile(const BatchFile& file) {
         return result;
     }
     std::string temp;
-    if (!makeTemporary(folderOfPath(result.output), &temp) || temp.size() >= FILE_NAME_LEN) {
-        if (!temp.empty()) unlink(temp.c_str());
+    FILE* stream = result.output.size() < FILE_NAME_LEN ? makeTemporary(folderOfPath(result.output), &temp) : nullptr;
+    if (!stream) {
         result.step = STEP_SAVE_FAILED;
         result.status = ST_CANNOT_OPEN;
         return result;
     }
-    char name[FILE_NAME_LEN];
-    snprintf(name, sizeof name, "%s", temp.c_str());
     IoOptions save = file.save;
     save.formatIndex = static_cast<int16_t>(file.formatIndex);
     save.flags = 0;
-    st = saveImage(name, &img, &save);
+    // The file records its own name, not the temporary one.
+    st = saveImageToStream(stream, result.output.c_str(), &img, &save);
+    if (fclose(stream) != 0 && st == ST_OK) st = ST_WRITE_ERROR;
     if (st != ST_OK) {
         unlink(temp.c_str());
         result.step = st == ST_STOPPED ? STEP_CANCELLED : STEP_SAVE_FAILED;

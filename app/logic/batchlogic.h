@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "kaleocore.h"
-#include "operations.h"
+#include "optable.h"
 
 // Longest path the viewer handles (its buffers hold 258 characters).
 constexpr size_t BATCH_MAX_PATH = 258;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "operations.h"
+#include "optable.h"
 
 // The controls of the "Paramêtres" group that an entry of this kind shows
 // (the others are hidden). Resize and canvas show the pixel or the percent

@@ -96,8 +96,7 @@ void convertToEveryFormat(void* dialog, void* datum) {
         gui::answerNextMessageBox("Sauver sous...", OK);  // the conversion code, when one is asked
         gui::clickItem(dialog, OK);
         run->reports.push_back(batchgui::lastRun());
-        // The script of the same job, into a folder of its own.
-        browsegui::setItemText(dialog, IDC_BATCH_FOLDER, run->out + name + "-script\\");
+        // The script of the same job (the code chosen now included).
         run->scripts.push_back(batchgui::writeScript(dialog, run->out + name + ".txt"));
     }
     gui::clickItem(dialog, CANCEL);
@@ -138,16 +137,19 @@ TEST_F(Batch, BrowserSelectionToEveryWritableFormatMatchesTheScripts) {
         std::string script = browsegui::readFile(out + name + ".txt");
         EXPECT_EQ(script.compare(0, 9, "kaleocmd "), 0) << script;
         EXPECT_NE(script.find(" -xflip -brightness 25 -rtype linear -resize 150% 80% "), std::string::npos) << script;
+        // Some formats record the output's path: kaleocmd writes into the
+        // same folder once the viewer's files are moved aside.
+        EXPECT_EQ(batchgui::temporariesIn(out + name + "\\"), 0);
+        ASSERT_TRUE(batchgui::moveFolder(out + name, out + name + "-viewer"));
         EXPECT_EQ(batchgui::runKaleocmd({"-script", batchgui::unixPathOf(out + name + ".txt")}), 0);
-        std::vector<std::string> viewer = batchgui::folderFiles(out + name + "\\");
-        std::vector<std::string> kaleocmd = batchgui::folderFiles(out + name + "-script\\");
+        std::vector<std::string> viewer = batchgui::folderFiles(out + name + "-viewer\\");
+        std::vector<std::string> kaleocmd = batchgui::folderFiles(out + name + "\\");
         EXPECT_EQ(viewer.size(), 50u);
         EXPECT_EQ(viewer, kaleocmd);
         for (const std::string& file : viewer)
-            EXPECT_TRUE(browsegui::readFile(out + name + "\\" + file) ==
-                        browsegui::readFile(out + name + "-script\\" + file))
+            EXPECT_TRUE(browsegui::readFile(out + name + "-viewer\\" + file) ==
+                        browsegui::readFile(out + name + "\\" + file))
                 << file << " differs";
-        EXPECT_EQ(batchgui::temporariesIn(out + name + "\\"), 0);
     }
 }
 
@@ -279,7 +281,6 @@ void convertSequence(void* dialog, void* datum) {
     batchgui::selectOutputFormat(dialog, run->png);
     gui::clickItem(dialog, OK);
     run->report = batchgui::lastRun();
-    browsegui::setItemText(dialog, IDC_BATCH_FOLDER, run->target + "script\\");
     run->script = batchgui::writeScript(dialog, run->target + "seq.txt");
     gui::clickItem(dialog, CANCEL);
 }
@@ -302,10 +303,17 @@ TEST_F(Batch, SequenceConvertsEveryStepAndItsScriptAgrees) {
     ASSERT_TRUE(run.script);
     std::string script = browsegui::readFile(out + "seq.txt");
     EXPECT_NE(script.find("-n 1 5 2 -out png"), std::string::npos) << script;
+    std::vector<std::string> viewer;
+    std::string aside = gui::tempFolder();
+    for (const char* name : {"out01.png", "out03.png", "out05.png"}) {
+        viewer.push_back(browsegui::readFile(out + name));
+        ASSERT_TRUE(batchgui::moveFolder(out + name, aside + name));
+    }
     EXPECT_EQ(batchgui::runKaleocmd({"-script", batchgui::unixPathOf(out + "seq.txt")}), 0);
-    EXPECT_EQ(batchgui::folderFiles(out + "script\\"), (std::vector<std::string>{"out01.png", "out03.png", "out05.png"}));
-    for (const char* name : {"out01.png", "out03.png", "out05.png"})
-        EXPECT_TRUE(browsegui::readFile(out + name) == browsegui::readFile(out + "script\\" + name)) << name;
+    EXPECT_EQ(batchgui::folderFiles(out), (std::vector<std::string>{"out01.png", "out03.png", "out05.png", "seq.txt"}));
+    EXPECT_TRUE(browsegui::readFile(out + "out01.png") == viewer[0]);
+    EXPECT_TRUE(browsegui::readFile(out + "out03.png") == viewer[1]);
+    EXPECT_TRUE(browsegui::readFile(out + "out05.png") == viewer[2]);
 }
 
 // ---- The operations dialog ----

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "operations.h"
+#include "optable.h"
 
 namespace batchgui {
 
@@ -18,6 +18,8 @@ std::vector<std::string> folderFiles(const std::string& folder);
 // Names in the folder that a run must never leave behind (its temporaries).
 int temporariesIn(const std::string& folder);
 std::string unixPathOf(const std::string& windowsPath);
+// Renames a file or a folder (Windows paths).
+bool moveFolder(const std::string& from, const std::string& to);
 
 // The shared job list of "Opérations avancées".
 void setJobs(const std::vector<OpInstance>& jobs);

@@ -23,6 +23,8 @@ HWND asWindow(void* dialog) { return static_cast<HWND>(dialog); }
 
 std::string unixPathOf(const std::string& windowsPath) { return libraryPath(windowsPath.c_str()); }
 
+bool moveFolder(const std::string& from, const std::string& to) { return MoveFileA(from.c_str(), to.c_str()) != 0; }
+
 std::string writePicture(const std::string& folder, const std::string& name, const char* format, int kind, int width,
                          int height) {
     static const uint16_t KINDS[] = {IMG_BINARY, IMG_GREY, IMG_PALETTE, IMG_RGB};
