@@ -22,7 +22,6 @@ struct Remembered {
     std::string folder, seqFolder, seqPattern, seqOutPattern;
     int format = -1, seqFormat = -1;
     int start = 0, end = 0, step = 1;
-    bool deleteOriginal = false;
 };
 Remembered g_last;
 BatchRunReport g_report;
@@ -417,6 +416,7 @@ void runMultiple(HWND d) {
         if (!go) break;
     }
     closeProgress(run.progress);
+    SetActiveWindow(d);  // the dialog stays open for the next run
 }
 
 void runSequence(HWND d) {
@@ -461,6 +461,7 @@ void runSequence(HWND d) {
     }
     if (frameWasEnabled) EnableWindow(g_frame.frame, TRUE);
     closeProgress(run.progress);
+    SetActiveWindow(d);  // the dialog stays open for the next run
 }
 
 // ---- The dialog ----
@@ -468,7 +469,6 @@ void runSequence(HWND d) {
 void remember(HWND d, const DialogState& s) {
     g_last.folder = fieldText(d, IDC_BATCH_FOLDER);
     g_last.format = selectedFormat(d, IDC_BATCH_FORMAT);
-    g_last.deleteOriginal = isChecked(d, IDC_BATCH_DELETE);
     g_settings.hideError = isChecked(d, IDC_BATCH_HIDE_ERRORS) ? 1 : 0;
     if (!s.sequence) return;
     g_last.seqFolder = fieldText(d, IDC_SEQ_IN_FOLDER);
@@ -484,7 +484,8 @@ void initDialog(HWND d, const DialogState& s) {
     centreDialog(d);
     fillFormats(d, IDC_BATCH_FORMAT, true, g_last.format);
     SetDlgItemTextA(d, IDC_BATCH_FOLDER, g_last.folder.c_str());
-    CheckDlgButton(d, IDC_BATCH_DELETE, g_last.deleteOriginal ? BST_CHECKED : BST_UNCHECKED);
+    // "Effacer l'original" starts unchecked at every opening: originals go only when asked each time.
+    CheckDlgButton(d, IDC_BATCH_DELETE, BST_UNCHECKED);
     CheckDlgButton(d, IDC_BATCH_HIDE_ERRORS, g_settings.hideError ? BST_CHECKED : BST_UNCHECKED);
     SendDlgItemMessageA(d, IDC_BATCH_FOLDER, EM_LIMITTEXT, MAX_PATH_CHARS, 0);
     if (!s.sequence) {

@@ -16,9 +16,10 @@ struct OpState {
     bool filling = false;  // controls being set by the program, not the user
 };
 
-std::wstring wide(const char* utf8) {
+// UTF-8 text for the wide functions (WCHAR is 16 bits whatever wchar_t is).
+std::basic_string<WCHAR> wide(const char* utf8) {
     WCHAR text[256];
-    if (!utf8 || !MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 256)) return L"";
+    if (!utf8 || !MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 256)) text[0] = 0;
     return text;
 }
 
@@ -203,8 +204,8 @@ INT_PTR CALLBACK opProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam) {
         HWND table = GetDlgItem(d, IDC_OPC_TABLE);
         for (int i = 0; i < OP_COUNT; ++i)
             SendMessageW(table, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(opLabel(i)).c_str()));
-        SendDlgItemMessageW(d, IDC_OPC_METHOD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Rapide"));
-        SendDlgItemMessageW(d, IDC_OPC_METHOD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"Lin\u00e9aire"));
+        SendDlgItemMessageW(d, IDC_OPC_METHOD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide("Rapide").c_str()));
+        SendDlgItemMessageW(d, IDC_OPC_METHOD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide("Lin\u00e9aire").c_str()));
         s->selected = g_jobs.empty() ? -1 : 0;
         fillJobs(d, s->selected);
         showParameters(d, s);

@@ -93,6 +93,7 @@ void convertToEveryFormat(void* dialog, void* datum) {
         browsegui::makeFolder(target);
         browsegui::setItemText(dialog, IDC_BATCH_FOLDER, target);
         batchgui::selectOutputFormat(dialog, f);
+        gui::setChecked(dialog, IDC_BATCH_DELETE, false);
         gui::answerNextMessageBox("Sauver sous...", OK);  // the conversion code, when one is asked
         gui::clickItem(dialog, OK);
         run->reports.push_back(batchgui::lastRun());
@@ -167,6 +168,7 @@ void cancelDuringTheRun(void* dialog, void* datum) {
     batchgui::addFiles(dialog, run->files);
     browsegui::setItemText(dialog, IDC_BATCH_FOLDER, run->target);
     batchgui::selectOutputFormat(dialog, run->tiff);
+    gui::setChecked(dialog, IDC_BATCH_DELETE, false);
     gui::answerNextMessageBox("Converti...", CANCEL);  // "Annuler" of the progress window
     gui::clickItem(dialog, OK);
     run->report = batchgui::lastRun();
@@ -279,6 +281,7 @@ void convertSequence(void* dialog, void* datum) {
     browsegui::setItemText(dialog, IDC_SEQ_STEP, "2");
     browsegui::setItemText(dialog, IDC_BATCH_FOLDER, run->target);
     batchgui::selectOutputFormat(dialog, run->png);
+    gui::setChecked(dialog, IDC_BATCH_DELETE, false);  // the dialogs remember it from an earlier run
     gui::clickItem(dialog, OK);
     run->report = batchgui::lastRun();
     run->script = batchgui::writeScript(dialog, run->target + "seq.txt");
