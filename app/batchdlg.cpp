@@ -55,7 +55,8 @@ void fillFormats(HWND d, int id, bool output, int selected) {
     int pick = 0;
     for (int i = 0; i < formatCount(); ++i) {
         const FormatRecord* r = formatRecord(i);
-        if (!r || (output && !r->writer)) continue;
+        FormatInfo fi;
+        if (!r || (output && (getFormatInfo(i, &fi) != 0 || !(fi.capabilities & CAP_WRITE)))) continue;
         if (i == selected) pick = static_cast<int>(SendMessageA(combo, CB_GETCOUNT, 0, 0));
         addComboUtf8(combo, r->description, i);
     }

@@ -13,6 +13,9 @@ namespace batchgui {
 // colour) in a format (short name) with our own writers; returns its Windows path.
 std::string writePicture(const std::string& folder, const std::string& name, const char* format, int kind,
                          int width, int height);
+// Whether the format's writer takes a small picture of every kind that its
+// record says it takes (a probe save into the folder, removed afterwards).
+bool writesEveryKindItClaims(int formatIndex, const std::string& folder);
 // The files of a folder (Windows path ending with "\"), names in sorted order, dot files left out.
 std::vector<std::string> folderFiles(const std::string& folder);
 // Names in the folder that a run must never leave behind (its temporaries).

@@ -56,6 +56,26 @@ std::string writePicture(const std::string& folder, const std::string& name, con
     return !unixPath.empty() && saveImage(file, &image, &o) == ST_OK ? path : std::string();
 }
 
+bool writesEveryKindItClaims(int formatIndex, const std::string& folder) {
+    static const uint16_t KINDS[] = {IMG_BINARY, IMG_GREY, IMG_PALETTE, IMG_RGB};
+    for (uint16_t kind : KINDS) {
+        OwnedImage image;
+        if (!createImage(&image, kind, 4, 16, 16)) return false;
+        image.colours = kind == IMG_BINARY ? 2 : 256;
+        const WriteVariant* v = nullptr;
+        if (!findWriteVariant(formatIndex, &image, &v) || (v && v->width > 0)) continue;
+        std::string unixPath = libraryPath((folder + "probe").c_str());
+        char file[FILE_NAME_LEN];
+        copyText(file, sizeof file, unixPath.c_str());
+        IoOptions o = defaultIoOptions();
+        o.formatIndex = static_cast<int16_t>(formatIndex);
+        Status st = saveImage(file, &image, &o);
+        DeleteFileA((folder + "probe").c_str());
+        if (st != ST_OK) return false;
+    }
+    return true;
+}
+
 std::vector<std::string> folderFiles(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA fd;
