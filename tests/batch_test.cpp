@@ -419,10 +419,20 @@ TEST(BatchRun, ViewerRunAndExportedScriptWriteTheSameFiles) {
         int failures = runJob(parsed);
         EXPECT_EQ(failures, static_cast<int>(sources.size() - written.size()));
         EXPECT_FALSE(written.empty());
+        // These formats record the time of writing: there the pictures must agree.
+        const std::string name = r->shortName;
+        const bool dated = name == "rla" || name == "cineon" || name == "palm";
         for (const std::string& out : written) {
+            std::string other = script + "/" + out.substr(aside.size() + 1);
+            if (dated) {
+                OwnedImage a, b;
+                ASSERT_EQ(testutil::load(out, &a), ST_OK) << out;
+                ASSERT_EQ(testutil::load(other, &b), ST_OK) << other;
+                EXPECT_EQ(testpictures::differences(a, b), "") << out;
+                continue;
+            }
             std::vector<uint8_t> a, b;
             ASSERT_TRUE(testutil::readFile(out, &a)) << out;
-            std::string other = script + "/" + out.substr(aside.size() + 1);
             ASSERT_TRUE(testutil::readFile(other, &b)) << other;
             EXPECT_TRUE(a == b) << out << " and " << other << " differ";
         }

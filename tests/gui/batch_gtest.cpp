@@ -153,10 +153,15 @@ TEST_F(Batch, BrowserSelectionToEveryWritableFormatMatchesTheScripts) {
         std::vector<std::string> kaleocmd = batchgui::folderFiles(out + name + "\\");
         EXPECT_EQ(viewer.size(), 50u);
         EXPECT_EQ(viewer, kaleocmd);
+        // These formats record the time of writing: the pictures must agree.
+        const bool dated = name == "rla" || name == "cineon" || name == "palm";
         for (const std::string& file : viewer)
-            EXPECT_TRUE(browsegui::readFile(out + name + "-viewer\\" + file) ==
-                        browsegui::readFile(out + name + "\\" + file))
-                << file << " differs";
+            if (dated)
+                EXPECT_TRUE(batchgui::samePicture(out + name + "-viewer\\" + file, out + name + "\\" + file)) << file;
+            else
+                EXPECT_TRUE(browsegui::readFile(out + name + "-viewer\\" + file) ==
+                            browsegui::readFile(out + name + "\\" + file))
+                    << file << " differs";
     }
 }
 

@@ -16,6 +16,8 @@ std::string writePicture(const std::string& folder, const std::string& name, con
 // Whether the format's writer takes a small picture of every kind that its
 // record says it takes (a probe save into the folder, removed afterwards).
 bool writesEveryKindItClaims(int formatIndex, const std::string& folder);
+// Whether two files decode to the same picture (kind, size, palette, pixels).
+bool samePicture(const std::string& a, const std::string& b);
 // The files of a folder (Windows path ending with "\"), names in sorted order, dot files left out.
 std::vector<std::string> folderFiles(const std::string& folder);
 // Names in the folder that a run must never leave behind (its temporaries).

@@ -76,6 +76,21 @@ bool writesEveryKindItClaims(int formatIndex, const std::string& folder) {
     return true;
 }
 
+bool samePicture(const std::string& a, const std::string& b) {
+    OwnedImage x, y;
+    IoOptions o = defaultIoOptions();
+    FileInfo fi;
+    if (loadImage(libraryPath(a.c_str()).c_str(), &x, &o, &fi) != ST_OK) return false;
+    if (loadImage(libraryPath(b.c_str()).c_str(), &y, &o, &fi) != ST_OK) return false;
+    if (x.kind != y.kind || x.width != y.width || x.height != y.height) return false;
+    if ((x.palette != nullptr) != (y.palette != nullptr) || (x.palette && memcmp(x.palette, y.palette, 768) != 0))
+        return false;
+    size_t row = static_cast<size_t>(x.width) * x.bytesPerPixel;
+    for (int32_t r = 0; r < x.height; ++r)
+        if (memcmp(imageRow(&x, r), imageRow(&y, r), row) != 0) return false;
+    return true;
+}
+
 std::vector<std::string> folderFiles(const std::string& folder) {
     std::vector<std::string> names;
     WIN32_FIND_DATAA fd;
