@@ -16,19 +16,22 @@ struct OpState {
     bool filling = false;  // controls being set by the program, not the user
 };
 
-// UTF-8 text for the wide functions (WCHAR is 16 bits whatever wchar_t is).
-std::basic_string<WCHAR> wide(const char* utf8) {
-    WCHAR text[256];
-    if (!utf8 || !MultiByteToWideChar(CP_UTF8, 0, utf8, -1, text, 256)) text[0] = 0;
+// UTF-8 text of the table in the program's code page, for the dialog's ANSI controls.
+std::string ansi(const char* utf8) {
+    WCHAR wide[256];
+    char text[512];
+    if (!utf8 || !MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 256) ||
+        !WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr))
+        return std::string();
     return text;
 }
 
 void fillJobs(HWND d, int select) {
     HWND list = GetDlgItem(d, IDC_OPC_JOBS);
-    SendMessageW(list, LB_RESETCONTENT, 0, 0);
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
     for (const OpInstance& op : g_jobs)
-        SendMessageW(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(opJobLine(op).c_str()).c_str()));
-    SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(select), 0);
+        SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ansi(opJobLine(op).c_str()).c_str()));
+    SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(select), 0);
 }
 
 void radio(HWND d, int first, int count, int choice) {
@@ -40,7 +43,7 @@ void setScrollRow(HWND d, const OpInstance& op, int row) {
     HWND bar = GetDlgItem(d, IDC_OPC_ROW_FIRST + 3 * row + 1);
     SetScrollRange(bar, SB_CTL, r.minimum, r.maximum, FALSE);
     SetScrollPos(bar, SB_CTL, opRowPosition(op, row), TRUE);
-    SetDlgItemTextW(d, IDC_OPC_ROW_FIRST + 3 * row, wide(r.label).c_str());
+    SetDlgItemTextA(d, IDC_OPC_ROW_FIRST + 3 * row, ansi(r.label).c_str());
     SetDlgItemTextA(d, IDC_OPC_ROW_FIRST + 3 * row + 2, opRowText(op, row).c_str());
 }
 
@@ -203,9 +206,9 @@ INT_PTR CALLBACK opProc(HWND d, UINT message, WPARAM wParam, LPARAM lParam) {
         centreDialog(d);
         HWND table = GetDlgItem(d, IDC_OPC_TABLE);
         for (int i = 0; i < OP_COUNT; ++i)
-            SendMessageW(table, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(opLabel(i)).c_str()));
-        SendDlgItemMessageW(d, IDC_OPC_METHOD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide("Rapide").c_str()));
-        SendDlgItemMessageW(d, IDC_OPC_METHOD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide("Lin\u00e9aire").c_str()));
+            SendMessageA(table, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ansi(opLabel(i)).c_str()));
+        SendDlgItemMessageA(d, IDC_OPC_METHOD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("Rapide"));
+        SendDlgItemMessageA(d, IDC_OPC_METHOD, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(ansi("Lin\u00e9aire").c_str()));
         s->selected = g_jobs.empty() ? -1 : 0;
         fillJobs(d, s->selected);
         showParameters(d, s);
