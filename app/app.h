@@ -164,6 +164,11 @@ int saveConverted(HWND owner, char* path, int formatIndex, const Image* image, b
                   bool progress);
 // Forgets the conversion code chosen earlier (at every interactive save).
 void resetRememberedConversion();
+// The conversion code chosen earlier in this run of the program (0: none), and choosing one.
+int rememberedConversion();
+void rememberConversion(int code);
+// The groups of "KaleoConv" (ConversionGroups) that a format can write.
+unsigned conversionGroupsOf(int formatIndex);
 
 // ---- Hexadecimal dump window (dumpwnd.cpp) ----
 // Opens a "VdumpClass" child showing the file as hexadecimal lines; null when

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "batch.h"
 #include "browse.h"
 
 namespace browse {
@@ -94,15 +95,14 @@ bool commandAvailable(const Browser* b, int id) {
     case CMD_COPY_TO:
     case CMD_MOVE_TO:
     case CMD_RENAME_SEQUENCE:
-    case CMD_DELETE: return !files.empty();
+    case CMD_DELETE:
+    case CMD_BROWSER_CONVERT: return !files.empty();
     case CMD_PRINT:
     case CMD_WALLPAPER_CENTRE:
     case CMD_WALLPAPER_TILE: return files.size() == 1;
     case CMD_WALLPAPER_PREVIOUS: return true;
     case CMD_BROWSER_SLIDE_SHOW:
     case CMD_WEB_PAGE: return !files.empty();
-    // Its dialog comes later.
-    case CMD_BROWSER_CONVERT: return false;
     case CMD_STOP_THUMBNAILS: return b->building;
     }
     if (id >= CMD_ZOOM_IN && id <= CMD_ZOOM_LAST) return previewHasPicture(b);
@@ -175,6 +175,12 @@ void onCommand(Browser* b, int id) {
         case CMD_MOVE_TO: copyOrMove(b, true); break;
         case CMD_RENAME_SEQUENCE: renameSequence(b); break;
         case CMD_DELETE: deleteSelection(b, true); break;
+        case CMD_BROWSER_CONVERT: {
+            std::vector<std::string> paths;
+            for (int i : operableEntries(b->entries, selectedEntries(b))) paths.push_back(entryPath(b, i));
+            showMultipleConversion(g_frame.frame, paths);
+            break;
+        }
         case CMD_QUICK_REFRESH: fillListKeeping(b, true); break;
         case CMD_REFRESH:
             destroyImageLists(b);

@@ -367,8 +367,8 @@ void startThumbnails(Browser* b) {
     o.rawWidth = g_settings.rawWidth;
     o.rawHeight = g_settings.rawHeight;
     o.rawOffset = g_settings.rawOffset;
-    o.rawParameter = g_settings.channelType;
-    o.rawLayout = g_settings.channelOrder;
+    o.rawParameter = g_settings.channelOrder;
+    o.rawLayout = g_settings.channelType;
     o.maxWidth = mode == VIEWAS_ICONS ? g_settings.iconWidth : SMALL_SIDE;
     o.maxHeight = mode == VIEWAS_ICONS ? g_settings.iconHeight : SMALL_SIDE;
 

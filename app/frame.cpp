@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app.h"
+#include "batch.h"
 #include "dither.h"
 #include "formatrows.h"
 #include "optiontable.h"
@@ -408,6 +409,8 @@ void cmdImportClipboard() { importClipboard(); }
 void cmdCapture() { runCaptureDialog(g_frame.frame); }
 void cmdSlideShow() { runSlideShowDialog(g_frame.frame, {}); }
 bool haveClipboardBitmap() { return clipboardHasBitmap(); }
+void cmdConvertSequence() { showSequenceConversion(g_frame.frame); }
+void cmdConvertMultiple() { showMultipleConversion(g_frame.frame, {}); }
 
 struct FrameCommand {
     int id;
@@ -442,6 +445,8 @@ const FrameCommand FRAME_COMMANDS[] = {
     {CMD_IMPORT_CLIPBOARD, cmdImportClipboard, haveClipboardBitmap},
     {CMD_CAPTURE, cmdCapture, always},
     {CMD_SLIDE_SHOW, cmdSlideShow, always},
+    {CMD_CONVERT_SEQUENCE, cmdConvertSequence, always},
+    {CMD_CONVERT_MULTIPLE, cmdConvertMultiple, always},
 };
 
 const FrameCommand* findFrameCommand(int id) {

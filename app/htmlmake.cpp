@@ -67,8 +67,8 @@ Status loadBounded(const std::string& path, int32_t maxW, int32_t maxH, Image* i
     o.rawWidth = g_settings.rawWidth;
     o.rawHeight = g_settings.rawHeight;
     o.rawOffset = g_settings.rawOffset;
-    o.rawParameter = g_settings.channelType;
-    o.rawLayout = g_settings.channelOrder;
+    o.rawParameter = g_settings.channelOrder;
+    o.rawLayout = g_settings.channelType;
     o.maxWidth = maxW;
     o.maxHeight = maxH;
     BusyScope busy;

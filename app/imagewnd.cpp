@@ -29,8 +29,8 @@ IoOptions loadOptions(int formatIndex, int page) {
     o.rawWidth = g_settings.rawWidth;
     o.rawHeight = g_settings.rawHeight;
     o.rawOffset = g_settings.rawOffset;
-    o.rawParameter = g_settings.channelType;
-    o.rawLayout = g_settings.channelOrder;
+    o.rawParameter = g_settings.channelOrder;
+    o.rawLayout = g_settings.channelType;
     return o;
 }
 

@@ -658,6 +658,7 @@ INT_PTR CALLBACK wavesProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) 
 struct ConvState {
     const char* fileName;
     unsigned groups;
+    int preferredCode;
 };
 
 bool isConvChoice(int id) { return conversionGroupOfControl(id) != 0; }
@@ -690,6 +691,15 @@ INT_PTR CALLBACK convProc(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
         int choice = 0;
         for (int id : preferred)
             if (!choice && (s->groups & conversionGroupOfControl(id))) choice = id;
+        // A preferred code whose choice is enabled goes first, with its "Tramé" box.
+        for (int id = IDC_CONV_BINARY_FIRST; s->preferredCode && id <= IDC_CONV_TRUE_COLOUR; ++id) {
+            if (!isConvChoice(id) || !(s->groups & conversionGroupOfControl(id))) continue;
+            for (int dithered = 0; dithered < 2 && choice != id; ++dithered)
+                if (conversionCodeOfControl(id, dithered != 0, dithered != 0) == s->preferredCode) {
+                    choice = id;
+                    if (dithered) setCheck(dialog, id < IDC_CONV_COLOUR_FIRST ? IDC_CONV_GREY_DITHER : IDC_CONV_COLOUR_DITHER, true);
+                }
+        }
         convSelect(dialog, choice);
         EnableWindow(GetDlgItem(dialog, IDOK), choice != 0);
         return TRUE;
@@ -754,8 +764,8 @@ OpDialogResult runOperationDialog(HWND owner, int commandId, const Image& image,
     return OPDLG_CANCELLED;
 }
 
-int runConversionChoiceDialog(HWND owner, const char* fileName, unsigned groups) {
-    ConvState state{fileName, groups};
+int runConversionChoiceDialog(HWND owner, const char* fileName, unsigned groups, int preferredCode) {
+    ConvState state{fileName, groups, preferredCode};
     INT_PTR code = DialogBoxParamA(dialogInstance(), "KaleoConv", owner, convProc, reinterpret_cast<LPARAM>(&state));
     return code >= 1 && code <= 32 ? static_cast<int>(code) : 0;
 }

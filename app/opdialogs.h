@@ -49,5 +49,7 @@ enum ConversionGroups : unsigned {
 
 // The conversion choice dialog "KaleoConv" ("Sauver sous..."): shows
 // "Convert \"%s\"" with fileName, enables only the groups in `groups`, and
-// returns the chosen conversion code 1..32, or 0 for "Annuler".
-int runConversionChoiceDialog(HWND owner, const char* fileName, unsigned groups);
+// returns the chosen conversion code 1..32, or 0 for "Annuler". A
+// preferred code (1..32) whose choice is enabled is selected at first,
+// otherwise the richest choice the format can write.
+int runConversionChoiceDialog(HWND owner, const char* fileName, unsigned groups, int preferredCode = 0);

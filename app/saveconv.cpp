@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app.h"
+#include "batchlogic.h"
 #include "dither.h"
 #include "geometry.h"
 #include "kaleocore.h"
@@ -48,6 +49,9 @@ void takeExtension(char* windowsPath, const char* finalName) {
 }  // namespace
 
 void resetRememberedConversion() { g_rememberedCode = 0; }
+int rememberedConversion() { return g_rememberedCode; }
+void rememberConversion(int code) { g_rememberedCode = code >= 1 && code <= 32 ? code : 0; }
+unsigned conversionGroupsOf(int formatIndex) { return writableGroups(formatIndex); }
 
 int saveConverted(HWND owner, char* path, int formatIndex, const Image* image, bool setExtension, bool batch,
                   bool progress) {
@@ -65,7 +69,8 @@ int saveConverted(HWND owner, char* path, int formatIndex, const Image* image, b
     if (!findWriteVariant(formatIndex, image, &variant)) {
         if (!batch) g_rememberedCode = 0;
         int code = g_rememberedCode;
-        if (code < 1 || code > 32) {
+        // A code remembered for another format is asked again when this one cannot take its result.
+        if (code < 1 || code > 32 || !codeFitsFormat(formatIndex, code)) {
             code = runConversionChoiceDialog(owner, baseName(path), writableGroups(formatIndex));
             g_rememberedCode = code;
         }

@@ -61,6 +61,7 @@ struct Parser {
     CmdJob* job;
     std::string* error;
     bool ratio = false, dither = false, rtypeSet = false;
+    bool onlySmaller = false, onlyLarger = false;  // -onlysmaller, -onlylarger: limits of the next -resize
     int16_t method = RESAMPLE_NEAREST;
 
     const char* next() { return i + 1 < argc ? argv[++i] : nullptr; }
@@ -133,7 +134,12 @@ struct Parser {
                 return badValue();
             op.percent = pw ? 1 : 0;
             op.keepRatio = ratio ? 1 : 0;
-            if (e->kind == OPK_RESIZE) op.method = method;
+            if (e->kind == OPK_RESIZE) {
+                op.method = method;
+                op.onlySmaller = onlySmaller ? 1 : 0;
+                op.onlyLarger = onlyLarger ? 1 : 0;
+                onlySmaller = onlyLarger = false;
+            }
             ratio = rtypeSet = false;
             method = RESAMPLE_NEAREST;
             break;
@@ -237,6 +243,12 @@ struct Parser {
                 job->dest = strcmp(d, "stdout") == 0 ? "-" : d;
             } else if (a == "-ratio") {
                 ratio = true;
+            } else if (a == "-onlysmaller") {
+                onlySmaller = true;
+            } else if (a == "-onlylarger") {
+                onlyLarger = true;
+            } else if (a == "-conv") {
+                if (!integer("-conv", 1, 32, &job->conversionCode)) return false;
             } else if (a == "-dither") {
                 dither = true;
             } else if (a == "-rtype") {
@@ -312,6 +324,7 @@ struct Parser {
             }
         }
         if (ratio || rtypeSet) return fail("-ratio and -rtype must come before -resize or -canvas");
+        if (onlySmaller || onlyLarger) return fail("-onlysmaller and -onlylarger must come before -resize");
         if (dither) return fail("-dither must come before -colors or -grey");
         if (!outputFormatFromName()) return false;
         if (job->listNul && job->listFile.empty()) return fail("-0 applies to the list of -@");
@@ -604,12 +617,15 @@ std::string helpText() {
            "  -overwrite          replace existing outputs (otherwise an existing output is an error)\n"
            "  -resume             skip inputs whose output exists and is newer than the input\n"
            "  -D                  delete the original once its output is complete (never the output itself)\n"
+           "  -conv CODE          the viewer's conversion code (1..32) for pictures the format cannot store\n"
+           "                      as they are, when the format takes its result (else the automatic choice)\n"
            "Outputs are written to a temporary name beside them and renamed into place when complete.\n"
            "\n"
            "Operations (applied in command-line order):\n"
            "  -truecolors  -colors 8|16|32|64|128|216|256  -grey 4|8|16|32|64|128|256\n"
            "  -binary pattern|halft45|halft90|floyd   -dither (dither the next -colors or -grey)\n"
            "  [-ratio] [-rtype linear|quick] -resize W H | W% H%   -crop X Y W H   [-ratio] -canvas W H\n"
+           "  -onlysmaller / -onlylarger before -resize: resize only pictures smaller / larger than W x H\n"
            "  -xflip -yflip -rotate A -negate -brightness N -contrast N -gamma G -balance R G B\n"
            "  -log -solarize N -posterize N -normalize -equalize -swap rbg|bgr|brg|grb|gbr\n"
            "  -edetail -efocus -eedge -frestore -edgedetect light|medium|heavy -emboss -embossmore\n"

@@ -22,6 +22,7 @@ struct CmdJob {
     bool deleteOriginal = false;  // -D
     std::string dest;             // -o
     std::vector<OpInstance> ops;  // in command-line order
+    int conversionCode = 0;       // -conv: the viewer's conversion code (1..32) for pictures the format refuses
     std::vector<std::string> sources;
 
     // The converter's own switches.

@@ -237,11 +237,28 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
     }
     int target = 0, method = 0;
     if (chooseConversion(job.outFormat, &img, &target, &method)) {
-        st = convertImage(&img, nullptr, target, method);
-        if (st != ST_OK) return fail(st, "Error converting picture !!");
+        // The viewer's conversion code when the format takes what it makes.
+        const Conversion* c = conversionByCode(job.conversionCode);
+        OwnedImage coded;
+        const WriteVariant* fits = nullptr;
+        if (c && convertImage(&img, &coded, c->target, c->method) == ST_OK &&
+            findWriteVariant(job.outFormat, &coded, &fits)) {
+            Image old = img;
+            static_cast<Image&>(img) = coded;
+            static_cast<Image&>(coded) = old;  // released with coded
+        } else {
+            st = convertImage(&img, nullptr, target, method);
+            if (st != ST_OK) return fail(st, "Error converting picture !!");
+        }
     }
     const WriteVariant* variant = nullptr;
     if (!findWriteVariant(job.outFormat, &img, &variant)) return fail(ST_KIND_REFUSED, statusText(ST_KIND_REFUSED, nullptr));
+    // A variant of one fixed size takes the picture resized to it.
+    if (variant && variant->width > 0 && variant->height > 0 &&
+        (img.width != variant->width || img.height != variant->height)) {
+        st = resizeImage(&img, nullptr, variant->width, variant->height, RESAMPLE_AREA);
+        if (st != ST_OK) return fail(st, std::string("resizing to the format's size: ") + opStatusText(st));
+    }
     Outcome o;
     o.output = task.destExact;
     if (o.output.empty()) {
@@ -287,7 +304,14 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
     }
     snprintf(name, sizeof name, "%s", temp.c_str());
     errno = 0;
-    st = saveImage(name, &img, &so);
+    if (toStdout) {
+        st = saveImage(name, &img, &so);
+    } else {
+        // The file records its output name, not the temporary one.
+        FILE* f = fopen(temp.c_str(), "w+b");
+        st = f ? saveImageToStream(f, out.c_str(), &img, &so) : ST_CANNOT_OPEN;
+        if (f && fclose(f) != 0 && st == ST_OK) st = ST_WRITE_ERROR;
+    }
     int saveErrno = errno;
     if (st != ST_OK) {
         releaseTemporary(temp, true);

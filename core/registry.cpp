@@ -362,7 +362,11 @@ bool copyToStdout(FILE* tmp) {
 
 }  // namespace
 
-Status saveImage(char* fileName, Image* image, const IoOptions* options) {
+namespace {
+
+// Writes image to an open stream (or, without one, to the file name) in the
+// options' format; the name is the one the writer records in the file.
+Status saveTo(FILE* open, char* fileName, Image* image, const IoOptions* options) {
     IoOptions o = options ? *options : defaultIoOptions();
     if (!fileName || !image) return ST_CANNOT_OPEN;
     char privateName[FILE_NAME_LEN];
@@ -402,6 +406,12 @@ Status saveImage(char* fileName, Image* image, const IoOptions* options) {
 
     Buffer streamBuffer;
     if (o.streamBufferSize > 0) streamBuffer = allocBuffer(static_cast<uint64_t>(o.streamBufferSize));
+    if (open) {
+        Status st = record->writer(open, &request);
+        abandonConversion();
+        if (st == ST_OK && (ferror(open) || fflush(open) != 0)) st = ST_WRITE_ERROR;
+        return st;
+    }
     bool toStdout = strcmp(name, "stdout") == 0;
     // Writers seek back to patch their headers, so standard output is written
     // through a temporary file.
@@ -417,4 +427,19 @@ Status saveImage(char* fileName, Image* image, const IoOptions* options) {
     FILE* f = stream.release();
     if (fclose(f) != 0 && st == ST_OK) st = ST_WRITE_ERROR;
     return st;
+}
+
+}  // namespace
+
+Status saveImage(char* fileName, Image* image, const IoOptions* options) {
+    return saveTo(nullptr, fileName, image, options);
+}
+
+Status saveImageToStream(FILE* stream, const char* fileName, Image* image, const IoOptions* options) {
+    if (!stream || !fileName) return ST_CANNOT_OPEN;
+    char name[FILE_NAME_LEN];
+    copyText(name, sizeof name, fileName);
+    IoOptions o = options ? *options : defaultIoOptions();
+    o.flags = static_cast<uint16_t>(o.flags & ~(OPT_SET_EXTENSION | OPT_NAME_IN_PLACE));
+    return saveTo(stream, name, image, &o);
 }

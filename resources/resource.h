@@ -547,5 +547,70 @@
 #define IDC_CAPTURE_CLIENT 2002
 #define IDC_CAPTURE_LIST 2003
 // ---- Slide show, printing, web page, capture (end) ---------------------------
+// ---- Batch conversions (begin) -----------------------------------------------
+#define IDS_INPUT_MISSING 4044     // "Le fichier d'entrée manque !!"
+#define IDS_OUTPUT_MISSING 4045    // "Le fichier de sortie manque !!"
+#define IDS_BATCH_TOO_LONG 4960
+#define IDS_BATCH_SAME_OUTPUT 4961
+#define IDS_BATCH_REPLACES_INPUT 4962
+#define IDS_BATCH_DONE 4963
+#define IDS_OUTPUT_DIRECTORY 4964
+// "KaleoMulConvert" and "KaleoSeqConvert" (shared numbers)
+#define IDC_MUL_LIST 2000
+#define IDC_SEQ_IN_FORMAT 2000
+#define IDC_SEQ_IN_FOLDER 2001
+#define IDC_SEQ_IN_PATTERN 2002
+#define IDC_SEQ_IN_BROWSE 2003
+#define IDC_BATCH_FORMAT 2004
+#define IDC_BATCH_FOLDER 2005
+#define IDC_SEQ_OUT_PATTERN 2006
+#define IDC_BATCH_BROWSE 2007
+#define IDC_SEQ_START 2008
+#define IDC_SEQ_END 2009
+#define IDC_SEQ_STEP 2010
+#define IDC_BATCH_DELETE 2012
+#define IDC_MUL_ADD 2013
+#define IDC_MUL_ADD_FOLDER 2014
+#define IDC_MUL_REMOVE 2015
+#define IDC_MUL_REMOVE_ALL 2016
+#define IDC_BATCH_SCRIPT 2021
+#define IDC_BATCH_OPERATIONS 2022
+#define IDC_BATCH_HIDE_ERRORS 2023
+#define IDC_BATCH_OPTIONS 1999
+// "KaleoOpConvert"
+#define IDC_OPC_TABLE 2017
+#define IDC_OPC_ADD 2018
+#define IDC_OPC_REMOVE 2019
+#define IDC_OPC_REMOVE_ALL 2020
+#define IDC_OPC_JOBS 2033
+#define IDC_OPC_BINARY_FIRST 2034     // "Tramé", "Floyd Steinberg", "Demi Teinte 45", "Demi Teinte 90"
+#define IDC_OPC_COUNT_FIRST 2038      // 4, 8, 16, 32, 64, 128, 216, 256
+#define IDC_OPC_DITHER 2046
+#define IDC_OPC_ROW_FIRST 2047        // three rows: label, scroll bar, value
+#define IDC_OPC_SIZE_FIRST 2056       // "3X3" ... "13X13"
+#define IDC_OPC_SWAP_FIRST 2062       // "RGB->RBG" ... "RGB->GBR"
+#define IDC_OPC_WIDTH_LABEL 2067
+#define IDC_OPC_WIDTH 2068
+#define IDC_OPC_HEIGHT_LABEL 2070
+#define IDC_OPC_HEIGHT 2071
+#define IDC_OPC_WIDTH_PERCENT 2073
+#define IDC_OPC_HEIGHT_PERCENT 2076
+#define IDC_OPC_RATIO 2079
+#define IDC_OPC_METHOD_LABEL 2080
+#define IDC_OPC_METHOD 2081
+#define IDC_OPC_ONLY_SMALLER 2082
+#define IDC_OPC_ONLY_LARGER 2083
+#define IDC_OPC_PIXELS 2084
+#define IDC_OPC_PERCENT 2085
+#define IDC_OPC_X_LABEL 2086
+#define IDC_OPC_X 2087
+#define IDC_OPC_Y_LABEL 2088
+#define IDC_OPC_Y 2089
+#define IDC_OPC_RWIDTH_LABEL 2090
+#define IDC_OPC_RWIDTH 2091
+#define IDC_OPC_RHEIGHT_LABEL 2092
+#define IDC_OPC_RHEIGHT 2093
+#define IDC_OPC_GROUP 2094
+// ---- Batch conversions (end) -------------------------------------------------
 
 #endif

@@ -136,6 +136,10 @@ KALEOCORE_API Status readImageInfo(const char* fileName, int formatIndex, int sc
 // fileName is changed in place under OPT_SET_EXTENSION | OPT_NAME_IN_PLACE; it
 // must then hold FILE_NAME_LEN bytes.
 KALEOCORE_API Status saveImage(char* fileName, Image* image, const IoOptions* options);
+// Writes to an open, seekable stream (the caller closes it) as saveImage
+// writes the file fileName: the name is the one the writer records in the
+// file (a file written under a temporary name and renamed afterwards).
+KALEOCORE_API Status saveImageToStream(FILE* stream, const char* fileName, Image* image, const IoOptions* options);
 
 // Loads from an open, seekable stream (memory streams, fuzzing); the name
 // drives identification by extension.

@@ -138,7 +138,7 @@ TEST_F(Browse, CommandsWithoutTheirDialogsStayGreyed) {
         {CMD_BROWSER_PROPERTIES, false, true}, {CMD_DESCRIBE, false, true},    {CMD_COPY_TO, false, true},
         {CMD_MOVE_TO, false, true},          {CMD_RENAME_SEQUENCE, false, true}, {CMD_DELETE, false, true},
         {CMD_COPY_NAMES, false, true},       {CMD_FILE_LISTING, false, true},  {CMD_REFRESH, true, true},
-        {CMD_PRINT, false, true},            {CMD_BROWSER_CONVERT, false, false},
+        {CMD_PRINT, false, true},            {CMD_BROWSER_CONVERT, false, true},
         {CMD_BROWSER_SLIDE_SHOW, false, true}, {CMD_WEB_PAGE, false, true}, {CMD_WALLPAPER_CENTRE, false, true},
         {CMD_STOP_THUMBNAILS, false, false},
     };

@@ -71,7 +71,7 @@ TEST_F(Frame, ClassTitleMenusToolBarAndClock) {
         int id;
         bool enabled;
     } items[] = {{CMD_OPEN, true},         {CMD_OPEN_ALL, true},        {CMD_VIEW_HEX, true},
-                 {CMD_BROWSE, true},       {CMD_IMPORT_CLIPBOARD, false}, {CMD_CONVERT_SEQUENCE, false},
+                 {CMD_BROWSE, true},       {CMD_IMPORT_CLIPBOARD, false}, {CMD_CONVERT_SEQUENCE, true},
                  {CMD_SLIDE_SHOW, true},   {CMD_QUIT, true},            {CMD_STATUS_BAR, true},
                  {CMD_OPTIONS, true},      {CMD_INSTALL, true},         {CMD_CASCADE, false},
                  {CMD_CLOSE_ALL, false},   {CMD_ABOUT, true},           {CMD_FORMATS, true}};
@@ -259,7 +259,7 @@ TEST_F(Frame, EveryCommandIsSafeAndGreyedUnlessItWorks) {
     // The browser opens a window of its own: its commands have their own test.
     const std::set<int> modalOrClosing = {CMD_OPEN, CMD_OPEN_ALL, CMD_VIEW_HEX, CMD_BROWSE, CMD_CLOSE, CMD_CLOSE_ALL, CMD_ESCAPE,
                                           CMD_QUIT, CMD_OPTIONS, CMD_INSTALL, CMD_ABOUT, CMD_FORMATS,
-                                          CMD_COMMAND_LINE_HELP,
+                                          CMD_COMMAND_LINE_HELP, CMD_CONVERT_SEQUENCE, CMD_CONVERT_MULTIPLE,
                                           // image commands that ask something
                                           CMD_SAVE, CMD_SAVE_AS, CMD_COUNT_COLOURS, CMD_NEXT_FILE, CMD_PREV_FILE,
                                           CMD_FIRST_FILE, CMD_LAST_FILE, CMD_REOPEN, CMD_FULL_SCREEN,
@@ -268,7 +268,7 @@ TEST_F(Frame, EveryCommandIsSafeAndGreyedUnlessItWorks) {
                                           CMD_WALLPAPER_TILE, CMD_WALLPAPER_PREVIOUS};
     const std::set<int> alwaysEnabled = {CMD_OPEN, CMD_OPEN_ALL, CMD_VIEW_HEX, CMD_BROWSE, CMD_QUIT, CMD_STATUS_BAR, CMD_TOOL_BAR,
                                          CMD_OPTIONS, CMD_INSTALL, CMD_ABOUT, CMD_FORMATS, CMD_COMMAND_LINE_HELP,
-                                         CMD_CAPTURE, CMD_SLIDE_SHOW};
+                                         CMD_CAPTURE, CMD_SLIDE_SHOW, CMD_CONVERT_SEQUENCE, CMD_CONVERT_MULTIPLE};
     std::set<int> withImage = {CMD_CLOSE, CMD_CLOSE_ALL, CMD_CASCADE, CMD_TILE, CMD_ARRANGE, CMD_MINIMIZE_ALL,
                                CMD_RESTORE_ALL, CMD_REOPEN, CMD_SAVE, CMD_SAVE_AS, CMD_NEXT_FILE, CMD_PREV_FILE,
                                CMD_FIRST_FILE, CMD_LAST_FILE, CMD_COUNT_COLOURS, CMD_UNDO, CMD_PRINT,
