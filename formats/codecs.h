@@ -229,3 +229,25 @@ bool acceptViff(const uint8_t* head, size_t n, int64_t fileSize);
 Status readViff(FILE* stream, LoadRequest* request);
 bool acceptVicar(const uint8_t* head, size_t n, int64_t fileSize);
 Status readVicar(FILE* stream, LoadRequest* request);
+
+// Photo CD, digital cameras and eight-bit home-computer screens.
+bool acceptPcd(const uint8_t* head, size_t n, int64_t fileSize);
+Status readPcd(FILE* stream, LoadRequest* request);
+bool acceptCasio(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCasio(FILE* stream, LoadRequest* request);
+bool acceptRicoh(const uint8_t* head, size_t n, int64_t fileSize);
+Status readRicoh(FILE* stream, LoadRequest* request);
+bool acceptDc120(const uint8_t* head, size_t n, int64_t fileSize);
+Status readDc120(FILE* stream, LoadRequest* request);
+bool acceptZxScreen(const uint8_t* head, size_t n, int64_t fileSize);
+Status readZxScreen(FILE* stream, LoadRequest* request);
+bool acceptZxSnapshot(const uint8_t* head, size_t n, int64_t fileSize);
+Status readZxSnapshot(FILE* stream, LoadRequest* request);
+bool acceptMsx2(const uint8_t* head, size_t n, int64_t fileSize);
+Status readMsx2(FILE* stream, LoadRequest* request);
+bool acceptKoala(const uint8_t* head, size_t n, int64_t fileSize);
+Status readKoala(FILE* stream, LoadRequest* request);
+bool acceptArtStudio(const uint8_t* head, size_t n, int64_t fileSize);
+Status readArtStudio(FILE* stream, LoadRequest* request);
+bool acceptCpc(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCpc(FILE* stream, LoadRequest* request);
