@@ -12,8 +12,9 @@
 //   flashing are not shown). A snapshot is a 27-byte header and the 48K
 //   memory image, which starts with the screen.
 // - MSX 2: a BSAVE image (byte 0, start, end and execution addresses) of the
-//   video memory: patterns at 0, colours at 8192, both 6144 bytes of 8 x 8
-//   characters; a set pattern bit takes the colour byte's high nibble.
+//   video memory from start to end (end included when the file holds it):
+//   patterns at 0, colours at 8192, both 6144 bytes of 8 x 8 characters; a
+//   set pattern bit takes the colour byte's high nibble.
 // - Commodore 64: 160 x 200 multicolour bitmaps of 40 x 25 cells, two bits a
 //   pixel: 0 background, 1 and 2 the screen byte's high and low nibbles, 3 the
 //   colour memory's low nibble.
@@ -206,7 +207,12 @@ Status readMsx2(FILE* stream, LoadRequest* request) {
         return ST_UNKNOWN_FORMAT;
     Buffer vram = allocBuffer(MSX_VRAM);
     if (!vram) return ST_NO_MEMORY;
-    if (!readBlock(stream, vram.get() + h.start, h.end - h.start)) return ST_UNKNOWN_FORMAT;
+    // BASIC's BSAVE stores the end address itself too: the byte at end is
+    // taken when the file holds it (a screen-2 save ends on the last colour
+    // byte, 0x37FF).
+    const size_t need = h.end - h.start;
+    const size_t room = need + (h.end < MSX_VRAM ? 1 : 0);
+    if (fread(vram.get() + h.start, 1, room, stream) < need) return ST_UNKNOWN_FORMAT;
     Status st = beginBytePixels(256, 192, 4, "Msx 2 Screen");
     if (st != ST_OK) return st;
     const uint8_t* patterns = vram.get();
@@ -255,7 +261,7 @@ Status readCpc(FILE* stream, LoadRequest* request) {
     if (request->fileSize != CPC_SIZE || !readBlock(stream, head, sizeof head) || memcmp(head + 1, "MODE", 4) != 0)
         return ST_UNKNOWN_FORMAT;
     const int bits = head[5] == '2' ? 1 : head[5] == '1' ? 2 : 4;
-    const int32_t width = 640 / (8 / bits);
+    const int32_t width = 640 / bits;  // 80 bytes a row
     Buffer screen = allocBuffer(CPC_SCREEN);
     if (!screen) return ST_NO_MEMORY;
     if (!readAt(stream, CPC_HEADER, screen.get(), CPC_SCREEN)) return ST_READ_ERROR;

@@ -273,7 +273,12 @@ TEST(EightBitScreens, Msx2) {
     pastEnd[3] = 0x01, pastEnd[4] = 0x40;  // end 0x4001
     Bytes whole = msxFile(vram, 0, 0x3FFF);
     whole[3] = 0x00, whole[4] = 0x40;  // end 0x4000: all of it
+    // A file holding end - start bytes, without the byte at end.
+    Bytes lastMissing = vram;
+    lastMissing[0x37FF] = 0;
     runCases({
+        {"without the byte at end", "msx2", msxFile(vram, 0, 0x37FF, 7 + 0x37FF), ST_OK,
+         paint(256, 192, msxDecode(lastMissing), MSX), "Msx 2 Screen"},
         {"BASIC's screen 2 save", "msx2", msxFile(vram, 0, 0x37FF), ST_OK, want, "Msx 2 Screen"},
         {"whole video memory", "msx2", whole, ST_OK, want, "Msx 2 Screen"},
         {"colours only", "msx2", msxFile(vram, 0x2000, 0x37FF), ST_OK, paint(256, 192, msxDecode(coloursOnly), MSX),
@@ -299,8 +304,7 @@ TEST(EightBitScreens, AmstradCpc) {
         {"mode 1", "cpc", cpcFile('1', p1, 320), ST_OK, paint(320, 200, p1, CPC), "CPC screen"},
         {"mode 2, dark blue and yellow", "cpc", cpcFile('2', p2, 640), ST_OK, paint(640, 200, p2, CPC), "CPC screen"},
         {"mode X is mode 0", "cpc", cpcFile('X', p0, 160), ST_OK, paint(160, 200, p0, CPC), "CPC screen"},
-        {"16511 bytes", "cpc", Bytes(cpcFile('1', p1, 320).begin(), cpcFile('1', p1, 320).end() - 1), ST_UNKNOWN_FORMAT,
-         {}, nullptr},
+        {"16511 bytes", "cpc", grown(cpcFile('1', p1, 320), 16511), ST_UNKNOWN_FORMAT, {}, nullptr},
         {"MODF", "cpc", with(cpcFile('1', p1, 320), 4, 'F'), ST_UNKNOWN_FORMAT, {}, nullptr},
     });
 }
