@@ -85,9 +85,10 @@ Status readRicoh(FILE* stream, LoadRequest* request) {
     if (!readBlock(stream, head, sizeof head) || memcmp(head, RICOH_MAGIC, sizeof RICOH_MAGIC) != 0)
         return ST_UNKNOWN_FORMAT;
     const uint32_t at = loadU32BE(head + RICOH_OFFSET_AT);
-    // The stream lies inside the file, past the header.
-    if (at < sizeof head || at > 0x7FFFFFFF || (request->fileSize > 0 && at >= request->fileSize))
-        return ST_READ_ERROR;
+    // The stream lies past the header (else the offset is nonsense) and inside
+    // the file (else the file is cut short).
+    if (at < sizeof head) return ST_CORRUPT;
+    if (at > 0x7FFFFFFF || (request->fileSize > 0 && at >= request->fileSize)) return ST_READ_ERROR;
     if (fseek(stream, static_cast<long>(at), SEEK_SET) != 0) return ST_READ_ERROR;
     return decodeStream(stream, NAME_RICOH, request);
 }

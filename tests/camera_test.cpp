@@ -141,7 +141,7 @@ TEST(CameraReaders, SignaturesAndDamage) {
              f[56] = 0x7F;
              return f;
          }(), ST_READ_ERROR, nullptr},
-        {"Ricoh, offset inside its header", "j6i", ricohFile(jpeg, 20), ST_READ_ERROR, nullptr},
+        {"Ricoh, offset inside its header", "j6i", ricohFile(jpeg, 20), ST_CORRUPT, nullptr},
         {"Ricoh, 16000 columns", "j6i", ricohFile(wide, 64), ST_BAD_FILE, nullptr},
         {"DC120 of 15679 bytes", "kdc", cut(dc, 15679), ST_UNKNOWN_FORMAT, nullptr},
         {"DC120 of 15680 bytes: no stream", "kdc", cut(dc, 15680), ST_UNKNOWN_FORMAT, nullptr},
