@@ -42,6 +42,21 @@ int remember(const std::string& path) {
     return -1;
 }
 
+// Holds back the signals that remove the temporaries while a temporary is
+// being made and remembered, so that none exists unremembered when they come.
+struct SignalsHeld {
+    sigset_t old;
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &set, &old);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
+};
+
 struct FdCloser {
     int fd;
     ~FdCloser() {
@@ -103,6 +118,7 @@ bool createTemporary(const std::string& folder, std::string* path, std::string* 
     std::string name = (folder.empty() ? std::string("./") : folder) + ".kaleocmd-XXXXXX";
     std::vector<char> buf(name.begin(), name.end());
     buf.push_back('\0');
+    SignalsHeld held;
     int fd = mkstemp(buf.data());
     if (fd < 0) {
         *reason = systemReason(errno);
