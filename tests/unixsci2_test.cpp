@@ -106,7 +106,7 @@ std::vector<uint8_t> le16s(std::initializer_list<uint32_t> v) {
 TEST(SbigReader, HandBuiltImages) {
     // A compressed row: length, first sample, differences, 0x80 escapes.
     std::vector<uint8_t> packed;
-    const std::vector<uint8_t> row1 = {0x80, 0x01, 0x00, 0x02, 0xFE};  // 256, +2, -2... after the first sample
+    const std::vector<uint8_t> row1 = {0x80, 0x00, 0x01, 0x02, 0xFE};  // 256 whole, +2, -2
     put16(&packed, 7, false);
     put16(&packed, 100, false);
     packed.insert(packed.end(), row1.begin(), row1.end());  // 100, 256, 258, 256
@@ -203,6 +203,7 @@ struct XimFile {
     int width = 1, height = 1, colours = 0, channels = 1, lineBytes = 0, pictures = 1, bits = 8, alpha = 0, rle = 0;
     std::vector<uint8_t> map;  // R,G,B triplets
     std::vector<uint8_t> data;
+    operator std::vector<uint8_t>() const;  // the file's bytes
 };
 
 std::vector<uint8_t> buildXim(const XimFile& s) {
@@ -229,6 +230,8 @@ std::vector<uint8_t> buildXim(const XimFile& s) {
     f.insert(f.end(), s.data.begin(), s.data.end());
     return f;
 }
+
+XimFile::operator std::vector<uint8_t>() const { return buildXim(*this); }
 
 XimFile xim(int w, int h, int channels, std::vector<uint8_t> data) {
     XimFile s;
@@ -317,6 +320,7 @@ struct FbmFile {
     const char* aspect = "1.000000";
     std::vector<uint8_t> map;  // all reds, all greens, all blues
     std::vector<uint8_t> data;
+    operator std::vector<uint8_t>() const;  // the file's bytes
 };
 
 std::vector<uint8_t> buildFbm(const FbmFile& s) {
@@ -341,6 +345,8 @@ std::vector<uint8_t> buildFbm(const FbmFile& s) {
     f.insert(f.end(), s.data.begin(), s.data.end());
     return f;
 }
+
+FbmFile::operator std::vector<uint8_t>() const { return buildFbm(*this); }
 
 FbmFile fbm(int cols, int rows, int planes, std::vector<uint8_t> data) {
     FbmFile s;

@@ -262,7 +262,7 @@ std::vector<uint8_t> buildVpb(const std::string& type, const std::vector<VpbEntr
     f.insert(f.end(), {'t', 'e', 's', 't'});
     f.insert(f.end(), {0x10, static_cast<uint8_t>(entries.size()), 20});
     for (const VpbEntry& e : entries) {
-        for (uint32_t v : {e.kind, e.index, e.w, e.h, 0x837u, 0x8FCu}) put16(&f, v);
+        for (uint32_t v : std::initializer_list<uint32_t>{e.kind, e.index, e.w, e.h, 0x837u, 0x8FCu}) put16(&f, v);
         put32(&f, e.offset);
         put32(&f, 2u * e.w * e.h);
     }
