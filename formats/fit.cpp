@@ -170,7 +170,7 @@ Status walkPages(FILE* f, Walk* wk, uint8_t* page) {
                                 continue;
                             }
                             double s = std::isfinite(v) ? (v - wk->low) * 255.0 / span : 0;
-                            s = s < 0 ? 0 : s > 255 ? 255 : s;
+                            s = s > 0 ? (s < 255 ? s : 255) : 0;  // NaN too becomes 0
                             wk->samples[(fy * h.w + x) * h.c + (h.order == 4 ? cp : k)] = static_cast<uint8_t>(s + 0.5);
                         }
                     }
