@@ -217,6 +217,10 @@ TEST(FitReader, HandBuiltFiles) {
              s->w = 3, s->type = 128;
              s->data = {0xBF, 0x80, 0, 0, 0, 0, 0, 0, 0x3F, 0x80, 0, 0};  // -1, 0, 1
          })), 0, ST_OK, IMG_GREY, {0, 128, 255}},
+        {"floats all alike, too large to step by one", buildFit(with(FitFile(), [](FitFile* s) {
+             s->w = 2, s->type = 128;
+             s->data = {0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF};
+         })), 0, ST_OK, IMG_GREY, {0, 0}},
         {"doubles", buildFit(with(FitFile(), [](FitFile* s) {
              s->w = 2, s->type = 256;
              s->data = {0x40, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x10, 0, 0, 0, 0, 0, 0};  // 2, 4
