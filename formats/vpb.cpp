@@ -65,9 +65,9 @@ bool vpbParse(const uint8_t* b, size_t n, int64_t fileSize, VpbHeader* h) {
             at += 2;
             if (at + count * size > VPB_HEADER) return false;
             if (tag == 0x10) {
-                if (size != 20) return false;
+                if (size < 20) return false;  // longer entries keep their first 20 bytes as described
                 for (size_t i = 0; i < count; ++i) {
-                    const uint8_t* e = b + at + 20 * i;
+                    const uint8_t* e = b + at + size * i;
                     VpbEntry v{loadU16BE(e), loadU16BE(e + 2), loadU16BE(e + 4), loadU16BE(e + 6),
                                static_cast<int64_t>(VPB_HEADER) + loadU32BE(e + 12)};
                     const int64_t bytes = loadU32BE(e + 16);
