@@ -255,7 +255,7 @@ struct VpbEntry {
 };
 
 std::vector<uint8_t> buildVpb(const std::string& type, const std::vector<VpbEntry>& entries,
-                              const std::vector<uint8_t>& data) {
+                              const std::vector<uint8_t>& data, uint8_t entrySize = 20) {
     std::vector<uint8_t> f = {0x03};
     put16(&f, static_cast<uint32_t>(type.size()));
     f.insert(f.end(), type.begin(), type.end());
@@ -264,11 +264,12 @@ std::vector<uint8_t> buildVpb(const std::string& type, const std::vector<VpbEntr
     f.push_back(0x02);
     put16(&f, 4);
     f.insert(f.end(), {'t', 'e', 's', 't'});
-    f.insert(f.end(), {0x10, static_cast<uint8_t>(entries.size()), 20});
+    f.insert(f.end(), {0x10, static_cast<uint8_t>(entries.size()), entrySize});
     for (const VpbEntry& e : entries) {
         for (uint32_t v : std::initializer_list<uint32_t>{e.kind, e.index, e.w, e.h, 0x837u, 0x8FCu}) put16(&f, v);
         put32(&f, e.offset);
         put32(&f, 2u * e.w * e.h);
+        f.resize(f.size() + entrySize - 20, 0x77);
     }
     f.resize(1024, 0xFF);
     f.insert(f.end(), {0, 0});
@@ -293,6 +294,8 @@ TEST(VpbReader, HandBuiltPictures) {
         {"browse picture is page 1", buildVpb("Picture", {{0x10, 0, 2, 2, 0x400}, {0x10, 1, 2, 1, 0x408}},
                                               joined(picture, browse)),
          1, ST_OK, IMG_RGB, {254, 254, 254, 0, 0, 0}, true, 2},
+        {"directory entries of 24 bytes", buildVpb("Stencil", {{0x11, 0, 2, 2, 0x400}}, stencil, 24), 0, ST_OK,
+         IMG_GREY, {255, 0, 0, 255}},
         {"other file type", buildVpb("Movie", {{0x10, 0, 2, 2, 0x400}}, picture), 0, ST_UNKNOWN_FORMAT, 0, {}},
         {"data past the end", buildVpb("Picture", {{0x10, 0, 2, 2, 0x404}}, picture), 0, ST_UNKNOWN_FORMAT, 0, {}},
         {"no directory", buildVpb("Picture", {}, picture), 0, ST_UNKNOWN_FORMAT, 0, {}},
