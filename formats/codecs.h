@@ -229,3 +229,20 @@ bool acceptViff(const uint8_t* head, size_t n, int64_t fileSize);
 Status readViff(FILE* stream, LoadRequest* request);
 bool acceptVicar(const uint8_t* head, size_t n, int64_t fileSize);
 Status readVicar(FILE* stream, LoadRequest* request);
+
+// GIMP, Windows and PC formats, metafiles, animation.
+bool acceptGbr(const uint8_t* head, size_t n, int64_t fileSize);
+Status readGbr(FILE* stream, LoadRequest* request);
+bool acceptPat(const uint8_t* head, size_t n, int64_t fileSize);
+Status readPat(FILE* stream, LoadRequest* request);
+Status writePat(FILE* stream, SaveRequest* request);
+bool acceptXcf(const uint8_t* head, size_t n, int64_t fileSize);
+Status readXcf(FILE* stream, LoadRequest* request);
+bool acceptMsp(const uint8_t* head, size_t n, int64_t fileSize);
+Status readMsp(FILE* stream, LoadRequest* request);
+bool acceptMac(const uint8_t* head, size_t n, int64_t fileSize);
+Status readMac(FILE* stream, LoadRequest* request);
+bool acceptTim(const uint8_t* head, size_t n, int64_t fileSize);
+Status readTim(FILE* stream, LoadRequest* request);
+bool acceptPcPaint(const uint8_t* head, size_t n, int64_t fileSize);
+Status readPcPaint(FILE* stream, LoadRequest* request);
