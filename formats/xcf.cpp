@@ -321,7 +321,8 @@ Status readTile(const XcfFile& x, const XcfLevel& level, uint32_t index, uint32_
     const bool ok = x.compression == COMP_RLE ? unpackRle(scratch->coded.get(), got, out, pixels, level.bpp)
                                               : inflateTile(scratch->coded.get(), got, out, raw);
     if (ok) return ST_OK;
-    return got < room ? ST_READ_ERROR : ST_CORRUPT;
+    // Data that stop at the end of the file were cut rather than spoilt.
+    return got < room || at + got >= static_cast<uint64_t>(x.size) ? ST_READ_ERROR : ST_CORRUPT;
 }
 
 // One pixel of a layer in the canvas's terms: colour (1 or 3 bytes) and alpha.
