@@ -246,3 +246,5 @@ bool acceptTim(const uint8_t* head, size_t n, int64_t fileSize);
 Status readTim(FILE* stream, LoadRequest* request);
 bool acceptPcPaint(const uint8_t* head, size_t n, int64_t fileSize);
 Status readPcPaint(FILE* stream, LoadRequest* request);
+bool acceptFli(const uint8_t* head, size_t n, int64_t fileSize);
+Status readFli(FILE* stream, LoadRequest* request);
