@@ -87,7 +87,7 @@ TEST(FliReader, HandBuiltFrames) {
     const Bytes palette64 = chunk(11, {1, 0, 0, 4, 0, 0, 0, 10, 0, 0, 20, 0, 0, 30, 0, 0});
     const Bytes first = chunk(15, {2, 3, 1, 0xFF, 2, 1, 0xFC, 0, 1, 2, 1});         // 1 1 1 2 / 0 1 2 1
     const Bytes pairs = chunk(7, {1, 0, 0xFF, 0xFF, 1, 0, 0, 0xFE, 2, 1});           // row 1: 2 1 2 1
-    const Bytes bytes = chunk(12, {0, 0, 1, 0, 1, 1, 0xFD, 3});                      // row 0: 1 3 3 3
+    const Bytes bytes = chunk(12, {0, 0, 1, 0, 1, 1, 0xFD, 1});                      // row 0: 3 1 1 1
     const Bytes copy = chunk(16, {3, 2, 1, 0, 0, 1, 2, 3});
     const Bytes flc = animation(0xAF12, 4, 2, {frame({palette, first}), frame({pairs}), frame({chunk(13, {})})});
     const Bytes fli = animation(0xAF11, 4, 2, {frame({palette64, copy}), frame({bytes})});
@@ -103,7 +103,7 @@ TEST(FliReader, HandBuiltFrames) {
         {"pixel pairs after a line skip", flc, 1, ST_OK, {1, 1, 1, 2, 2, 1, 2, 1}},
         {"black", flc, 2, ST_OK, {0, 0, 0, 0, 0, 0, 0, 0}, false},
         {"6-bit palette and plain bytes", fli, 0, ST_OK, {3, 2, 1, 0, 0, 1, 2, 3}},
-        {"byte deltas", fli, 1, ST_OK, {1, 3, 3, 3, 0, 1, 2, 3}},
+        {"byte deltas", fli, 1, ST_OK, {3, 1, 1, 1, 0, 1, 2, 3}},
         {"a run past the row", animation(0xAF12, 4, 2, {frame({palette, chunk(15, {1, 5, 1})})}), 0, ST_CORRUPT, {}},
         {"cut", Bytes(flc.begin(), flc.begin() + 150), 0, ST_READ_ERROR, {}},
     };
