@@ -248,3 +248,5 @@ bool acceptPcPaint(const uint8_t* head, size_t n, int64_t fileSize);
 Status readPcPaint(FILE* stream, LoadRequest* request);
 bool acceptFli(const uint8_t* head, size_t n, int64_t fileSize);
 Status readFli(FILE* stream, LoadRequest* request);
+bool acceptWpg(const uint8_t* head, size_t n, int64_t fileSize);
+Status readWpg(FILE* stream, LoadRequest* request);
