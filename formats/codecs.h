@@ -250,3 +250,5 @@ bool acceptFli(const uint8_t* head, size_t n, int64_t fileSize);
 Status readFli(FILE* stream, LoadRequest* request);
 bool acceptWpg(const uint8_t* head, size_t n, int64_t fileSize);
 Status readWpg(FILE* stream, LoadRequest* request);
+bool acceptEps(const uint8_t* head, size_t n, int64_t fileSize);
+Status readEps(FILE* stream, LoadRequest* request);
