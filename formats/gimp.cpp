@@ -61,7 +61,8 @@ bool brushHeaderFits(const GimpHeader& h, int64_t fileSize) {
         if (h.headerSize < BRUSH_HEADER || h.headerSize > BRUSH_HEADER + MAX_NAME) return false;
         return h.bytes == 1 || h.bytes == 3 || h.bytes == 4 || (h.version == 3 && h.bytes == BYTES_HALF_FLOAT);
     }
-    if (h.version != 1 || fileSize <= 0) return false;
+    // A pattern of one byte per pixel has the same header with "GPAT" for its name.
+    if (h.version != 1 || fileSize <= 0 || h.magic == GPAT_MAGIC) return false;
     if (h.headerSize <= BRUSH_V1_HEADER || h.headerSize > BRUSH_V1_HEADER + MAX_NAME) return false;
     if (h.bytes != 1 && h.bytes != 4) return false;
     if (!sidesFit(h)) return false;
