@@ -252,3 +252,5 @@ bool acceptWpg(const uint8_t* head, size_t n, int64_t fileSize);
 Status readWpg(FILE* stream, LoadRequest* request);
 bool acceptEps(const uint8_t* head, size_t n, int64_t fileSize);
 Status readEps(FILE* stream, LoadRequest* request);
+bool acceptWmf(const uint8_t* head, size_t n, int64_t fileSize);
+Status readWmf(FILE* stream, LoadRequest* request);
