@@ -15,8 +15,10 @@
 // pixel, every raster operation drawn as a copy). Text, regions, clipping and
 // the other raster operations are passed over. The canvas is at most
 // MAX_SIDE pixels a side and the drawing work is bounded.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "codec.h"
 #include "codecs.h"
