@@ -254,3 +254,5 @@ bool acceptEps(const uint8_t* head, size_t n, int64_t fileSize);
 Status readEps(FILE* stream, LoadRequest* request);
 bool acceptWmf(const uint8_t* head, size_t n, int64_t fileSize);
 Status readWmf(FILE* stream, LoadRequest* request);
+bool acceptCut(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCut(FILE* stream, LoadRequest* request);

@@ -355,4 +355,71 @@ TEST(PcPaintReader, CorpusPictures) {
     }
 }
 
+// ---- Dr Halo ----------------------------------------------------------------
+
+Bytes haloRows(const std::vector<Bytes>& rows, int w, int h) {
+    Bytes b;
+    for (int v : {w, h, 0}) putLE16(&b, static_cast<uint32_t>(v));
+    for (const Bytes& r : rows) {
+        putLE16(&b, static_cast<uint32_t>(r.size()));
+        b.insert(b.end(), r.begin(), r.end());
+    }
+    return b;
+}
+
+// A palette file: entry i is (i, 3 i, 255 - i), 8-bit maxima.
+Bytes haloPalette() {
+    Bytes b = {'A', 'H', 0, 1, 0, 3, 0x0A, 0, 0, 0, 0, 0};
+    for (int v : {255, 255, 255, 255}) putLE16(&b, static_cast<uint32_t>(v));
+    const std::string id = "Dr. Halo";
+    b.insert(b.end(), id.begin(), id.end());
+    b.resize(40, 0);
+    for (int i = 0; i < 256; ++i) {
+        if (b.size() % 512 > 506) b.resize((b.size() / 512 + 1) * 512, 0);  // entries keep to their block
+        for (int v : {i, (3 * i) % 256, 255 - i}) putLE16(&b, static_cast<uint32_t>(v));
+    }
+    return b;
+}
+
+TEST(CutReader, HandBuiltWithAndWithoutPalette) {
+    // Runs, literals, a row whose count covers a run past the width (cut).
+    const std::vector<Bytes> rows = {{0x84, 5, 0x03, 1, 2, 3, 0}, {0x07, 9, 8, 7, 6, 5, 4, 3, 0}, {0x89, 200, 0}};
+    const Bytes cut = haloRows(rows, 7, 3);
+    const Bytes indexes = {5, 5, 5, 5, 1, 2, 3, 9, 8, 7, 6, 5, 4, 3, 200, 200, 200, 200, 200, 200, 200};
+    const std::string dir = tempPath("halo");
+    ASSERT_EQ(0, run("mkdir -p '" + dir + "'"));
+    const std::string alone = dir + "/alone.cut", withPal = dir + "/coloured.cut";
+    ASSERT_TRUE(writeFile(alone, cut));
+    ASSERT_TRUE(writeFile(withPal, cut));
+    ASSERT_TRUE(writeFile(dir + "/coloured.pal", haloPalette()));
+    OwnedImage grey, colour;
+    ASSERT_EQ(ST_OK, load(alone, &grey));
+    ASSERT_EQ(ST_OK, load(withPal, &colour));
+    const Rgb g = toRgb(grey), c = toRgb(colour);
+    for (size_t i = 0; i < indexes.size(); ++i) {
+        EXPECT_EQ(indexes[i], g.pixels[3 * i]) << i;
+        EXPECT_EQ(Bytes({indexes[i], static_cast<uint8_t>(3 * indexes[i] % 256), static_cast<uint8_t>(255 - indexes[i])}),
+                  Bytes(c.pixels.begin() + 3 * i, c.pixels.begin() + 3 * i + 3)) << i;
+    }
+    if (haveProgram(IM)) {
+        Rgb want;
+        ASSERT_TRUE(imRgb(withPal, &want));
+        EXPECT_EQ(0, compareRgb(c, want));
+    }
+    struct Case {
+        const char* name;
+        Bytes file;
+        Status status;
+    } cases[] = {
+        {"cut in a row", Bytes(cut.begin(), cut.end() - 2), ST_READ_ERROR},
+        {"reserved word set", [&] { Bytes b = cut; b[4] = 1; return b; }(), ST_UNKNOWN_FORMAT},
+        {"empty first row", haloRows({{}, {0}}, 2, 2), ST_UNKNOWN_FORMAT},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        OwnedImage img;
+        EXPECT_EQ(k.status, loadBytesAs("cut", k.file, &img));
+    }
+}
+
 }  // namespace
