@@ -40,7 +40,7 @@ constexpr size_t HEADER = 18;
 constexpr int32_t MAX_SIDE = 2000;
 constexpr int32_t PLAIN_SIDE = 1024;
 constexpr int MAX_OBJECTS = 4096;
-constexpr uint64_t WORK_BUDGET = uint64_t(1) << 31;  // polygon rows and pixels drawn
+constexpr uint64_t WORK_BUDGET = uint64_t(1) << 28;  // polygon rows and pixels drawn
 constexpr size_t MAX_POINTS = 1 << 20;
 
 enum ObjectKind : uint8_t { OBJ_FREE = 0, OBJ_PEN, OBJ_BRUSH, OBJ_OTHER };
