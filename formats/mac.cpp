@@ -2,8 +2,9 @@
 // black, the leftmost pixel in the high bit.
 //
 // A 512-byte header (a version word, 38 fill patterns, padding) precedes 720
-// rows of 72 bytes coded with PackBits (n < 128: n + 1 bytes follow; n > 128:
-// the next byte 257 - n times). Writers code each row alone, but the codes
+// rows of 72 bytes coded with PackBits (n < 128: n + 1 bytes follow; n >= 128:
+// the next byte 257 - n times, so 128 is a run of 129, not a no-operation as
+// in TIFF). Writers code each row alone, but the codes
 // are read as one stream cut every 72 bytes. Files copied from a Macintosh
 // often keep the 128-byte MacBinary header in front of the data.
 #include <cstring>
@@ -57,7 +58,7 @@ Status decodeRows(FILE* f) {
                 const int v = in.get();
                 st = v < 0 ? feed.cut() : feed.put(static_cast<uint8_t>(v));
             }
-        } else if (n > 128) {
+        } else {
             const int v = in.get();
             if (v < 0) {
                 st = feed.cut();
