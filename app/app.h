@@ -10,6 +10,7 @@
 
 #include "display.h"
 #include "image.h"
+#include "kaleocore.h"
 #include "frametables.h"
 #include "resource.h"
 #include "settings.h"
@@ -60,6 +61,10 @@ struct FrameState {
 
 extern FrameState g_frame;
 extern Settings g_settings;
+
+// The load options the reading settings give: damaged files accepted, the
+// Photo CD resolution, the GROB depth and the raw geometry (settingsfile.cpp).
+IoOptions settingsLoadOptions(int formatIndex, int page);
 
 // ---- Start-up and shutdown (startup.cpp) ----
 // Steps of the entry point up to the message loop. Returns false when the

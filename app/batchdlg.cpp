@@ -284,19 +284,7 @@ int batchCallback(int32_t row, int32_t total, void* datum) {
     return progressPump(static_cast<Progress*>(datum)) ? 1 : 0;
 }
 
-IoOptions batchLoadOptions(int formatIndex) {
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(formatIndex);
-    if (g_settings.ignoreError) o.flags |= OPT_ACCEPT_DAMAGED;
-    o.readerParameter1 = g_settings.pcdBase;
-    o.readerParameter2 = static_cast<int16_t>(g_settings.grobBpp + 1);
-    o.rawWidth = g_settings.rawWidth;
-    o.rawHeight = g_settings.rawHeight;
-    o.rawOffset = g_settings.rawOffset;
-    o.rawParameter = g_settings.channelOrder;
-    o.rawLayout = g_settings.channelType;
-    return o;
-}
+IoOptions batchLoadOptions(int formatIndex) { return settingsLoadOptions(formatIndex, 0); }
 
 // Converts one file; false when the run must stop.
 bool convertOne(Run* run, const std::string& source, const std::string& stem, int inFormat) {

@@ -358,17 +358,9 @@ void startThumbnails(Browser* b) {
     }
     std::string unixFolder = libraryPath(b->folder.c_str());
     if (!unixFolder.empty() && unixFolder.back() != '/') unixFolder += "/";
-    IoOptions o = defaultIoOptions();
-    o.flags = OPT_ODD_TO_24 | OPT_FAST_DECODE;
+    IoOptions o = settingsLoadOptions(-1, 0);
+    o.flags |= OPT_ODD_TO_24 | OPT_FAST_DECODE;
     if (g_settings.recognizeByExt) o.flags |= OPT_NO_SCAN;
-    if (g_settings.ignoreError) o.flags |= OPT_ACCEPT_DAMAGED;
-    o.readerParameter1 = g_settings.pcdBase;
-    o.readerParameter2 = static_cast<int16_t>(g_settings.grobBpp + 1);
-    o.rawWidth = g_settings.rawWidth;
-    o.rawHeight = g_settings.rawHeight;
-    o.rawOffset = g_settings.rawOffset;
-    o.rawParameter = g_settings.channelOrder;
-    o.rawLayout = g_settings.channelType;
     o.maxWidth = mode == VIEWAS_ICONS ? g_settings.iconWidth : SMALL_SIDE;
     o.maxHeight = mode == VIEWAS_ICONS ? g_settings.iconHeight : SMALL_SIDE;
 

@@ -60,15 +60,7 @@ struct PageWriter {
 Status loadBounded(const std::string& path, int32_t maxW, int32_t maxH, Image* image, FileInfo* info) {
     std::string unixPath = libraryPath(path.c_str());
     if (unixPath.empty()) return ST_CANNOT_OPEN;
-    IoOptions o = defaultIoOptions();
-    if (g_settings.ignoreError) o.flags |= OPT_ACCEPT_DAMAGED;
-    o.readerParameter1 = g_settings.pcdBase;
-    o.readerParameter2 = static_cast<int16_t>(g_settings.grobBpp + 1);
-    o.rawWidth = g_settings.rawWidth;
-    o.rawHeight = g_settings.rawHeight;
-    o.rawOffset = g_settings.rawOffset;
-    o.rawParameter = g_settings.channelOrder;
-    o.rawLayout = g_settings.channelType;
+    IoOptions o = settingsLoadOptions(-1, 0);
     o.maxWidth = maxW;
     o.maxHeight = maxH;
     BusyScope busy;

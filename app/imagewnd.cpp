@@ -19,20 +19,7 @@ namespace imagewnd {
 
 // ---- Loading ------------------------------------------------------------------------------
 
-IoOptions loadOptions(int formatIndex, int page) {
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(formatIndex);
-    o.pageIndex = page;
-    if (g_settings.ignoreError) o.flags |= OPT_ACCEPT_DAMAGED;
-    o.readerParameter1 = g_settings.pcdBase;
-    o.readerParameter2 = static_cast<int16_t>(g_settings.grobBpp + 1);
-    o.rawWidth = g_settings.rawWidth;
-    o.rawHeight = g_settings.rawHeight;
-    o.rawOffset = g_settings.rawOffset;
-    o.rawParameter = g_settings.channelOrder;
-    o.rawLayout = g_settings.channelType;
-    return o;
-}
+IoOptions loadOptions(int formatIndex, int page) { return settingsLoadOptions(formatIndex, page); }
 
 Status loadPicture(const char* path, int formatIndex, int page, Image* image, FileInfo* info, Progress* progress) {
     memset(info, 0, sizeof *info);

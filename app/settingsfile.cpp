@@ -51,3 +51,18 @@ void saveSettings() {
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, g_frame.settingsPath);
     g_frame.settingsSaved = true;
 }
+
+IoOptions settingsLoadOptions(int formatIndex, int page) {
+    IoOptions o = defaultIoOptions();
+    o.formatIndex = static_cast<int16_t>(formatIndex);
+    o.pageIndex = page;
+    if (g_settings.ignoreError) o.flags |= OPT_ACCEPT_DAMAGED;
+    o.readerParameter1 = g_settings.pcdBase;
+    o.readerParameter2 = static_cast<int16_t>(g_settings.grobBpp + 1);
+    o.rawWidth = g_settings.rawWidth;
+    o.rawHeight = g_settings.rawHeight;
+    o.rawOffset = g_settings.rawOffset;
+    o.rawParameter = g_settings.channelOrder;  // interleaved, sequential, separate
+    o.rawLayout = g_settings.channelType;      // grey, RGB, BGR, RGBA, ABGR, CMY, CMYK
+    return o;
+}
