@@ -18,6 +18,22 @@ using namespace testutil;
 
 constexpr char IM[] = "convert-im6.q16";
 
+inline std::vector<uint8_t> text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+// Loads bytes as the format at index with page page, damaged files accepted
+// when asked; ext names the file for readers that look at it.
+inline Status loadIndexed(int index, const std::vector<uint8_t>& bytes, int page, OwnedImage* img, FileInfo* info,
+                          uint16_t flags = 0, const std::string& ext = "bin") {
+    static int counter = 0;
+    const std::string path = tempPath("unixsci_" + std::to_string(counter++) + "." + ext);
+    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
+    IoOptions o = defaultIoOptions();
+    o.formatIndex = static_cast<int16_t>(index);
+    o.pageIndex = page;
+    o.flags = flags;
+    return loadImage(path.c_str(), img, &o, info);
+}
+
 inline void put32(std::vector<uint8_t>* v, uint32_t x, bool big = true) {
     for (int i = 0; i < 4; ++i) v->push_back(static_cast<uint8_t>(x >> (big ? 24 - 8 * i : 8 * i)));
 }

@@ -18,22 +18,6 @@ using namespace unixsci;
 
 namespace {
 
-std::vector<uint8_t> text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
-
-// Loads bytes as the format at index with page page, damaged files accepted
-// when asked.
-Status loadIndexed(int index, const std::vector<uint8_t>& bytes, int page, OwnedImage* img, FileInfo* info,
-                   uint16_t flags = 0, const char* ext = "bin") {
-    static int counter = 0;
-    const std::string path = tempPath("unixsci2_" + std::to_string(counter++) + "." + ext);
-    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(index);
-    o.pageIndex = page;
-    o.flags = flags;
-    return loadImage(path.c_str(), img, &o, info);
-}
-
 struct Expect {
     const char* name;
     std::vector<uint8_t> bytes;

@@ -20,20 +20,6 @@ using namespace unixsci;
 
 namespace {
 
-std::vector<uint8_t> text(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
-
-Status loadIndexed(int index, const std::vector<uint8_t>& bytes, int page, OwnedImage* img, FileInfo* info,
-                   uint16_t flags = 0, const std::string& ext = "bin") {
-    static int counter = 0;
-    const std::string path = tempPath("unixsci3_" + std::to_string(counter++) + "." + ext);
-    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(index);
-    o.pageIndex = page;
-    o.flags = flags;
-    return loadImage(path.c_str(), img, &o, info);
-}
-
 struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
