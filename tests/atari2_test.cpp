@@ -19,11 +19,10 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
 
 Bytes corpusBytes(const std::string& rel) {
     Bytes b;
-    EXPECT_TRUE(readFile(corpus(rel), &b));
+    EXPECT_TRUE(readFile(corpusPath(rel), &b));
     return b;
 }
 
@@ -107,7 +106,7 @@ TEST(ZzRoughReader, DegasPictureStoredAsZzRough) {
     const Bytes palette = slice(pi1, 2, 34), screen = slice(pi1, 34, 32034);
     const Bytes good = zzFile(palette, screen);
     Rgb want;
-    ASSERT_TRUE(peerDecode("pi1toppm", corpus("degas/LOWRES.PI1"), &want));
+    ASSERT_TRUE(peerDecode("pi1toppm", corpusPath("degas/LOWRES.PI1"), &want));
     Bytes zeroRun = good;
     zeroRun[static_cast<size_t>(std::find(good.begin(), good.end(), '\r') - good.begin()) + 2 + 32] = 0;  // first count
     struct Case {
@@ -141,8 +140,8 @@ TEST(DaliAndArtDirector, DegasScreensInTheirLayouts) {
     if (!haveProgram("pi1toppm") || !haveProgram("pi3topbm")) GTEST_SKIP() << "netpbm missing";
     const Bytes pi1 = corpusBytes("degas/LOWRES.PI1"), pi3 = corpusBytes("degas/input_mono.pi3");
     Rgb low, high;
-    ASSERT_TRUE(peerDecode("pi1toppm", corpus("degas/LOWRES.PI1"), &low));
-    ASSERT_TRUE(peerDecode("pi3topbm", corpus("degas/input_mono.pi3"), &high));
+    ASSERT_TRUE(peerDecode("pi1toppm", corpusPath("degas/LOWRES.PI1"), &low));
+    ASSERT_TRUE(peerDecode("pi3topbm", corpusPath("degas/input_mono.pi3"), &high));
     const Bytes palette = slice(pi1, 2, 34), screen = slice(pi1, 34, 32034);
     auto dali = [](const Bytes& pal, const Bytes& scr) { return cat({Bytes(4, 0), pal, Bytes(92, 0), scr}); };
     // Art Director: screen, eight palettes, timings, the active palette at 32286.
@@ -274,7 +273,7 @@ TEST(StadAndDoodle, CorpusPackedFilesDecodeWhole) {
     for (const char* name : {"stad/bemassng.pac", "stad/design.pac"}) {
         SCOPED_TRACE(name);
         OwnedImage img;
-        ASSERT_EQ(ST_OK, load(corpus(name), &img));
+        ASSERT_EQ(ST_OK, load(corpusPath(name), &img));
         EXPECT_EQ(640, img.width);
         EXPECT_EQ(400, img.height);
         // Packing our decode again the program's way gives the same picture back.

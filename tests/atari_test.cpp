@@ -20,7 +20,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
 
 // A netpbm reader's decode of a file (tool reads the file on its standard input).
 bool peerDecode(const std::string& tool, const std::string& in, Rgb* out) {
@@ -81,9 +80,9 @@ TEST(DegasReader, CorpusAndNetpbmFilesMatchNetpbm) {
         int width, height;
         uint16_t kind;
     } cases[] = {
-        {corpus("degas/LOWRES.PI1"), "pi1toppm", "", 320, 200, IMG_PALETTE},
-        {corpus("degas/LOWRES.PC1"), "pi1toppm", corpus("degas/LOWRES.PI1"), 320, 200, IMG_PALETTE},
-        {corpus("degas/input_mono.pi3"), "pi3topbm", "", 640, 400, IMG_BINARY},
+        {corpusPath("degas/LOWRES.PI1"), "pi1toppm", "", 320, 200, IMG_PALETTE},
+        {corpusPath("degas/LOWRES.PC1"), "pi1toppm", corpusPath("degas/LOWRES.PI1"), 320, 200, IMG_PALETTE},
+        {corpusPath("degas/input_mono.pi3"), "pi3topbm", "", 640, 400, IMG_BINARY},
         {pi1, "pi1toppm", "", 320, 200, IMG_PALETTE},
         {pi3, "pi3topbm", "", 640, 400, IMG_BINARY},
     };
@@ -262,7 +261,7 @@ TEST(NeoReader, NetpbmAndCorpusFilesMatchNeotoppm) {
     const std::string ppm = tempPath("neo.ppm"), neo = tempPath("netpbm.neo");
     ASSERT_TRUE(testpictures::writePpm(ppm, src));
     ASSERT_EQ(0, run(shell("ppmtoneo IN > OUT", {{"IN", ppm}, {"OUT", neo}})));
-    for (const std::string& file : {corpus("neo/MEDUSABL.NEO"), neo}) {
+    for (const std::string& file : {corpusPath("neo/MEDUSABL.NEO"), neo}) {
         SCOPED_TRACE(file);
         OwnedImage img;
         ASSERT_EQ(ST_OK, load(file, &img));
@@ -309,9 +308,9 @@ TEST(TinyReader, CorpusFileIsTheNeochromePicture) {
     if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram("neotoppm")) GTEST_SKIP() << "netpbm missing";
     OwnedImage img;
-    ASSERT_EQ(ST_OK, load(corpus("tiny/MEDUSABL.TN1"), &img));
+    ASSERT_EQ(ST_OK, load(corpusPath("tiny/MEDUSABL.TN1"), &img));
     Rgb want;
-    ASSERT_TRUE(peerDecode("neotoppm", corpus("neo/MEDUSABL.NEO"), &want));
+    ASSERT_TRUE(peerDecode("neotoppm", corpusPath("neo/MEDUSABL.NEO"), &want));
     EXPECT_EQ(0, compareRgb(toRgb(img), want));
 }
 

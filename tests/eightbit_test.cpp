@@ -43,7 +43,6 @@ Rgb paint(int w, int h, const std::vector<int>& index, const uint8_t (*palette)[
 
 uint8_t noise(unsigned i, unsigned salt) { return static_cast<uint8_t>((i * 2654435761u + salt * 40503u) >> 13); }
 
-std::string corpusPath(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
 
 // ---- ZX Spectrum ------------------------------------------------------------------
 

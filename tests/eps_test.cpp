@@ -15,7 +15,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
 
 bool peerRun(const std::string& cmd, const std::string& out, Rgb* rgb) {
     if (run(cmd) != 0) return false;
@@ -80,7 +79,7 @@ TEST(EpsReader, HandBuiltEpsi) {
 TEST(EpsReader, TiffPreviews) {
     if (!haveProgram("tifftopnm")) GTEST_SKIP() << "netpbm missing";
     std::vector<std::string> files;
-    if (corpusPresent()) files.push_back(corpus("eps/1.eps"));
+    if (corpusPresent()) files.push_back(corpusPath("eps/1.eps"));
     if (haveProgram("gm")) {
         const std::string ppm = tempPath("ept.ppm"), ept = tempPath("gm.eps");
         ASSERT_TRUE(writeFile(ppm, patternP6(33, 21)));
@@ -109,7 +108,7 @@ TEST(EpsReader, TiffPreviews) {
 TEST(EpsReader, WithoutPreview) {
     if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     OwnedImage img;
-    EXPECT_EQ(ST_BAD_FILE, load(corpus("eps/input.eps"), &img));
+    EXPECT_EQ(ST_BAD_FILE, load(corpusPath("eps/input.eps"), &img));
 }
 
 }  // namespace

@@ -16,11 +16,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 const char PYTHON[] = "/usr/bin/python3";
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
-
-bool havePillow() {
-    return haveProgram(PYTHON) && run(std::string(PYTHON) + " -c 'import PIL' 2>/dev/null") == 0;
-}
 
 // Pillow's decode of frame `page`.
 bool pillowFrame(const std::string& in, int page, Rgb* out) {
@@ -137,16 +132,16 @@ TEST(FliReader, CorpusAgainstPillow) {
             SCOPED_TRACE(std::string(c.name) + " page " + std::to_string(page));
             OwnedImage img;
             FileInfo info{};
-            ASSERT_EQ(ST_OK, loadPage(corpus(c.name), page, &img, &info));
+            ASSERT_EQ(ST_OK, loadPage(corpusPath(c.name), page, &img, &info));
             EXPECT_EQ(c.pages, info.pageCount);
             Rgb want;
-            ASSERT_TRUE(pillowFrame(corpus(c.name), page, &want));
+            ASSERT_TRUE(pillowFrame(corpusPath(c.name), page, &want));
             EXPECT_EQ(0, compareRgb(toRgb(img), want, 4));
         }
     // Pillow stops at the first frame of this one; its 27 frames all decode here.
     OwnedImage img;
     FileInfo info{};
-    ASSERT_EQ(ST_OK, loadPage(corpus("fli/2422.flc"), 26, &img, &info));
+    ASSERT_EQ(ST_OK, loadPage(corpusPath("fli/2422.flc"), 26, &img, &info));
     EXPECT_EQ(27, info.pageCount);
 }
 

@@ -20,11 +20,6 @@ using Bytes = std::vector<uint8_t>;
 const char IM[] = "convert-im6.q16";
 const char PYTHON[] = "/usr/bin/python3";
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
-
-bool havePillow() {
-    return haveProgram(PYTHON) && run(std::string(PYTHON) + " -c 'import PIL' 2>/dev/null") == 0;
-}
 
 // Pillow's or ImageMagick's decode of a file, flattened on white, as triplets.
 bool peerRgb(bool pillow, const std::string& in, Rgb* out, bool invertGrey = false) {
@@ -79,9 +74,9 @@ TEST(GbrReader, CorpusAgainstPillow) {
     for (const char* name : {"gbr/dunes.gbr", "gbr/gbr.gbr", "gbr/pepper.gbr"}) {
         SCOPED_TRACE(name);
         OwnedImage img;
-        ASSERT_EQ(ST_OK, load(corpus(name), &img));
+        ASSERT_EQ(ST_OK, load(corpusPath(name), &img));
         Rgb want;
-        ASSERT_TRUE(peerRgb(true, corpus(name), &want, true));  // masks are shown black on white
+        ASSERT_TRUE(peerRgb(true, corpusPath(name), &want, true));  // masks are shown black on white
         EXPECT_EQ(0, compareRgb(toRgb(img), want));
     }
 }
@@ -133,11 +128,11 @@ TEST(PatReader, CorpusRowsAsStored) {
     for (const char* name : {"pat/3dgreen.pat", "pat/leopard.pat"}) {
         SCOPED_TRACE(name);
         Bytes f;
-        ASSERT_TRUE(readFile(corpus(name), &f));
+        ASSERT_TRUE(readFile(corpusPath(name), &f));
         const uint32_t header = f[0] << 24 | f[1] << 16 | f[2] << 8 | f[3];
         const int w = f[10] << 8 | f[11], h = f[14] << 8 | f[15], bytes = f[19];
         OwnedImage img;
-        ASSERT_EQ(ST_OK, load(corpus(name), &img));
+        ASSERT_EQ(ST_OK, load(corpusPath(name), &img));
         EXPECT_EQ(0, compareRgb(toRgb(img), rgbOf(w, h, Bytes(f.begin() + header, f.end()), bytes)));
     }
 }
@@ -436,15 +431,15 @@ TEST(XcfReader, CorpusAgainstImageMagick) {
     for (const char* name : {"xcf/grid.xcf", "xcf/simple-bw-gimp-2.8.10.xcf", "xcf/simple-rgb-gimp-2.8.10.xcf"}) {
         SCOPED_TRACE(name);
         OwnedImage img;
-        ASSERT_EQ(ST_OK, load(corpus(name), &img));
+        ASSERT_EQ(ST_OK, load(corpusPath(name), &img));
         Rgb want;
-        ASSERT_TRUE(peerRgb(false, corpus(name), &want));
+        ASSERT_TRUE(peerRgb(false, corpusPath(name), &want));
         EXPECT_EQ(0, compareRgb(toRgb(img), want, 2));
     }
     for (const char* name : {"xcf/64x64.xcf", "xcf/gimp-wilber.xcf", "xcf/issue_14.xcf"}) {
         SCOPED_TRACE(name);
         OwnedImage img;
-        EXPECT_EQ(ST_OK, load(corpus(name), &img));
+        EXPECT_EQ(ST_OK, load(corpusPath(name), &img));
     }
 }
 

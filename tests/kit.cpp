@@ -145,4 +145,10 @@ bool corpusPresent() {
     return true;
 }
 
+std::string corpusPath(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
+
+bool havePillow() {
+    return haveProgram("/usr/bin/python3") && run("/usr/bin/python3 -c 'import PIL' 2>/dev/null") == 0;
+}
+
 }  // namespace testutil

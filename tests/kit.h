@@ -24,6 +24,10 @@ namespace testutil {
 // Whether the shared folder of independent sample files is there (tests that
 // compare against it skip without it).
 bool corpusPresent();
+// A file of that folder, by its path inside it ("jpeg/testorig.jpg").
+std::string corpusPath(const std::string& rel);
+// Whether Debian's Python 3 with Pillow (python3-pil) is there.
+bool havePillow();
 
 // Integers appended to hand-made files, least significant byte first (LE) or
 // most significant first (BE).

@@ -18,11 +18,6 @@ using Bytes = std::vector<uint8_t>;
 const char IM[] = "convert-im6.q16";
 const char PYTHON[] = "/usr/bin/python3";
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
-
-bool havePillow() {
-    return haveProgram(PYTHON) && run(std::string(PYTHON) + " -c 'import PIL' 2>/dev/null") == 0;
-}
 
 bool peerRun(const std::string& cmd, const std::string& ppm, Rgb* out) {
     if (run(cmd) != 0) return false;
@@ -86,7 +81,7 @@ TEST(MspReader, PillowWrittenAndCorpus) {
                            "Image.open(sys.argv[1]).convert('1').save(sys.argv[2])\" IN OUT",
                            {{"PY", PYTHON}, {"IN", pbm}, {"OUT", msp}})));
     std::vector<std::string> files = {msp};
-    if (corpusPresent()) files.push_back(corpus("msp/hopper.msp"));
+    if (corpusPresent()) files.push_back(corpusPath("msp/hopper.msp"));
     for (const std::string& f : files) {
         SCOPED_TRACE(f);
         OwnedImage img;
@@ -182,9 +177,9 @@ TEST(MacReader, CorpusAgainstImageMagick) {
     if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
     OwnedImage img;
-    ASSERT_EQ(ST_OK, load(corpus("mac/porsches.mac"), &img));
+    ASSERT_EQ(ST_OK, load(corpusPath("mac/porsches.mac"), &img));
     Rgb want;
-    ASSERT_TRUE(imRgb(corpus("mac/porsches.mac"), &want));
+    ASSERT_TRUE(imRgb(corpusPath("mac/porsches.mac"), &want));
     EXPECT_EQ(0, compareRgb(toRgb(img), want));
 }
 
@@ -218,9 +213,9 @@ TEST(TimReader, CorpusAgainstImageMagick) {
                              "tim/testcard_rgb16.tim"}) {
         SCOPED_TRACE(name);
         OwnedImage img;
-        ASSERT_EQ(ST_OK, load(corpus(name), &img));
+        ASSERT_EQ(ST_OK, load(corpusPath(name), &img));
         Rgb want;
-        ASSERT_TRUE(imRgb(corpus(name), &want));
+        ASSERT_TRUE(imRgb(corpusPath(name), &want));
         EXPECT_EQ(0, compareRgb(toRgb(img), want, 1));  // 5-bit scaling rounds either way
     }
 }
@@ -348,7 +343,7 @@ TEST(PcPaintReader, CorpusPictures) {
         SCOPED_TRACE(c.name);
         OwnedImage img;
         FileInfo info{};
-        ASSERT_EQ(ST_OK, load(corpus(c.name), &img, 0, &info));
+        ASSERT_EQ(ST_OK, load(corpusPath(c.name), &img, 0, &info));
         EXPECT_EQ(c.width, img.width);
         EXPECT_EQ(c.height, img.height);
         EXPECT_EQ(c.kind, img.kind);

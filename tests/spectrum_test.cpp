@@ -20,7 +20,6 @@ using Bytes = std::vector<uint8_t>;
 using IndexOf = std::function<int(int x, int y)>;
 using WordOf = std::function<unsigned(int y, int entry)>;  // entry 0..47 of row y (1..199)
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
 
 bool peerDecode(const std::string& tool, const std::string& in, Rgb* out) {
     static int counter = 0;
@@ -174,7 +173,7 @@ TEST(SpectrumReaders, CorpusFilesMatchNetpbm) {
     if (!corpusPresent()) GTEST_SKIP() << "no corpus";
     struct Case {
         std::string file, peer;
-    } cases[] = {{corpus("spu/APPLE.SPU"), "sputoppm"}, {corpus("spc/APPLE.SPC"), "spctoppm"}};
+    } cases[] = {{corpusPath("spu/APPLE.SPU"), "sputoppm"}, {corpusPath("spc/APPLE.SPC"), "spctoppm"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         if (!haveProgram(c.peer)) GTEST_SKIP() << "netpbm missing";

@@ -16,7 +16,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
 
 // wmf2gd's rendering at the given size, read back through ImageMagick as a PPM.
 bool wmf2gd(const std::string& in, int w, int h, Rgb* out) {
@@ -211,7 +210,7 @@ TEST(WmfReader, VectorDrawingsLooselyAsLibwmf) {
     const std::string path = tempPath("vector.wmf");
     ASSERT_TRUE(writeFile(path, hand));
     std::vector<std::string> files = {path};
-    if (corpusPresent()) files.insert(files.end(), {corpus("wmf/clock.wmf"), corpus("wmf/test.wmf")});
+    if (corpusPresent()) files.insert(files.end(), {corpusPath("wmf/clock.wmf"), corpusPath("wmf/test.wmf")});
     for (const std::string& f : files) {
         SCOPED_TRACE(f);
         OwnedImage img;

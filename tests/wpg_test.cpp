@@ -16,7 +16,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 const char IM[] = "convert-im6.q16";
 
-std::string corpus(const std::string& rel) { return std::string(KALEO_CORPUS_DIR) + "/" + rel; }
 
 bool imPage(const std::string& in, int page, Rgb* out) {
     static int counter = 0;
@@ -126,7 +125,7 @@ TEST(WpgReader, CorpusPagesAgainstImageMagick) {
         o.pageIndex = page;
         OwnedImage img;
         FileInfo info{};
-        const std::string path = corpus("wpg/input.wpg");
+        const std::string path = corpusPath("wpg/input.wpg");
         ASSERT_EQ(ST_OK, loadImage(path.c_str(), &img, &o, &info));
         EXPECT_EQ(2, info.pageCount);
         Rgb want;
