@@ -187,3 +187,7 @@ Status writeRows(FILE* f, int64_t rowBytes, int32_t rows, RowEncoder encode = nu
 // bytes alone) within each of n bytes: for files that keep the leftmost pixel
 // in the least significant bits, since rows reach the core leftmost first.
 void reversePixelFields(uint8_t* p, int64_t n, int bits);
+
+// The 16 colours of the PC's CGA and EGA screens, R,G,B: the palette of
+// files that store indexes without a colour map of their own.
+extern const uint8_t PC_COLOURS_16[48];

@@ -30,16 +30,12 @@ constexpr size_t HEADER = 17;
 constexpr uint32_t MAX_PALETTE = 768;
 constexpr uint32_t BLOCK_HEADER = 5;
 
-const uint8_t PC16[48] = {0x00, 0x00, 0x00, 0x00, 0x00, 0xAA, 0x00, 0xAA, 0x00, 0x00, 0xAA, 0xAA,
-                          0xAA, 0x00, 0x00, 0xAA, 0x00, 0xAA, 0xAA, 0x55, 0x00, 0xAA, 0xAA, 0xAA,
-                          0x55, 0x55, 0x55, 0x55, 0x55, 0xFF, 0x55, 0xFF, 0x55, 0x55, 0xFF, 0xFF,
-                          0xFF, 0x55, 0x55, 0xFF, 0x55, 0xFF, 0xFF, 0xFF, 0x55, 0xFF, 0xFF, 0xFF};
-// The three colours after the background of the six CGA palettes (indexes into PC16).
+// The three colours after the background of the six CGA palettes (indexes into PC_COLOURS_16).
 const uint8_t CGA[6][3] = {{3, 5, 7}, {2, 4, 6}, {3, 4, 7}, {11, 13, 15}, {10, 12, 14}, {11, 12, 15}};
 
 bool planeInfoKnown(uint8_t p) { return p == 0x01 || p == 0x02 || p == 0x04 || p == 0x08 || p == 0x11 || p == 0x31; }
 
-void setPc16(uint8_t* entry, int index) { memcpy(entry, PC16 + 3 * (index & 15), 3); }
+void setPc16(uint8_t* entry, int index) { memcpy(entry, PC_COLOURS_16 + 3 * (index & 15), 3); }
 
 // The palette from its type and data; bits per pixel (all planes) tell the defaults.
 void buildPalette(int type, const uint8_t* data, uint32_t length, int bits, uint8_t* table) {
@@ -78,7 +74,7 @@ void buildPalette(int type, const uint8_t* data, uint32_t length, int bits, uint
     } else if (colours == 4) {
         for (int i = 0; i < 3; ++i) setPc16(table + 3 * (i + 1), CGA[3][i]);
     } else if (colours == 16) {
-        memcpy(table, PC16, sizeof PC16);
+        memcpy(table, PC_COLOURS_16, sizeof PC_COLOURS_16);
     } else {
         for (int i = 0; i < 256; ++i) memset(table + 3 * i, i, 3);
     }

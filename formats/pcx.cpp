@@ -47,14 +47,6 @@ constexpr int PCX_MAX_RUN = 63;
 constexpr uint32_t DCX_MAGIC = 987654321u;  // 0x3ADE68B1
 constexpr int DCX_MAX_PAGES = 1024;
 
-// The 16 colours of an EGA screen, R,G,B.
-const uint8_t PCX_DEFAULT_MAP[PCX_MAP_BYTES] = {
-    0x00, 0x00, 0x00, 0x00, 0x00, 0xAA, 0x00, 0xAA, 0x00, 0x00, 0xAA, 0xAA,
-    0xAA, 0x00, 0x00, 0xAA, 0x00, 0xAA, 0xAA, 0x55, 0x00, 0xAA, 0xAA, 0xAA,
-    0x55, 0x55, 0x55, 0x55, 0x55, 0xFF, 0x55, 0xFF, 0x55, 0x55, 0xFF, 0xFF,
-    0xFF, 0x55, 0x55, 0xFF, 0x55, 0xFF, 0xFF, 0xFF, 0x55, 0xFF, 0xFF, 0xFF,
-};
-
 struct PcxHeader {
     uint8_t version;
     uint8_t encoding;
@@ -167,7 +159,7 @@ Status pcxReadImage(FILE* f, LoadRequest* request, int64_t limit) {
     rh.ydpi = h.vdpi;
     setRasterName(rh.name, h.encoding ? NAME_READ_RLE : NAME_READ);
     rh.compression = h.encoding ? "RLE" : nullptr;
-    if (h.version == PCX_VERSION_NO_PALETTE) memcpy(h.colourMap, PCX_DEFAULT_MAP, PCX_MAP_BYTES);
+    if (h.version == PCX_VERSION_NO_PALETTE) memcpy(h.colourMap, PC_COLOURS_16, PCX_MAP_BYTES);
     st = beginImage(&rh);
     if (st != ST_OK) return st;
 
