@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "dither.h"
@@ -107,8 +108,15 @@ int drawBar(int32_t row, int32_t total, void* datum) {
     return 0;
 }
 
+// Stream buffers of kaleocmd's files: the runtime's 4 KiB made one system call
+// per row of a large picture. Seeks within the buffer keep it, so readers that
+// jump around pay at most one refill of this size per jump.
+constexpr int32_t READ_BUFFER_BYTES = 128 << 10;
+constexpr size_t WRITE_BUFFER_BYTES = 256 << 10;
+
 IoOptions loadOptions(const CmdJob& job, int page) {
     IoOptions o = defaultIoOptions();
+    o.streamBufferSize = READ_BUFFER_BYTES;
     o.formatIndex = static_cast<int16_t>(job.inFormat);
     o.pageIndex = page;
     o.rawWidth = job.rawWidth;
@@ -309,6 +317,8 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
     } else {
         // The file records its output name, not the temporary one.
         FILE* f = fopen(temp.c_str(), "w+b");
+        std::unique_ptr<char[]> buffer(f ? new (std::nothrow) char[WRITE_BUFFER_BYTES] : nullptr);
+        if (buffer) setvbuf(f, buffer.get(), _IOFBF, WRITE_BUFFER_BYTES);
         st = f ? saveImageToStream(f, out.c_str(), &img, &so) : ST_CANNOT_OPEN;
         if (f && fclose(f) != 0 && st == ST_OK) st = ST_WRITE_ERROR;
     }
