@@ -114,6 +114,12 @@ row "JPEG to PNG" "$K -quiet -overwrite -out png -o $o/k.png $w/big.jpg" "$IM $w
 row "PNG to JPEG" "$K -quiet -overwrite -q 85 -out jpeg -o $o/k.jpg $w/big.png" "$IM $w/big.png -quality 85 $o/i.jpg" \
     "gm convert $w/big.png -quality 85 $o/g.jpg" "vips copy $w/big.png $o/v.jpg[Q=85]" \
     "pngtopnm $w/big.png | cjpeg -quality 85 > $o/n.jpg"
+row "JPEG to PPM" "$K -quiet -overwrite -out pnm -o $o/k.ppm $w/big.jpg" "$IM $w/big.jpg $o/i.ppm" \
+    "gm convert $w/big.jpg $o/g.ppm" "vips copy $w/big.jpg $o/v.ppm" "djpeg -outfile $o/n.ppm $w/big.jpg"
+# The last column of this row is libtiff's own tiffcp.
+row "TIFF LZW to plain TIFF" "$K -quiet -overwrite -c 0 -out tiff -o $o/k.tif $w/big.tif" \
+    "$IM $w/big.tif -compress none $o/i.tif" "gm convert $w/big.tif -compress none $o/g.tif" \
+    "vips copy $w/big.tif $o/v.tif" "tiffcp -c none $w/big.tif $o/n.tif"
 row "TIFF LZW to JPEG" "$K -quiet -overwrite -q 85 -out jpeg -o $o/k.jpg $w/big.tif" \
     "$IM $w/big.tif -quality 85 $o/i.jpg" "gm convert $w/big.tif -quality 85 $o/g.jpg" \
     "vips copy $w/big.tif $o/v.jpg[Q=85]" "tifftopnm $w/big.tif | cjpeg -quality 85 > $o/n.jpg"

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "kaleocore.h"
+#include "optable.h"
 #include "writeoptions.h"
 
 namespace {
@@ -386,12 +387,6 @@ struct Parser {
     }
 };
 
-std::string realText(double v) {
-    char buf[64];
-    snprintf(buf, sizeof buf, "%.2f", v);
-    return buf;
-}
-
 }  // namespace
 
 bool parseCommandLine(int argc, const char* const* argv, CmdJob* job, std::string* error) {
@@ -427,63 +422,13 @@ std::string formatScript(const CmdJob& job) {
     }
     if (job.outFormat >= 0 && getFormatInfo(job.outFormat, &fi) == 0) item(std::string("-out ") + fi.shortName);
     if (job.deleteOriginal) item("-D");
-    if (!job.dest.empty()) item("-o " + job.dest);
-    for (const OpInstance& op : job.ops) {
-        const OpEntry* e = opEntry(op.index);
-        if (!e) continue;
-        std::string o = e->option;
-        auto sizes = [&]() {
-            return op.percent ? std::to_string(op.ints[0]) + "% " + std::to_string(op.ints[1]) + "%"
-                              : std::to_string(op.ints[0]) + " " + std::to_string(op.ints[1]);
-        };
-        switch (e->kind) {
-        case OPK_INT:
-        case OPK_LEVELS:
-        case OPK_FILTER_SIZE: item(o + " " + std::to_string(op.ints[0])); break;
-        case OPK_HUNDREDTHS: item(o + " " + realText(op.reals[0])); break;
-        case OPK_THREE_REALS:
-            item(o + " " + realText(op.reals[0]) + " " + realText(op.reals[1]) + " " + realText(op.reals[2]));
-            break;
-        case OPK_THREE_INTS:
-            item(o + " " + std::to_string(op.ints[0]) + " " + std::to_string(op.ints[1]) + " " +
-                 std::to_string(op.ints[2]));
-            break;
-        case OPK_RECT:
-            item(o + " " + std::to_string(op.ints[0]) + " " + std::to_string(op.ints[1]) + " " +
-                 std::to_string(op.ints[2]) + " " + std::to_string(op.ints[3]));
-            break;
-        case OPK_RESIZE:
-            if (op.keepRatio) item("-ratio");
-            item(std::string("-rtype ") + (op.method == RESAMPLE_AREA ? "linear" : "quick"));
-            item(o + " " + sizes());
-            break;
-        case OPK_CANVAS:
-            if (op.keepRatio) item("-ratio");
-            item(o + " " + sizes());
-            break;
-        case OPK_COLOURS: {
-            if (op.ints[1]) item("-dither");
-            int k = op.ints[0] - 12;
-            item(o + " " + std::to_string(k >= 0 && k < 6 ? COLOUR_COUNTS[k] : 256));
-            break;
-        }
-        case OPK_GREY: {
-            if (op.ints[1]) item("-dither");
-            int k = op.ints[0] - 2;
-            item(o + " " + std::to_string(k >= 0 && k < 6 ? GREY_LEVELS[k] : 256));
-            break;
-        }
-        case OPK_BINARY:
-            item(o + (op.ints[0] == 2   ? " halft45"
-                      : op.ints[0] == 3 ? " halft90"
-                      : op.ints[0] == 5 ? " floyd"
-                                        : " pattern"));
-            break;
-        case OPK_CHANNELS: item(o + " " + SWAPS[op.ints[0] >= 0 && op.ints[0] < 4 ? op.ints[0] : 4]); break;
-        default: item(o); break;
-        }
-    }
-    for (const std::string& src : job.sources) item(src);
+    if (!job.dest.empty()) item("-o " + scriptWord(job.dest));
+    const std::string ops = scriptOperations(job.ops);
+    if (!ops.empty()) item(ops);
+    bool dashed = false;
+    for (const std::string& src : job.sources) dashed = dashed || (!src.empty() && src[0] == '-');
+    if (dashed) item("--");
+    for (const std::string& src : job.sources) item(scriptWord(src));
     s.pop_back();
     return s;
 }

@@ -14,10 +14,11 @@ using namespace testutil;
 
 namespace {
 
+// The words of a line as kaleocmd's script runner splits them (quotes honoured).
 std::vector<std::string> words(const std::string& line) {
-    std::istringstream in(line);
     std::vector<std::string> w;
-    for (std::string s; in >> s;) w.push_back(s);
+    std::string error;
+    EXPECT_TRUE(splitScriptLine(line, &w, &error)) << line << ": " << error;
     return w;
 }
 
@@ -66,6 +67,9 @@ TEST(KaleocmdScript, ExportedLinesParseAndComeBackUnchanged) {
         "-edgedetect heavy -waves 3.00 5.00 0.00 -ratio -canvas 200 100 -posterize 16 -medianc 5 a.bmp",
         "kaleocmd -size 0x0+0 -ctype rgba -corder inter -out bmp -binary halft45 -binary pattern -colors 8 "
         "-dither -grey 256 -truecolors -swap rbg a.bmp",
+        "kaleocmd -size 0x0+0 -ctype rgb -corder inter -out png -o \"/d/my pictures/\" -onlysmaller -rtype linear "
+        "-resize 640 480 \"a b.bmp\" \"say \\\"hi\\\".bmp\"",
+        "kaleocmd -size 0x0+0 -ctype rgb -corder inter -out bmp -negate -- -a.bmp b.bmp",
     };
     for (const char* line : lines) {
         CmdJob job;

@@ -142,10 +142,5 @@ struct ScriptJob {
 // output format's writer reads.
 void scriptWriterSwitches(const IoOptions& save, ScriptJob* job);
 
-// A word as kaleocmd reads it back: words holding a blank, a quote or a
-// backslash, and the empty word, are put in double quotes (" and \ escaped).
-std::string scriptWord(const std::string& word);
-// The job's operation items only ("-ratio -rtype quick -resize 50% 50%").
-std::string scriptOperations(const std::vector<OpInstance>& ops);
 // The whole line, ending with a line break; empty when there is no source.
 std::string exportScript(const ScriptJob& job);
