@@ -50,6 +50,12 @@ inline uint32_t loadU32LE(const uint8_t* p) {
 inline uint32_t loadU32BE(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
 }
+inline void storeU32BE(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
 
 struct FreeDeleter {
     void operator()(void* p) const { free(p); }

@@ -6,7 +6,9 @@
 // Gamma, transparency (tRNS), background and text chunks are not applied.
 // PNG writer: black and white as 1-bit grey, grey as 8-bit grey, palette
 // images at 4 bits (up to 16 colours) or 8 bits, true colour as RGB, or RGBA
-// when the picture carries alpha; never interlaced.
+// when the picture carries alpha; never interlaced. Compressed 8-bit grey and
+// true colour pictures are filtered and deflated by our own fast path
+// (pngdeflate.h) and written chunk by chunk here; the rest goes through libpng.
 //
 // MNG reader: an MNG file is its own signature followed by chunks (32-bit
 // big-endian length, 4-byte type, data, 32-bit CRC) up to MEND. Each embedded
@@ -14,6 +16,7 @@
 // libpng as if it were a PNG file whose signature was already read.
 #include <csetjmp>
 #include <cstring>
+#include <utility>
 
 #include <png.h>
 #include <zlib.h>
@@ -21,6 +24,7 @@
 #include "codec.h"
 #include "codecs.h"
 #include "kaleocore.h"
+#include "pngdeflate.h"
 #include "stream.h"
 
 namespace {
@@ -266,6 +270,74 @@ bool looksPhotographic(const uint8_t* rows, size_t rowBytes, int32_t count, int 
     return pixels >= 64 && repeats * 8 < pixels;
 }
 
+WriteHeader pngWriteHeader(const SaveRequest* request, const PngWritePlan& plan) {
+    WriteHeader wh{};
+    wh.layout = 0;
+    wh.orientation = 0;
+    wh.channels = 1;
+    wh.planes = 1;
+    wh.bitsPerPlane = static_cast<int16_t>(plan.bitsPerPixel);
+    wh.bytesPerPlane = static_cast<int32_t>((static_cast<int64_t>(request->width) * plan.bitsPerPixel + 7) / 8);
+    wh.paletteFormat = plan.paletteEntries ? PF_TRIPLETS : 0;
+    wh.componentBits = 8;
+    setRasterName(wh.name, NAME_WRITE);
+    return wh;
+}
+
+bool writeChunk(FILE* f, const char* type, const uint8_t* data, size_t size) {
+    uint8_t head[8];
+    storeU32BE(head, static_cast<uint32_t>(size));
+    memcpy(head + 4, type, 4);
+    uLong crc = crc32(0, head + 4, 4);
+    if (size) crc = crc32_z(crc, data, size);
+    uint8_t tail[4];
+    storeU32BE(tail, static_cast<uint32_t>(crc));
+    return fwrite(head, 1, 8, f) == 8 && (!size || fwrite(data, 1, size, f) == size) && fwrite(tail, 1, 4, f) == 4;
+}
+
+// The fast path takes 8-bit grey, RGB and RGBA pictures whose rows, one filter
+// byte each, fit in memory at once.
+constexpr uint64_t MAX_DEFLATED_PICTURE = uint64_t(1) << 31;
+constexpr size_t IDAT_BYTES = 1 << 20;
+
+bool deflatedPath(const SaveRequest* request, const PngWritePlan& plan) {
+    const uint64_t rowBytes = static_cast<uint64_t>(request->width) * static_cast<uint64_t>(plan.bitsPerPixel / 8);
+    return plan.level > 0 && !plan.paletteEntries && plan.bitDepth == 8 &&
+           (rowBytes + 1) * static_cast<uint64_t>(request->height) <= MAX_DEFLATED_PICTURE;
+}
+
+// rows: room for the picture's rows, a filter byte before each.
+Status pngWriteDeflated(FILE* f, const SaveRequest* request, const PngWritePlan& plan, Buffer rows) {
+    const size_t rowBytes = static_cast<size_t>(request->width) * static_cast<size_t>(plan.bitsPerPixel / 8);
+    const size_t stride = rowBytes + 1;
+    WriteHeader wh = pngWriteHeader(request, plan);
+    Status st = beginWrite(&wh);
+    if (st != ST_OK) return st;
+    for (int32_t y = 0; y < request->height && st == ST_OK; ++y) {
+        st = getRows(y, 1);
+        if (st == ST_OK) memcpy(rows.get() + stride * static_cast<size_t>(y) + 1, wh.rowBuffer, rowBytes);
+    }
+    endWrite();
+    if (st != ST_OK) return st;
+    Buffer stream;
+    size_t streamSize = 0;
+    st = pngDeflateRows(rows.get(), rowBytes, request->height, plan.bitsPerPixel / 8, plan.level, &stream, &streamSize);
+    rows.reset();
+    if (st != ST_OK) return st == ST_NO_MEMORY ? ST_NO_MEMORY : ST_WRITE_ERROR;
+    static const uint8_t SIGNATURE[SIGNATURE_SIZE] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    uint8_t ihdr[13];
+    storeU32BE(ihdr, static_cast<uint32_t>(request->width));
+    storeU32BE(ihdr + 4, static_cast<uint32_t>(request->height));
+    ihdr[8] = static_cast<uint8_t>(plan.bitDepth);
+    ihdr[9] = static_cast<uint8_t>(plan.colourType);
+    ihdr[10] = ihdr[11] = ihdr[12] = 0;  // deflate, adaptive filters, not interlaced
+    bool ok = fwrite(SIGNATURE, 1, sizeof SIGNATURE, f) == sizeof SIGNATURE && writeChunk(f, "IHDR", ihdr, sizeof ihdr);
+    for (size_t at = 0; ok && at < streamSize; at += IDAT_BYTES)
+        ok = writeChunk(f, "IDAT", stream.get() + at, streamSize - at < IDAT_BYTES ? streamSize - at : IDAT_BYTES);
+    ok = ok && writeChunk(f, "IEND", nullptr, 0);
+    return ok ? ST_OK : ST_WRITE_ERROR;
+}
+
 // sample lives with the caller: a jump back from libpng skips this frame's destructors.
 Status pngWriteAll(png_structp png, png_infop info, FILE* f, const SaveRequest* request, const PngWritePlan& plan,
                    Buffer& sample) {
@@ -280,16 +352,7 @@ Status pngWriteAll(png_structp png, png_infop info, FILE* f, const SaveRequest* 
                  plan.bitDepth, plan.colourType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
 
-    WriteHeader wh{};
-    wh.layout = 0;
-    wh.orientation = 0;
-    wh.channels = 1;
-    wh.planes = 1;
-    wh.bitsPerPlane = static_cast<int16_t>(plan.bitsPerPixel);
-    wh.bytesPerPlane = static_cast<int32_t>((static_cast<int64_t>(request->width) * plan.bitsPerPixel + 7) / 8);
-    wh.paletteFormat = plan.paletteEntries ? PF_TRIPLETS : 0;
-    wh.componentBits = 8;
-    setRasterName(wh.name, NAME_WRITE);
+    WriteHeader wh = pngWriteHeader(request, plan);
     Status st = beginWrite(&wh);
     if (st != ST_OK) return st;
     writing = true;
@@ -413,6 +476,12 @@ Status writePng(FILE* stream, SaveRequest* request) {
     const int quality = request->writerOption2 < 0 ? 0 : request->writerOption2;
     plan.level = quality / 10 > MAX_COMPRESSION_LEVEL ? MAX_COMPRESSION_LEVEL : quality / 10;
 
+    if (deflatedPath(request, plan)) {
+        // Without the memory for the whole picture, libpng streams its rows.
+        Buffer rows = allocBuffer((static_cast<uint64_t>(request->width) * static_cast<uint64_t>(plan.bitsPerPixel / 8) + 1) *
+                                  static_cast<uint64_t>(request->height));
+        if (rows) return pngWriteDeflated(stream, request, plan, std::move(rows));
+    }
     PngWriteStructs s;
     if (!s.ok()) return ST_NO_MEMORY;
     Buffer sample;

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests and the demo need, when missing.
 set -e
-PACKAGES="cmake ninja-build g++ make pkg-config libgtest-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
+PACKAGES="cmake ninja-build g++ make pkg-config libgtest-dev zlib1g-dev libdeflate-dev libpng-dev libjpeg62-turbo-dev
 libjbig-dev jbigkit-bin libtiff-tools imagemagick netpbm graphicsmagick xvfb xauth libjpeg-turbo-progs
 wine wine64 wine64-tools libwine-dev fonts-wine x11-apps locales parallel dpkg-dev man-db"
 missing=""
