@@ -34,7 +34,7 @@ $IM "$w/big.ppm" BMP3:"$w/big.bmp"
 cjpeg -quality 90 "$w/big.ppm" >"$w/big.jpg"
 $IM "$w/big.ppm" -quality 75 "$w/big.png"
 $IM "$w/big.ppm" -compress LZW "$w/big.tif"
-$IM "$w/big.ppm" -resize 400x300! "$w/small.ppm"
+$IM "$w/big.ppm" -resize 1155x866! "$w/small.ppm"  # one megapixel, for the batch
 $IM "$w/big.ppm" -compress RLE "$w/big.pcx"
 $IM "$w/big.ppm" -compress RLE "$w/big.tga"
 $IM "$w/big.ppm" -compress RLE "$w/big.sgi"
@@ -167,6 +167,10 @@ $IM "$w/big.jpg" "$o/size_i.png" 2>/dev/null || true
 vips copy "$w/big.jpg" "$o/size_v.png" 2>/dev/null || true
 echo "PNG from the 12 MP JPEG, bytes: kaleocmd $(stat -c %s "$o/size_k.png" 2>/dev/null || echo n/a)," \
     "IM6 $(stat -c %s "$o/size_i.png" 2>/dev/null || echo n/a), libvips $(stat -c %s "$o/size_v.png" 2>/dev/null || echo n/a)"
+
+# Total size of the batch's PNG files (bytes).
+echo "PNG files of the batch, bytes: kaleocmd $(cat "$o"/kb/*.png 2>/dev/null | wc -c)," \
+    "IM6 $(cat "$o"/ib/*.png 2>/dev/null | wc -c), libvips $(cat "$o"/vb_*.png 2>/dev/null | wc -c)"
 
 # Peak memory (resident set, MiB) of one decode of the 12 MP files; the decoded picture alone is 34 MiB.
 peak() { /usr/bin/time -f %M sh -c "$1" 2>&1 >/dev/null | tail -1 | awk '{printf "%.0f", $1/1024}'; }
