@@ -40,31 +40,26 @@ const char MSG_CRG_VARIANT[] = "Calamus : Unsupported variant !";
 // Decodes the runs of at most `budget` bytes of data into rows.
 Status crgUnpack(FILE* f, uint64_t budget, RowFeed* feed) {
     ChunkReader in(f);
+    // The next byte of the data, or -1 at their end.
+    auto next = [&]() -> int {
+        if (budget == 0) return -1;
+        --budget;
+        return in.get();
+    };
     Status st = ST_OK;
     while (st == ST_OK && !feed->done()) {
-        if (budget == 0) return feed->cut();
-        const int n = in.get();
+        const int n = next();
         if (n < 0) return feed->cut();
-        --budget;
-        if (n < 128) {
-            // A literal: copied straight into the rows, as far as the data go.
-            int64_t left = n + 1;
-            while (left > 0 && st == ST_OK && !feed->done()) {
-                int64_t room = 0;
-                uint8_t* dst = feed->space(&room);
-                int64_t k = left < room ? left : room;
-                if (static_cast<uint64_t>(k) > budget) k = static_cast<int64_t>(budget);
-                if (k == 0 || !in.read(dst, static_cast<size_t>(k))) return feed->cut();
-                budget -= static_cast<uint64_t>(k);
-                left -= k;
-                st = feed->advance(k);
-            }
-        } else {
-            if (budget == 0) return feed->cut();
-            const int v = in.get();
+        if (n >= 128) {
+            const int v = next();
             if (v < 0) return feed->cut();
-            --budget;
             st = feed->repeat(static_cast<uint8_t>(v), n - 127);
+            continue;
+        }
+        for (int i = 0; i <= n && st == ST_OK; ++i) {
+            const int v = next();
+            if (v < 0) return feed->cut();
+            st = feed->put(static_cast<uint8_t>(v));
         }
     }
     return st;
