@@ -75,6 +75,10 @@ struct FormatRecord {
     WriteVariant modes[MAX_WRITE_VARIANTS];  // ends at the first mask 0xFFFF
     AcceptFn accept = nullptr;              // the format's identification test, or null
     uint32_t maxRatio = 0;                  // RATIO_*; 0 = RATIO_RUNS
+    // False for a format whose reader only recognises its files and refuses
+    // them with a reason (no public layout to decode): it takes part in
+    // identification but is not offered as readable.
+    bool decodes = true;
 };
 
 // Registry internals.

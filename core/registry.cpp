@@ -211,8 +211,9 @@ int getFormatInfo(int index, FormatInfo* info) {
     memset(info, 0, sizeof *info);
     copyText(info->shortName, sizeof info->shortName, r.shortName);
     info->index = i16;
-    // Formats still on the placeholder are not offered as readable or writable.
-    info->capabilities = static_cast<uint16_t>((r.reader && !isPlaceholder(r) ? CAP_READ : 0) |
+    // Formats still on the placeholder, or whose reader only recognises its
+    // files, are not offered as readable; placeholders not as writable either.
+    info->capabilities = static_cast<uint16_t>((r.reader && !isPlaceholder(r) && r.decodes ? CAP_READ : 0) |
                                                (hasRealWriter(r) ? CAP_WRITE : 0));
     copyText(info->description, sizeof info->description, r.description);
     for (int e = 0; e < MAX_EXTENSIONS && r.extensions[e]; ++e)

@@ -10,6 +10,11 @@
 //   offset 15680 with the two bytes of every 16-bit unit swapped. The first
 //   unit stands for the start-of-image marker: the stream is rebuilt in
 //   memory behind a JFIF prefix of our own.
+// - Sega SJ-1 DIGIO (.sj1): a header of the camera's PC kit, unknown, then
+//   the stream. Without a signature to test, only files named .sj1 are taken,
+//   and only when a start-of-image marker followed by another marker lies in
+//   their first 4 KB (a file that starts with one is a plain JPEG file).
+#include <cctype>
 #include <cstring>
 
 #include "codec.h"
@@ -23,6 +28,7 @@ namespace {
 const char NAME_CASIO[] = "QV-10 Camera";
 const char NAME_RICOH[] = "Ricoh Digital Camera";
 const char NAME_DC120[] = "Kodak DC120 Digital Camera";
+const char NAME_SJ1[] = "Sega SJ-1 DIGIO";
 const char MSG_TOO_LARGE[] = "Kodak DC120 : File too large !";
 
 constexpr uint8_t CASIO_MAGIC[6] = {0x07, 0x20, 0x4D, 0x4D, 0x00, 0x03};
@@ -43,6 +49,32 @@ constexpr uint8_t JFIF_PREFIX[20] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0
                                      0x00, 0x01, 0x02, 0x01, 0x00, 0x64, 0x00, 0x4B, 0x00, 0x00};
 // The largest DC120 stream rebuilt in memory; the camera's files are far smaller.
 constexpr int64_t DC120_MAX_DATA = int64_t{64} << 20;
+
+// Where the SJ-1 stream may start: within this many bytes of the file.
+constexpr size_t SJ1_SEARCH = 4096;
+
+// Whether b[0..3] is a start-of-image marker followed by a marker that may
+// open a stream (a frame, tables, an application segment, a comment).
+bool jpegOpening(const uint8_t* b) {
+    if (b[0] != 0xFF || b[1] != 0xD8 || b[2] != 0xFF) return false;
+    const uint8_t m = b[3];
+    return (m >= 0xC0 && m <= 0xC4) || m == 0xDB || m == 0xDD || (m >= 0xE0 && m <= 0xEF) || m == 0xFE;
+}
+
+// The offset of the first stream opening within n bytes, or -1.
+long findJpegOpening(const uint8_t* b, size_t n) {
+    for (size_t i = 0; i + 4 <= n; ++i)
+        if (b[i] == 0xFF && jpegOpening(b + i)) return static_cast<long>(i);
+    return -1;
+}
+
+bool namedSj1(const char* fileName) {
+    const char* dot = strrchr(fileName, '.');
+    if (!dot || strchr(dot, '/') || strchr(dot, '\\')) return false;
+    const char* e = dot + 1;
+    return strlen(e) == 3 && tolower(static_cast<unsigned char>(e[0])) == 's' &&
+           tolower(static_cast<unsigned char>(e[1])) == 'j' && e[2] == '1';
+}
 
 Status decodeStream(FILE* f, const char* name, LoadRequest* request) {
     JpegReadJob job;
@@ -131,4 +163,23 @@ Status readDc120(FILE* stream, LoadRequest* request) {
     job.name = NAME_DC120;
     job.request = request;
     return jpegReadImage(job);
+}
+
+// ---- Sega SJ-1 DIGIO ---------------------------------------------------------------
+
+// The opening lies in the first bytes, or further than they go (a longer file:
+// the reader looks further).
+bool acceptSj1(const uint8_t* head, size_t n, int64_t) {
+    if (n < 4 || (head[0] == 0xFF && head[1] == 0xD8)) return false;
+    return findJpegOpening(head, n) >= 0 || n == ACCEPT_HEAD_BYTES;
+}
+
+Status readSj1(FILE* stream, LoadRequest* request) {
+    if (!namedSj1(request->fileName)) return ST_UNKNOWN_FORMAT;
+    uint8_t head[SJ1_SEARCH];
+    const size_t n = fread(head, 1, sizeof head, stream);
+    if (n < 4 || (head[0] == 0xFF && head[1] == 0xD8)) return ST_UNKNOWN_FORMAT;
+    const long at = findJpegOpening(head, n);
+    if (at < 0 || fseek(stream, at, SEEK_SET) != 0) return ST_UNKNOWN_FORMAT;
+    return decodeStream(stream, NAME_SJ1, request);
 }

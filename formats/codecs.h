@@ -316,3 +316,14 @@ bool acceptWmf(const uint8_t* head, size_t n, int64_t fileSize);
 Status readWmf(FILE* stream, LoadRequest* request);
 bool acceptCut(const uint8_t* head, size_t n, int64_t fileSize);
 Status readCut(FILE* stream, LoadRequest* request);
+// helper B: GIMP icons, the SJ-1 camera, ImageLab, Calamus and Artisan.
+bool acceptGicon(const uint8_t* head, size_t n, int64_t fileSize);
+Status readGicon(FILE* stream, LoadRequest* request);
+bool acceptSj1(const uint8_t* head, size_t n, int64_t fileSize);
+Status readSj1(FILE* stream, LoadRequest* request);
+bool acceptIlab(const uint8_t* head, size_t n, int64_t fileSize);
+Status readIlab(FILE* stream, LoadRequest* request);
+bool acceptCalamus(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCalamus(FILE* stream, LoadRequest* request);
+bool acceptArtisan(const uint8_t* head, size_t n, int64_t fileSize);
+Status readArtisan(FILE* stream, LoadRequest* request);

@@ -1,5 +1,6 @@
 // GIMP brushes (.gbr) and patterns (.pat): a big-endian header, a name, then
-// plain interleaved pixel rows, top row first, without padding.
+// plain interleaved pixel rows, top row first, without padding. GIMP 1 icons
+// (.ico), a text format, close the file.
 //
 // Brush header (u32 words): header size, version (1, 2 or 3), width, height,
 // bytes per pixel, then for versions 2 and 3 the magic "GIMP" and the spacing.
@@ -9,6 +10,15 @@
 //
 // Pattern header: header size, version 1, width, height, bytes per pixel
 // (1 grey, 2 grey and alpha, 3 R,G,B, 4 R,G,B,A), the magic "GPAT", the name.
+//
+// Icons (.ico, the toolbox icons of GIMP 1) are C source text: a first
+// comment line naming the "GIMP icon image format", a second naming the icon,
+// "#define NAME_width W" and "#define NAME_height H", then
+// "static char *NAME_bits [] = {" and one quoted string per row. Each
+// character is a pixel: '.' transparent, 'a' to 'h' grey levels 0 to 7 from
+// black to white. Transparent pixels are shown white, the toolbox's ground.
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec.h"
@@ -24,9 +34,17 @@ const char MSG_BRUSH_DEPTH[] = "GBR : Unsupported depth !";
 const char MSG_PATTERN_SIZE[] = "PAT : Bad picture's size !";
 const char MSG_PATTERN_DEPTH[] = "PAT : Unsupported depth !";
 
+const char MSG_ICON_HEADER[] = "GIMP Icon : Bad header !";
+
 const char NAME_BRUSH[] = "GIMP Brush";
 const char NAME_BRUSH_COLOUR[] = "GIMP Brush (colour)";
 const char NAME_PATTERN[] = "GIMP Pattern";
+const char NAME_ICON[] = "GIMP Icon";
+
+const char ICON_SIGNATURE[] = "GIMP icon image format";
+constexpr uint8_t ICON_TRANSPARENT = 255;
+// The longest number or name of a #define line worth reading.
+constexpr int ICON_TOKEN = 64;
 
 constexpr uint32_t GIMP_MAGIC = 0x47494D50;  // "GIMP"
 constexpr uint32_t GPAT_MAGIC = 0x47504154;  // "GPAT"
@@ -147,6 +165,87 @@ void patternName(const char* fileName, char* out, size_t room) {
     if (n == 0) snprintf(out, room, "%s", "Untitled");
 }
 
+// ---- GIMP icons ---------------------------------------------------------------
+
+// The text of an icon, a character at a time.
+class IconText {
+public:
+    explicit IconText(FILE* f) : in_(f) {}
+    int get() { return in_.get(); }
+
+    // Skips to the end of the line; false at the end of the text.
+    bool skipLine() {
+        for (int c = get(); c != '\n'; c = get())
+            if (c < 0) return false;
+        return true;
+    }
+
+    // Skips past the next occurrence of word; false at the end of the text.
+    bool skipPast(const char* word) {
+        const size_t n = strlen(word);
+        size_t matched = 0;
+        while (matched < n) {
+            const int c = get();
+            if (c < 0) return false;
+            if (c == word[matched]) ++matched;
+            else matched = c == word[0] ? 1 : 0;
+        }
+        return true;
+    }
+
+    // The next word of non-blank characters, at most room - 1 kept; false when
+    // the text ends first. The blank after it is consumed.
+    bool word(char* out, size_t room) {
+        int c = get();
+        while (c == ' ' || c == '\t' || c == '\r' || c == '\n') c = get();
+        if (c < 0) return false;
+        size_t k = 0;
+        for (; c >= 0 && !isspace(c); c = get())
+            if (k + 1 < room) out[k++] = static_cast<char>(c);
+        out[k] = '\0';
+        return true;
+    }
+
+    // One "#define NAME value" line: the value when it is a whole number.
+    bool define(long* value) {
+        char token[ICON_TOKEN];
+        if (!skipPast("#define") || !word(token, sizeof token) || !word(token, sizeof token)) return false;
+        char* end = nullptr;
+        *value = strtol(token, &end, 10);
+        return end != token && *end == '\0';
+    }
+
+    // The characters of the next quoted string into out (width pixels, the
+    // rest transparent); false when the list closes or the text ends first.
+    bool row(uint8_t* out, int32_t width) {
+        for (int c = get(); c != '"'; c = get())
+            if (c < 0 || c == '}') return false;
+        memset(out, ICON_TRANSPARENT, static_cast<size_t>(width));
+        int32_t x = 0;
+        for (int c = get(); c != '"' && c != '\n'; c = get()) {
+            if (c < 0) return false;
+            if (x >= width) continue;
+            const int level = c == '.' ? -1 : c >= 'a' && c <= 'h' ? c - 'a' : 0;
+            out[x++] = level < 0 ? ICON_TRANSPARENT : static_cast<uint8_t>(level * 255 / 7);
+        }
+        return true;
+    }
+
+private:
+    ChunkReader in_;
+};
+
+// Whether the first line (as far as head goes) is an icon's first comment.
+bool iconFirstLine(const uint8_t* head, size_t n) {
+    if (n < 2 || head[0] != '/' || head[1] != '*') return false;
+    const void* lf = memchr(head, '\n', n);
+    const size_t line = lf ? static_cast<size_t>(static_cast<const uint8_t*>(lf) - head) : n;
+    const size_t k = sizeof ICON_SIGNATURE - 1;
+    for (size_t i = 2; i + k <= line; ++i)
+        if (memcmp(head + i, ICON_SIGNATURE, k) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 bool acceptGbr(const uint8_t* head, size_t n, int64_t fileSize) {
@@ -229,5 +328,38 @@ Status writePat(FILE* stream, SaveRequest* request) {
     if (!writeBlock(stream, header, sizeof header) || !writeBlock(stream, name, nameBytes)) st = ST_WRITE_ERROR;
     if (st == ST_OK) st = writeRows(stream, wh.bytesPerPlane, request->height);
     endWrite();
+    return st;
+}
+
+// ---- GIMP icons ---------------------------------------------------------------
+
+bool acceptGicon(const uint8_t* head, size_t n, int64_t) { return iconFirstLine(head, n); }
+
+Status readGicon(FILE* stream, LoadRequest* request) {
+    IconText text(stream);
+    long width = 0, height = 0;
+    // The first comment line, the sizes (the name's comment line before them
+    // holds no #define), then the opening brace of the rows.
+    if (!text.skipLine() || !text.define(&width) || !text.define(&height) ||
+        !text.skipPast("{") || width < 1 || width > MAX_IMAGE_SIDE || height < 1 || height > MAX_IMAGE_SIDE) {
+        setReaderMessage(request, MSG_ICON_HEADER);
+        return ST_BAD_FILE;
+    }
+    RasterHeader rh{};
+    rh.channels = 1;
+    rh.width = static_cast<int32_t>(width);
+    rh.height = static_cast<int32_t>(height);
+    rh.layout = PL_BYTE_PIXELS;
+    rh.planes = 1;
+    rh.bitsPerPlane = 8;
+    rh.bytesPerPlane = rh.width;
+    setRasterName(rh.name, NAME_ICON);
+    Status st = beginImage(&rh);
+    if (st != ST_OK) return st;
+    Buffer row = allocBuffer(static_cast<uint64_t>(rh.width));
+    if (!row) st = ST_NO_MEMORY;
+    for (int32_t y = 0; st == ST_OK && y < rh.height; ++y)
+        st = text.row(row.get(), rh.width) ? deliverRow(row.get(), rh.width, y) : ST_READ_ERROR;
+    endImage(0, 0, nullptr);
     return st;
 }

@@ -22,13 +22,21 @@ struct Sample {
 };
 
 // Seeds are named after their format ("gif_binary.gif"); the bitmap seeds
-// after their layout, with the bitmap extension.
+// after their layout, with the bitmap extension. A seed named after a format
+// and carrying one of that format's extensions is of that format, even when
+// the extension is another format's name ("artdir_hand.art").
 int seedFormat(const fs::path& p) {
     const std::string name = p.filename().string();
     const std::string ext = p.extension().string();
-    if (ext.size() > 1 && findFormat(ext.c_str() + 1) >= 0) return findFormat(ext.c_str() + 1);
     const size_t cut = name.find('_');
-    return cut == std::string::npos ? -1 : findFormat(name.substr(0, cut).c_str());
+    const int named = cut == std::string::npos ? -1 : findFormat(name.substr(0, cut).c_str());
+    if (named >= 0 && ext.size() > 1) {
+        const FormatRecord* r = formatRecord(named);
+        for (int e = 0; e < MAX_EXTENSIONS && r->extensions[e]; ++e)
+            if (ext.compare(1, std::string::npos, r->extensions[e]) == 0) return named;
+    }
+    if (ext.size() > 1 && findFormat(ext.c_str() + 1) >= 0) return findFormat(ext.c_str() + 1);
+    return named;
 }
 
 std::vector<Sample> samples() {
