@@ -602,7 +602,9 @@ std::string formatHelpText(int formatIndex) {
     std::string t = std::string(r->shortName) + ": " + r->description + "\n  extensions:";
     for (int e = 0; e < MAX_EXTENSIONS && r->extensions[e]; ++e) t += std::string(" ") + r->extensions[e];
     t += "\n  reading: ";
-    t += formatReaderIsPlaceholder(formatIndex) ? "recognised, not decoded yet\n" : "yes\n";
+    t += formatReaderIsPlaceholder(formatIndex) ? "recognised, not decoded yet\n"
+         : !r->decodes                          ? "recognised and refused: no public description of its pixels\n"
+                                                : "yes\n";
     if (!r->writer) return t + "  writing: no\n";
     t += "  writes:";
     for (int m = 0; m < MAX_WRITE_VARIANTS && r->modes[m].kindMask != WV_END; ++m) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cmdline.h"
 #include "kaleocore.h"
 #include "kit.h"
 
@@ -441,6 +442,7 @@ TEST(ArtisanReader, OtherArtFilesStillOpenAndItIsNotListedReadable) {
     FormatInfo fi{};
     ASSERT_EQ(0, getFormatInfo(findFormat("art"), &fi));
     EXPECT_EQ(0, fi.capabilities & CAP_READ);
+    EXPECT_NE(std::string::npos, formatHelpText(findFormat("art")).find("reading: recognised and refused"));
 
     const std::string director = tempPath("screen.art");
     ASSERT_TRUE(writeFile(director, artDirectorFile()));
