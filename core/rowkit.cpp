@@ -2,6 +2,7 @@
 #include "rowkit.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "rowconv.h"
@@ -158,3 +159,13 @@ const uint8_t PC_COLOURS_16[48] = {
     0x55, 0x55, 0x55, 0x55, 0x55, 0xFF, 0x55, 0xFF, 0x55, 0x55, 0xFF, 0xFF,
     0xFF, 0x55, 0x55, 0xFF, 0x55, 0xFF, 0xFF, 0xFF, 0x55, 0xFF, 0xFF, 0xFF,
 };
+
+// The lower-cased extension of a file name ("" without one).
+void extensionOf(const char* name, char* ext, size_t room) {
+    ext[0] = '\0';
+    const char* dot = strrchr(name, '.');
+    if (!dot || strchr(dot, '/') || strchr(dot, '\\')) return;
+    size_t i = 0;
+    for (const char* p = dot + 1; *p && i + 1 < room; ++p) ext[i++] = static_cast<char>(tolower(*p));
+    ext[i] = '\0';
+}

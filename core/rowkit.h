@@ -191,3 +191,9 @@ void reversePixelFields(uint8_t* p, int64_t n, int bits);
 // The 16 colours of the PC's CGA and EGA screens, R,G,B: the palette of
 // files that store indexes without a colour map of their own.
 extern const uint8_t PC_COLOURS_16[48];
+
+// ---- File names ---------------------------------------------------------------
+
+// The lower-cased extension of a file name ("" without one), cut to room - 1
+// characters: for readers of formats without a signature that go by it.
+void extensionOf(const char* name, char* ext, size_t room);

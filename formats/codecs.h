@@ -316,3 +316,10 @@ bool acceptWmf(const uint8_t* head, size_t n, int64_t fileSize);
 Status readWmf(FILE* stream, LoadRequest* request);
 bool acceptCut(const uint8_t* head, size_t n, int64_t fileSize);
 Status readCut(FILE* stream, LoadRequest* request);
+// helper A: CorelDRAW previews, ColoRIX, Acorn sprites.
+bool acceptCdr(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCdr(FILE* stream, LoadRequest* request);
+bool acceptRix(const uint8_t* head, size_t n, int64_t fileSize);
+Status readRix(FILE* stream, LoadRequest* request);
+bool acceptAcorn(const uint8_t* head, size_t n, int64_t fileSize);
+Status readAcorn(FILE* stream, LoadRequest* request);
