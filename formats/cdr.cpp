@@ -70,14 +70,14 @@ public:
             const uint64_t length = loadU32LE(c + 4);
             const uint64_t body = at + 8;
             const uint64_t stop = body + length < end ? body + length : end;
-            if (memcmp(c, "DISP", 4) == 0 && !inBitmaps && length > 4 + DIB_INFO_HEADER_SIZE) {
+            if (memcmp(c, "DISP", 4) == 0 && !inBitmaps && stop > body + 4 + DIB_INFO_HEADER_SIZE) {
                 if (!readBlock(f_, c + 8, 4)) return false;
                 const uint32_t format = loadU32LE(c + 8);
                 if (format == CF_DIB || format == CF_DIBV5) {
                     disp_ = {body + 4, stop - (body + 4), true, true};
                     return true;
                 }
-            } else if (memcmp(c, "bmp ", 4) == 0 && inBitmaps && !bitmap_.any && length > 2) {
+            } else if (memcmp(c, "bmp ", 4) == 0 && inBitmaps && !bitmap_.any && stop > body + 2) {
                 bitmap_ = {body + 2, stop - (body + 2), false, true};
             } else if (memcmp(c, "LIST", 4) == 0 && length >= 4 && depth < MAX_LIST_DEPTH) {
                 if (!readBlock(f_, c + 8, 4)) return false;

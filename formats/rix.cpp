@@ -252,7 +252,6 @@ Status readEga(FILE* f, LoadRequest* request) {
     uint8_t table[PALETTE_BYTES] = {};
     egaPalette(head, table);
     endImage(0, 8, table);
-    if (decoded == ST_CORRUPT) setReaderMessage(request, MSG_BAD_TREE);
     return st != ST_OK ? st : decoded;
 }
 
