@@ -67,6 +67,25 @@ void expectStatuses(const char* format, const std::vector<Case>& cases) {
     }
 }
 
+// Hand-made files that decode to the picture given, under the variant's name.
+struct Pic {
+    const char* name;
+    Bytes file;
+    Rgb want;
+    const char* kind;
+};
+
+void expectPictures(const char* format, const std::vector<Pic>& pics) {
+    for (const Pic& p : pics) {
+        SCOPED_TRACE(p.name);
+        OwnedImage img;
+        FileInfo info{};
+        ASSERT_EQ(ST_OK, loadBytesAs(format, p.file, &img, 0, &info));
+        EXPECT_STREQ(p.kind, info.formatName);
+        EXPECT_EQ(0, compareRgb(toRgb(img), p.want));
+    }
+}
+
 // ---- CorelDRAW ----------------------------------------------------------------
 
 Bytes chunk(const char* id, const Bytes& body) {
@@ -118,26 +137,15 @@ TEST(CdrReader, RiffPreviews) {
     const Bytes bitmaps = list("bmpt", chunk("bmp ", cat({Bytes{1, 0}, bmpFile})));
     // A compressed list that does not follow the chunk rules.
     const Bytes cmpr = list("cmpr", cat({text("DISPjunk"), Bytes(9, 0xEE)}));
-    struct Pic {
-        const char* name;
-        Bytes file;
-        Rgb want;
-    } pics[] = {
-        {"8 bits", riff("CDR9", cat({vrsn, disp(DIB8), list("doc ", chunk("mcfg", Bytes(3, 1)))})), dib8Picture()},
+    const char* kind = "CorelDRAW preview";
+    expectPictures("cdr", {
+        {"8 bits", riff("CDR9", cat({vrsn, disp(DIB8), list("doc ", chunk("mcfg", Bytes(3, 1)))})), dib8Picture(), kind},
         {"24 bits, version 6", riff("CDR6", cat({vrsn, disp(dib24)})),
-         picture(2, 1, [](int x, int) { return x == 0 ? 0x102030u : 0xFF0000u; })},
+         picture(2, 1, [](int x, int) { return x == 0 ? 0x102030u : 0xFF0000u; }), kind},
         {"1 bit, DIB v5 number", riff("CDRB", cat({vrsn, disp(dib1, 17)})),
-         picture(9, 1, [](int x, int) { return x % 2 == 0 || x == 8 ? 0xFFFFFFu : 0u; })},
-        {"bitmap list, no DISP", riff("CDR8", cat({vrsn, cmpr, bitmaps})), dib8Picture()},
-    };
-    for (const Pic& p : pics) {
-        SCOPED_TRACE(p.name);
-        OwnedImage img;
-        FileInfo info{};
-        ASSERT_EQ(ST_OK, loadBytesAs("cdr", p.file, &img, 0, &info));
-        EXPECT_STREQ("CorelDRAW preview", info.formatName);
-        EXPECT_EQ(0, compareRgb(toRgb(img), p.want));
-    }
+         picture(9, 1, [](int x, int) { return x % 2 == 0 || x == 8 ? 0xFFFFFFu : 0u; }), kind},
+        {"bitmap list, no DISP", riff("CDR8", cat({vrsn, cmpr, bitmaps})), dib8Picture(), kind},
+    });
     const Bytes good = riff("CDR9", cat({vrsn, disp(DIB8)}));
     expectStatuses("cdr", {
         {"no preview", riff("CDR9", cat({vrsn, disp(DIB8, 7)})), ST_BAD_FILE},
@@ -191,26 +199,15 @@ TEST(CdrReader, CorelDraw2Previews) {
     Bytes mono(12 * 90, 0);
     for (int y = 0; y < 90; ++y) mono[12 * y] = 0x80;
     const Bytes mono90 = wlFile('g', 90, 90, 12, 1, 1, mono);
-    struct Pic {
-        const char* name;
-        Bytes file;
-        Rgb want;
-    } pics[] = {
-        {"4 planes", planar, picture(3, 1, [](int x, int) { return x == 0 ? 0x0000AAu : x == 1 ? 0x00AA00u : 0xAAAAAAu; })},
+    const char* kind = "CorelDRAW 2 preview";
+    expectPictures("cdr", {
+        {"4 planes", planar, picture(3, 1, [](int x, int) { return x == 0 ? 0x0000AAu : x == 1 ? 0x00AA00u : 0xAAAAAAu; }), kind},
         {"8 bits", wlFile('f', 3, 1, 4, 1, 8, {1, 249, 7, 0}),
-         picture(3, 1, [](int x, int) { return x == 0 ? 0x800000u : x == 1 ? 0xFF0000u : 0xC0C0C0u; })},
+         picture(3, 1, [](int x, int) { return x == 0 ? 0x800000u : x == 1 ? 0xFF0000u : 0xC0C0C0u; }), kind},
         {"32 bits", wlFile('f', 2, 1, 8, 1, 32, {0x30, 0x20, 0x10, 0x99, 0, 0, 0xFF, 0x99}),
-         picture(2, 1, [](int x, int) { return x == 0 ? 0x102030u : 0xFF0000u; })},
-        {"90 x 90 mono", mono90, picture(89, 89, [](int x, int) { return x == 0 ? 0xFFFFFFu : 0u; })},
-    };
-    for (const Pic& p : pics) {
-        SCOPED_TRACE(p.name);
-        OwnedImage img;
-        FileInfo info{};
-        ASSERT_EQ(ST_OK, loadBytesAs("cdr", p.file, &img, 0, &info));
-        EXPECT_STREQ("CorelDRAW 2 preview", info.formatName);
-        EXPECT_EQ(0, compareRgb(toRgb(img), p.want));
-    }
+         picture(2, 1, [](int x, int) { return x == 0 ? 0x102030u : 0xFF0000u; }), kind},
+        {"90 x 90 mono", mono90, picture(89, 89, [](int x, int) { return x == 0 ? 0xFFFFFFu : 0u; }), kind},
+    });
     expectStatuses("cdr", {
         {"version without preview", wlFile('e', 3, 1, 2, 4, 1, Bytes(8, 0)), ST_BAD_FILE},
         {"odd row length", wlFile('f', 3, 1, 3, 1, 8, Bytes(3, 0)), ST_BAD_FILE},
@@ -349,27 +346,14 @@ TEST(RixReader, PlainAndCompressed) {
     const Bytes extension = {5, 0, 'h', 'e', 'l', 'l', 'o'};
 
     const Bytes packed8 = cat({rixHeader(11, 4, 0xAF, 0x80), rixPalette(256), enc8.bytes()});
-    struct Pic {
-        const char* name;
-        Bytes file;
-        Rgb want;
-        const char* kind;
-    } pics[] = {
+    expectPictures("rix", {
         {"8 bits", cat({rixHeader(11, 4, 0xAF, 0x00), rixPalette(256), rows8}), want8, "ColoRIX"},
         {"16 colours with extension", cat({rixHeader(13, 3, 0xAB, 0x44), extension, rixPalette(16), rows4}), want4,
          "ColoRIX"},
         {"8 bits compressed", packed8, want8, "ColoRIX (compressed)"},
         {"16 colours compressed", cat({rixHeader(13, 3, 0xAB, 0x84), rixPalette(16), enc4.bytes()}), want4,
          "ColoRIX (compressed)"},
-    };
-    for (const Pic& p : pics) {
-        SCOPED_TRACE(p.name);
-        OwnedImage img;
-        FileInfo info{};
-        ASSERT_EQ(ST_OK, loadBytesAs("rix", p.file, &img, 0, &info));
-        EXPECT_STREQ(p.kind, info.formatName);
-        EXPECT_EQ(0, compareRgb(toRgb(img), p.want));
-    }
+    });
     // Cut in the second segment: the first segment's two rows are kept.
     OwnedImage img;
     ASSERT_EQ(ST_READ_ERROR, loadBytesAs("rix", cut(packed8, 4), &img));
@@ -499,32 +483,27 @@ TEST(AcornReader, SpritesOfEveryDepth) {
         return uint32_t(17 * ((k & 7) + ((k & 16) >> 1))) << 16 | uint32_t(17 * ((k & 3) + ((k & 96) >> 3))) << 8 |
                uint32_t(17 * ((k & 3) + ((k & 8) >> 1) + ((k & 128) >> 4)));
     };
-    struct Pic {
-        const char* name;
-        SpriteSpec s;
-        Rgb want;
-        int dpi;
-    } pics[] = {
-        {"mode 12", mode12, picture(14, 2, [&](int x, int) { return colours16[x]; }), 90},
-        {"mode 28", mode28, picture(3, 1, [&](int x, int) { return tint(x == 0 ? 0 : x == 1 ? 0x17 : 0xFF); }), 90},
-        {"mode 0", mode0, picture(10, 1, [](int x, int) { return x == 0 || x == 2 || x == 5 ? 0u : 0xFFFFFFu; }), 90},
-        {"mode 8", mode8, picture(4, 1, [](int x, int) { return DESKTOP[x]; }), 90},
-        {"16 bits", bits16, picture(3, 1, [](int x, int) { return 0xFF0000u >> (8 * x); }), 90},
-        {"32 bits", bits32, picture(2, 1, [](int x, int) { return x == 0 ? 0x102030u : 0xFF0080u; }), 180},
-    };
-    for (const Pic& p : pics) {
-        SCOPED_TRACE(p.name);
+    auto one = [](const SpriteSpec& s) { return spriteFile({sprite(s)}); };
+    const char* kind = "Acorn Sprite";
+    expectPictures("acorn", {
+        {"mode 12", one(mode12), picture(14, 2, [&](int x, int) { return colours16[x]; }), kind},
+        {"mode 28", one(mode28), picture(3, 1, [&](int x, int) { return tint(x == 0 ? 0 : x == 1 ? 0x17 : 0xFF); }), kind},
+        {"mode 0", one(mode0), picture(10, 1, [](int x, int) { return x == 0 || x == 2 || x == 5 ? 0u : 0xFFFFFFu; }), kind},
+        {"mode 8", one(mode8), picture(4, 1, [](int x, int) { return DESKTOP[x]; }), kind},
+        {"16 bits", one(bits16), picture(3, 1, [](int x, int) { return 0xFF0000u >> (8 * x); }), kind},
+        {"32 bits", one(bits32), picture(2, 1, [](int x, int) { return x == 0 ? 0x102030u : 0xFF0080u; }), kind},
+    });
+    // Resolutions: from the screen mode, or from the mode word.
+    for (const auto& [s, dpi] : {std::pair{mode12, 90}, std::pair{bits32, 180}}) {
         OwnedImage img;
         FileInfo info{};
-        ASSERT_EQ(ST_OK, loadBytesAs("acorn", spriteFile({sprite(p.s)}), &img, 0, &info));
-        EXPECT_EQ(0, compareRgb(toRgb(img), p.want));
-        EXPECT_STREQ("Acorn Sprite", info.formatName);
-        EXPECT_EQ(p.dpi, info.xdpi);
+        ASSERT_EQ(ST_OK, loadBytesAs("acorn", one(s), &img, 0, &info));
+        EXPECT_EQ(dpi, info.xdpi);
     }
     // Masks of 32-bit sprites become alpha: one bit, or one byte a pixel.
     for (const auto& [s, alpha] : {std::pair{bits32Mask, Bytes{0xFF, 0x00}}, std::pair{bits32Alpha, Bytes{0x40, 0xC0}}}) {
         OwnedImage img;
-        ASSERT_EQ(ST_OK, loadBytesAs("acorn", spriteFile({sprite(s)}), &img));
+        ASSERT_EQ(ST_OK, loadBytesAs("acorn", one(s), &img));
         EXPECT_EQ(0, compareRgb(toRgb(img), picture(2, 1, [](int x, int) { return x == 0 ? 0x102030u : 0xFF0080u; })));
         const Rgb a = alphaOf(img);
         ASSERT_EQ(6u, a.pixels.size());
