@@ -19,7 +19,13 @@
 // (B,G,R,x), or four planes of 1 bit, each row holding its four plane lines,
 // plane 0 the least significant bit. The 1-bit previews of 90 x 90 and
 // 128 x 128 carry a meaningless last column and last row, which are cut.
+//
+// CorelDRAW X4 and later: a ZIP archive whose member previews/thumbnail.png
+// (or metadata/thumbnails/thumbnail.bmp) is the preview, stored or deflated.
+// The central directory at the end of the archive says where it is.
 #include <cstring>
+
+#include <zlib.h>
 
 #include "codec.h"
 #include "codecs.h"
@@ -204,6 +210,110 @@ Status readOldPreview(FILE* f, LoadRequest* request, const uint8_t* head) {
     return st;
 }
 
+// ---- CorelDRAW X4 and later -----------------------------------------------------
+
+constexpr size_t ZIP_END_RECORD = 22;
+constexpr size_t ZIP_CENTRAL_ENTRY = 46;
+constexpr size_t ZIP_LOCAL_HEADER = 30;
+constexpr uint64_t ZIP_END_SEARCH = ZIP_END_RECORD + 0xFFFF;  // the record and the longest comment
+constexpr uint64_t MAX_THUMBNAIL = uint64_t(64) << 20;
+constexpr uint64_t DEFLATE_RATIO = 1032;  // the most deflate expands
+
+const char* const THUMBNAILS[2] = {"previews/thumbnail.png", "metadata/thumbnails/thumbnail.bmp"};
+
+struct ZipMember {
+    int which = -1;  // index in THUMBNAILS
+    uint16_t method;
+    uint64_t packed;
+    uint64_t size;
+    uint64_t localAt;
+};
+
+// The thumbnail's entry in the central directory.
+bool findThumbnail(FILE* f, uint64_t fileSize, ZipMember* m) {
+    const uint64_t tail = fileSize < ZIP_END_SEARCH ? fileSize : ZIP_END_SEARCH;
+    if (tail < ZIP_END_RECORD) return false;
+    Buffer end = allocBuffer(tail);
+    if (!end || !seekTo(f, fileSize - tail) || !readBlock(f, end.get(), static_cast<size_t>(tail))) return false;
+    const uint8_t* e = nullptr;
+    for (uint64_t i = tail - ZIP_END_RECORD + 1; i-- > 0;)
+        if (memcmp(end.get() + i, "PK\5\6", 4) == 0) {
+            e = end.get() + i;
+            break;
+        }
+    if (!e) return false;
+    const uint32_t entries = loadU16LE(e + 10);
+    uint64_t at = loadU32LE(e + 16);
+    const uint64_t stop = at + loadU32LE(e + 12);
+    if (stop > fileSize) return false;
+    for (uint32_t k = 0; k < entries && at + ZIP_CENTRAL_ENTRY <= stop; ++k) {
+        uint8_t c[ZIP_CENTRAL_ENTRY];
+        if (!seekTo(f, at) || !readBlock(f, c, sizeof c) || memcmp(c, "PK\1\2", 4) != 0) return false;
+        const uint16_t nameLength = loadU16LE(c + 28);
+        char name[64] = {};
+        if (nameLength < sizeof name && !readBlock(f, name, nameLength)) return false;
+        for (int t = 0; t < 2; ++t)
+            if (nameLength < sizeof name && strcmp(name, THUMBNAILS[t]) == 0 && (m->which < 0 || t < m->which)) {
+                m->which = t;
+                m->method = loadU16LE(c + 10);
+                m->packed = loadU32LE(c + 20);
+                m->size = loadU32LE(c + 24);
+                m->localAt = loadU32LE(c + 42);
+            }
+        at += ZIP_CENTRAL_ENTRY + nameLength + loadU16LE(c + 30) + loadU16LE(c + 32);
+    }
+    return m->which >= 0;
+}
+
+// The member's bytes, inflated when need be; as many as the file holds.
+Status unpackMember(FILE* f, uint64_t fileSize, const ZipMember& m, Buffer* out, size_t* n) {
+    uint8_t l[ZIP_LOCAL_HEADER];
+    if (!seekTo(f, m.localAt) || !readBlock(f, l, sizeof l) || memcmp(l, "PK\3\4", 4) != 0) return ST_CORRUPT;
+    const uint64_t dataAt = m.localAt + ZIP_LOCAL_HEADER + loadU16LE(l + 26) + loadU16LE(l + 28);
+    if (dataAt > fileSize || (m.method != 0 && m.method != Z_DEFLATED)) return ST_CORRUPT;
+    const uint64_t held = m.packed < fileSize - dataAt ? m.packed : fileSize - dataAt;
+    if (m.size > MAX_THUMBNAIL || m.size > (held + 1) * DEFLATE_RATIO) return ST_CORRUPT;
+    Buffer packed = allocBuffer(held + 1);
+    *out = allocBuffer(m.size + 1);
+    if (!packed || !*out) return ST_NO_MEMORY;
+    if (!seekTo(f, dataAt) || !readBlock(f, packed.get(), static_cast<size_t>(held))) return ST_READ_ERROR;
+    if (m.method == 0) {
+        *n = static_cast<size_t>(held < m.size ? held : m.size);
+        memcpy(out->get(), packed.get(), *n);
+        return ST_OK;
+    }
+    z_stream z;
+    memset(&z, 0, sizeof z);
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return ST_NO_MEMORY;
+    z.next_in = packed.get();
+    z.avail_in = static_cast<uInt>(held);
+    z.next_out = out->get();
+    z.avail_out = static_cast<uInt>(m.size);
+    const int zr = inflate(&z, Z_FINISH);
+    *n = static_cast<size_t>(m.size - z.avail_out);
+    inflateEnd(&z);
+    return zr == Z_STREAM_END || zr == Z_BUF_ERROR ? ST_OK : ST_CORRUPT;  // a cut stream gives what it held
+}
+
+Status readZipPreview(FILE* f, LoadRequest* request) {
+    if (request->fileSize <= 0) return ST_UNKNOWN_FORMAT;
+    const uint64_t fileSize = static_cast<uint64_t>(request->fileSize);
+    ZipMember m;
+    if (!findThumbnail(f, fileSize, &m)) return ST_UNKNOWN_FORMAT;  // some other archive
+    Buffer bytes;
+    size_t n = 0;
+    Status st = unpackMember(f, fileSize, m, &bytes, &n);
+    if (st == ST_OK) {
+        st = m.which == 0 ? readFromMemory(bytes.get(), n, request, readPng)
+                          : dibReadInMemory(bytes.get(), n, false, request, NAME_RIFF);
+    }
+    if (st == ST_UNKNOWN_FORMAT || st == ST_CORRUPT) {
+        setReaderMessage(request, MSG_BAD_PREVIEW);
+        return ST_BAD_FILE;
+    }
+    return st;
+}
+
 bool isRiffDrawing(const uint8_t* head, size_t n) {
     return n >= 12 && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "CDR", 3) == 0 && head[11] >= 0x20 &&
            head[11] < 0x7F && head[11] != 'X';
@@ -212,8 +322,9 @@ bool isRiffDrawing(const uint8_t* head, size_t n) {
 }  // namespace
 
 bool acceptCdr(const uint8_t* head, size_t n, int64_t) {
-    // "WL" says little: its reader judges the preview, and the file's name.
-    return isRiffDrawing(head, n) ||
+    // "WL" says little: its reader judges the preview, and the file's name;
+    // the reader of archives looks for the thumbnail.
+    return isRiffDrawing(head, n) || (n >= ZIP_LOCAL_HEADER && memcmp(head, "PK\3\4", 4) == 0) ||
            (n >= OLD_PREVIEW_AT + 4 && head[0] == 'W' && head[1] == 'L' && head[2] >= 0x20 && head[2] < 0x7F);
 }
 
@@ -222,5 +333,6 @@ Status readCdr(FILE* stream, LoadRequest* request) {
     const size_t n = fread(head, 1, sizeof head, stream);
     if (!acceptCdr(head, n, request->fileSize)) return ST_UNKNOWN_FORMAT;
     if (isRiffDrawing(head, n)) return readRiffPreview(stream, request, head);
+    if (head[0] == 'P') return readZipPreview(stream, request);
     return readOldPreview(stream, request, head);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "rowkit.h"
 #include "stream.h"
 
 DibInfo dibParseInfo(const uint8_t* p) {
@@ -79,12 +80,6 @@ Status dibReadInMemory(const uint8_t* bytes, size_t n, bool packed, LoadRequest*
         }
         memset(h + 6, 0, 4);
     }
-    FILE* f = fmemopen(file.get(), n + lead, "rb");
-    if (!f) return ST_NO_MEMORY;
-    const StreamPtr closer(f);
-    LoadRequest inner = *request;
-    inner.fileSize = static_cast<int64_t>(n + lead);
-    const Status st = dibReadBitmapFile(f, &inner, name);
-    memcpy(request->message, inner.message, sizeof request->message);
-    return st;
+    return readFromMemory(file.get(), n + lead, request,
+                          [name](FILE* f, LoadRequest* r) { return dibReadBitmapFile(f, r, name); });
 }

@@ -179,6 +179,50 @@ TEST(CdrReader, ImageMagickBitmapAsPreview) {
     }
 }
 
+TEST(CdrReader, ArchiveThumbnails) {
+    if (!haveProgram(IM)) GTEST_SKIP() << "ImageMagick missing";
+    const std::string ppm = tempPath("cdrzip.ppm"), png = tempPath("cdrzip.png"), bmp = tempPath("cdrzip.bmp");
+    ASSERT_TRUE(writeFile(ppm, patternP6(37, 19)));
+    ASSERT_EQ(0, run(shell("IMC IN PNG && IMC IN -type palette BMP3:TOBMP",
+                           {{"IMC", IM}, {"IN", ppm}, {"PNG", png}, {"TOBMP", bmp}})));
+    // Archives written by Python's zipfile: the thumbnail deflated or stored.
+    auto zip = [](const std::string& member, const std::string& name, bool deflated) {
+        static int counter = 0;
+        const std::string out = tempPath("drawing" + std::to_string(counter++) + ".cdr");
+        run(shell("/usr/bin/python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1], 'w', "
+                  "zipfile.ZIP_DEFLATED if sys.argv[4] == '1' else zipfile.ZIP_STORED); "
+                  "z.writestr('content/riffData.cdr', b'RIFF' * 50); z.write(sys.argv[2], sys.argv[3]); z.close()\" "
+                  "OUT MEMBER NAME FLAG",
+                  {{"OUT", out}, {"MEMBER", member}, {"NAME", name}, {"FLAG", deflated ? "1" : "0"}}));
+        Bytes b;
+        readFile(out, &b);
+        return b;
+    };
+    const struct {
+        std::string member;
+        const char* name;
+        bool deflated;
+    } cases[] = {
+        {png, "previews/thumbnail.png", true},
+        {bmp, "metadata/thumbnails/thumbnail.bmp", false},
+        {bmp, "metadata/thumbnails/thumbnail.bmp", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string back = tempPath("cdrzipback.ppm");
+        ASSERT_EQ(0, run(shell("IMC IN -depth 8 OUT", {{"IMC", IM}, {"IN", c.member}, {"OUT", back}})));
+        Rgb want;
+        unsigned maxval;
+        ASSERT_TRUE(readPeerPnm(back, &want, &maxval));
+        OwnedImage img;
+        ASSERT_EQ(ST_OK, loadBytesAs("cdr", zip(c.member, c.name, c.deflated), &img));
+        EXPECT_EQ(0, compareRgb(toRgb(img), want));
+    }
+    // Other archives are not drawings.
+    OwnedImage img;
+    EXPECT_EQ(ST_UNKNOWN_FORMAT, loadBytesAs("cdr", zip(png, "images/picture.png", true), &img));
+}
+
 // A CorelDRAW 2 file: the preview position at 28, the bitmap structure at P + 2.
 Bytes wlFile(char version, int w, int h, int stride, int planes, int bits, const Bytes& rows) {
     Bytes b = {'W', 'L', uint8_t(version)};
