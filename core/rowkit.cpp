@@ -2,6 +2,7 @@
 #include "rowkit.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "rowconv.h"
@@ -158,3 +159,27 @@ const uint8_t PC_COLOURS_16[48] = {
     0x55, 0x55, 0x55, 0x55, 0x55, 0xFF, 0x55, 0xFF, 0x55, 0x55, 0xFF, 0xFF,
     0xFF, 0x55, 0x55, 0xFF, 0x55, 0xFF, 0xFF, 0xFF, 0x55, 0xFF, 0xFF, 0xFF,
 };
+
+// The lower-cased extension of a file name ("" without one).
+void extensionOf(const char* name, char* ext, size_t room) {
+    ext[0] = '\0';
+    const char* dot = strrchr(name, '.');
+    if (!dot || strchr(dot, '/') || strchr(dot, '\\')) return;
+    size_t i = 0;
+    for (const char* p = dot + 1; *p && i + 1 < room; ++p) ext[i++] = static_cast<char>(tolower(*p));
+    ext[i] = '\0';
+}
+
+Status readFromMemory(const uint8_t* bytes, size_t n, LoadRequest* request,
+                      const std::function<Status(FILE*, LoadRequest*)>& reader) {
+    if (n == 0) return ST_UNKNOWN_FORMAT;
+    FILE* f = fmemopen(const_cast<uint8_t*>(bytes), n, "rb");
+    if (!f) return ST_NO_MEMORY;
+    const StreamPtr closer(f);
+    LoadRequest inner = *request;
+    inner.fileSize = static_cast<int64_t>(n);
+    const Status st = reader(f, &inner);
+    memcpy(request->message, inner.message, sizeof request->message);
+    request->pageCount = inner.pageCount;
+    return st;
+}

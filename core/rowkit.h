@@ -59,8 +59,10 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 
 #include "codec.h"
+#include "kaleocore.h"
 #include "stream.h"
 
 // ---- Reading ----------------------------------------------------------------
@@ -191,3 +193,17 @@ void reversePixelFields(uint8_t* p, int64_t n, int bits);
 // The 16 colours of the PC's CGA and EGA screens, R,G,B: the palette of
 // files that store indexes without a colour map of their own.
 extern const uint8_t PC_COLOURS_16[48];
+
+// ---- File names ---------------------------------------------------------------
+
+// The lower-cased extension of a file name ("" without one), cut to room - 1
+// characters: for readers of formats without a signature that go by it.
+void extensionOf(const char* name, char* ext, size_t room);
+
+// ---- Embedded pictures ---------------------------------------------------------
+
+// Runs a reader on n bytes held in memory (a picture another file embeds) as
+// on a file of their own: the request's size is theirs for the call, and the
+// reader's message and page count come back in request.
+Status readFromMemory(const uint8_t* bytes, size_t n, LoadRequest* request,
+                      const std::function<Status(FILE*, LoadRequest*)>& reader);

@@ -107,16 +107,6 @@ Status pacUnpack(FILE* f, const PacCodes& c, Place place) {
     return ST_OK;
 }
 
-// The lower-cased extension of a file name ("" without one).
-void extensionOf(const char* name, char* ext, size_t room) {
-    ext[0] = '\0';
-    const char* dot = strrchr(name, '.');
-    if (!dot || strchr(dot, '/') || strchr(dot, '\\')) return;
-    size_t i = 0;
-    for (const char* p = dot + 1; *p && i + 1 < room; ++p) ext[i++] = static_cast<char>(tolower(*p));
-    ext[i] = '\0';
-}
-
 // A bare ST high screen: 400 rows of 80 bytes, a set bit black.
 Status readBareHighScreen(FILE* f, const char* name) {
     RasterHeader rh;

@@ -412,12 +412,12 @@ Status bmpReadPalette(FILE* f, const BmpHeader& h, uint8_t* table) {
     return dibReadPalette(f, static_cast<uint32_t>(entries), h.paletteEntrySize, table);
 }
 
-Status bmpReadPaletteImage(FILE* f, const BmpHeader& h, RasterHeader* rh) {
+Status bmpReadPaletteImage(FILE* f, const BmpHeader& h, RasterHeader* rh, const char* name) {
     bool rle = h.compression == BI_RLE8 || h.compression == BI_RLE4;
     // Run-length rows are decoded to one byte per pixel.
     rh->layout = rle ? PL_BYTE_PIXELS : 0;
     rh->bytesPerPlane = static_cast<int32_t>((static_cast<int64_t>(h.width) * h.bits + 7) / 8);
-    setRasterName(rh->name, rle ? NAME_PALETTE_RLE : NAME_PALETTE);
+    setRasterName(rh->name, name ? name : rle ? NAME_PALETTE_RLE : NAME_PALETTE);
     Status st = beginImage(rh);
     if (st != ST_OK) return st;
 
@@ -429,7 +429,7 @@ Status bmpReadPaletteImage(FILE* f, const BmpHeader& h, RasterHeader* rh) {
     return st;
 }
 
-Status bmpReadTrueColourImage(FILE* f, const BmpHeader& h, PixelPath path, RasterHeader* rh) {
+Status bmpReadTrueColourImage(FILE* f, const BmpHeader& h, PixelPath path, RasterHeader* rh, const char* name) {
     int bytesPerPixel = static_cast<int>(h.bits / 8);
     if (path == PixelPath::Masks) {
         // Delivered as 8-bit R,G,B, or R,G,B,A when the file has alpha or 32-bit pixels.
@@ -437,7 +437,7 @@ Status bmpReadTrueColourImage(FILE* f, const BmpHeader& h, PixelPath path, Raste
         rh->bitsPerPlane = static_cast<int16_t>(8 * bytesPerPixel);
     }
     rh->bytesPerPlane = bytesPerPixel * h.width;
-    setRasterName(rh->name, NAME_TRUECOLOUR);
+    setRasterName(rh->name, name ? name : NAME_TRUECOLOUR);
     Status st = beginImage(rh);
     if (st != ST_OK) return st;
     st = seekTo(f, h.dataOffset) ? bmpReadPlainRows(f, h, path) : ST_READ_ERROR;
@@ -639,7 +639,9 @@ bool acceptBmp(const uint8_t* head, size_t n, int64_t) {
     return size == OS2_HEADER_SIZE || size >= WIN_HEADER_SIZE;
 }
 
-Status readBmp(FILE* stream, LoadRequest* request) {
+Status readBmp(FILE* stream, LoadRequest* request) { return dibReadBitmapFile(stream, request, nullptr); }
+
+Status dibReadBitmapFile(FILE* stream, LoadRequest* request, const char* name) {
     BmpHeader h;
     Status st = bmpReadHeader(stream, request->fileSize, &h);
     if (st != ST_OK) return st;
@@ -659,8 +661,8 @@ Status readBmp(FILE* stream, LoadRequest* request) {
     rh.xdpi = bmpDpiFromPixelsPerMetre(h.xPixelsPerMetre);
     rh.ydpi = bmpDpiFromPixelsPerMetre(h.yPixelsPerMetre);
     rh.compression = h.compression == BI_RLE8 ? "RLE8" : h.compression == BI_RLE4 ? "RLE4" : nullptr;
-    if (path == PixelPath::Palette) return bmpReadPaletteImage(stream, h, &rh);
-    return bmpReadTrueColourImage(stream, h, path, &rh);
+    if (path == PixelPath::Palette) return bmpReadPaletteImage(stream, h, &rh, name);
+    return bmpReadTrueColourImage(stream, h, path, &rh, name);
 }
 
 Status writeBmp(FILE* stream, SaveRequest* request) {

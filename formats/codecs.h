@@ -327,3 +327,10 @@ bool acceptCalamus(const uint8_t* head, size_t n, int64_t fileSize);
 Status readCalamus(FILE* stream, LoadRequest* request);
 bool acceptArtisan(const uint8_t* head, size_t n, int64_t fileSize);
 Status readArtisan(FILE* stream, LoadRequest* request);
+// helper A: CorelDRAW previews, ColoRIX, Acorn sprites.
+bool acceptCdr(const uint8_t* head, size_t n, int64_t fileSize);
+Status readCdr(FILE* stream, LoadRequest* request);
+bool acceptRix(const uint8_t* head, size_t n, int64_t fileSize);
+Status readRix(FILE* stream, LoadRequest* request);
+bool acceptAcorn(const uint8_t* head, size_t n, int64_t fileSize);
+Status readAcorn(FILE* stream, LoadRequest* request);

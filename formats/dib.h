@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "codec.h"
+#include "kaleocore.h"
 #include "status.h"
 
 constexpr uint32_t DIB_INFO_HEADER_SIZE = 40;
@@ -43,3 +44,14 @@ Status dibReadPalette(FILE* f, uint32_t entries, uint32_t entrySize, uint8_t* ta
 // little-endian 5-5-5 words, 24 bits as B,G,R, 32 bits as B,G,R and a fourth
 // byte (alpha in icons) passed on as it stands.
 uint16_t dibTrueColourLayout(uint32_t bits);
+
+// Reads a whole bitmap file (its 14-byte file header first) from the stream
+// as the bitmap reader does, showing it under name (null: the bitmap's own
+// names). For files that embed a bitmap: give it a stream of those bytes.
+Status dibReadBitmapFile(FILE* stream, LoadRequest* request, const char* name);
+
+// Reads a bitmap held in memory: a whole bitmap file, or when packed only
+// the information header, the colour table and the rows (a clipboard or
+// preview bitmap), which reads as if the file header were before it.
+// ST_UNKNOWN_FORMAT when the bytes are no bitmap.
+Status dibReadInMemory(const uint8_t* bytes, size_t n, bool packed, LoadRequest* request, const char* name);
