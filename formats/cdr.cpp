@@ -223,10 +223,10 @@ const char* const THUMBNAILS[2] = {"previews/thumbnail.png", "metadata/thumbnail
 
 struct ZipMember {
     int which = -1;  // index in THUMBNAILS
-    uint16_t method;
-    uint64_t packed;
-    uint64_t size;
-    uint64_t localAt;
+    uint16_t method = 0;
+    uint64_t packed = 0;
+    uint64_t size = 0;
+    uint64_t localAt = 0;
 };
 
 // The thumbnail's entry in the central directory.
