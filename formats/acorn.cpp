@@ -21,7 +21,6 @@
 // the mode word is set) becomes its alpha; the masks of sprites with a
 // palette are not kept.
 #include <cstring>
-#include <vector>
 
 #include "codec.h"
 #include "codecs.h"
@@ -153,24 +152,27 @@ void unpackIndexes(const void* data, const uint8_t* stored, uint8_t* out) {
 }
 
 // 32-bit pixels R,G,B,x: the alpha of each pixel from the mask rows.
-Status readTrueColourWithMask(FILE* f, const Sprite& s, int32_t width, const std::vector<uint8_t>& mask,
+Status readTrueColourWithMask(FILE* f, const Sprite& s, int32_t width, const uint8_t* mask, size_t maskSize,
                               int64_t maskRowBytes) {
     const int64_t rowBytes = int64_t(s.widthWords) * 4;
-    std::vector<uint8_t> in(static_cast<size_t>(rowBytes)), out(static_cast<size_t>(width) * 4);
+    Buffer inRow = allocBuffer(static_cast<uint64_t>(rowBytes)), outRow = allocBuffer(static_cast<uint64_t>(width) * 4);
+    if (!inRow || !outRow) return ST_NO_MEMORY;
+    const uint8_t* in = inRow.get();
+    uint8_t* out = outRow.get();
     for (uint32_t y = 0; y < s.height; ++y) {
-        if (!readBlock(f, in.data(), in.size())) return ST_READ_ERROR;
+        if (!readBlock(f, inRow.get(), static_cast<size_t>(rowBytes))) return ST_READ_ERROR;
         const size_t rowAt = static_cast<size_t>(y * maskRowBytes);
         for (int32_t x = 0; x < width; ++x) {
             memcpy(&out[4 * x], &in[4 * x], 3);
             uint8_t a = 0xFF;  // a mask cut short leaves the rest opaque
             if (s.byteMask) {
-                if (rowAt + x < mask.size()) a = mask[rowAt + x];
-            } else if (rowAt + x / 8 < mask.size()) {
+                if (rowAt + x < maskSize) a = mask[rowAt + x];
+            } else if (rowAt + x / 8 < maskSize) {
                 a = (mask[rowAt + x / 8] >> (x % 8)) & 1 ? 0xFF : 0x00;
             }
             out[4 * x + 3] = a;
         }
-        Status st = deliverRow(out.data(), static_cast<int64_t>(out.size()), static_cast<int32_t>(y));
+        Status st = deliverRow(out, int64_t(width) * 4, static_cast<int32_t>(y));
         if (st != ST_OK) return st;
     }
     return ST_OK;
@@ -240,8 +242,8 @@ Status readAcorn(FILE* stream, LoadRequest* request) {
         defaultPalette(s.bpp, table);
         const uint32_t pairs = (s.imageAt - CONTROL_BLOCK) / 8;
         const uint32_t used = pairs < (1u << s.bpp) ? pairs : (1u << s.bpp);
-        std::vector<uint8_t> raw(static_cast<size_t>(used) * 8);
-        if (!readBlock(stream, raw.data(), raw.size())) return ST_READ_ERROR;
+        uint8_t raw[256 * 8];
+        if (!readBlock(stream, raw, static_cast<size_t>(used) * 8)) return ST_READ_ERROR;
         for (uint32_t i = 0; i < used; ++i) memcpy(table + 3 * i, &raw[8 * i + 1], 3);
     }
 
@@ -271,15 +273,16 @@ Status readAcorn(FILE* stream, LoadRequest* request) {
 
     // A 32-bit sprite's mask is read whole before the pixels (a quarter of
     // the picture at most, what the file holds of it).
-    std::vector<uint8_t> mask;
+    Buffer mask;
+    size_t maskSize = 0;
     const int64_t maskRowBytes = s.byteMask ? (width + 3) / 4 * 4 : (width + 31) / 32 * 4;
     if (masked) {
         const uint64_t maskAt = at + s.maskAt;
         const uint64_t want = static_cast<uint64_t>(maskRowBytes) * s.height;
         const uint64_t room = maskAt < fileSize ? fileSize - maskAt : 0;
-        mask.resize(static_cast<size_t>(want < room ? want : room));
-        if (seekTo(stream, maskAt)) mask.resize(fread(mask.data(), 1, mask.size(), stream));
-        else mask.clear();
+        mask = allocBuffer(want < room ? want : room);
+        if (!mask) st = ST_NO_MEMORY;
+        else if (seekTo(stream, maskAt)) maskSize = fread(mask.get(), 1, static_cast<size_t>(want < room ? want : room), stream);
     }
     if (!seekTo(stream, at + s.imageAt)) st = ST_READ_ERROR;
     const int32_t w = rh.width;
@@ -287,7 +290,7 @@ Status readAcorn(FILE* stream, LoadRequest* request) {
     if (st == ST_OK) {
         if (s.bpp <= 8) st = readRows(stream, rowBytes, rh.height, -1, unpackIndexes, &rows);
         else if (s.bpp == 16) st = readRows(stream, rowBytes, rh.height);
-        else if (masked) st = readTrueColourWithMask(stream, s, w, mask, maskRowBytes);
+        else if (masked) st = readTrueColourWithMask(stream, s, w, mask.get(), maskSize, maskRowBytes);
         else st = readRows(stream, rowBytes, rh.height, -1, dropFourthByte, &w);
     }
     endImage(0, 8, s.bpp <= 8 ? table : nullptr);

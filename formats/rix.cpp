@@ -80,17 +80,17 @@ public:
         if (!readBlock(f, b, 2)) return ST_READ_ERROR;
         const uint32_t n = loadU16LE(b);
         if (n < 3 || n > MAX_TREE_ITEMS) return ST_CORRUPT;
-        std::vector<uint8_t> raw(2 * n);
-        if (!readBlock(f, raw.data(), raw.size())) return ST_READ_ERROR;
+        uint8_t raw[2 * MAX_TREE_ITEMS];
+        if (!readBlock(f, raw, 2 * n)) return ST_READ_ERROR;
         one_.assign(n, 0);
         zero_.assign(n, 0);
         leaf_.assign(n, -1);
         // Every branch points further on, so one pass in order checks every
         // node reachable from the root, and decoding always ends at a leaf.
-        std::vector<uint8_t> reached(n, 0);
+        uint8_t reached[MAX_TREE_ITEMS] = {};
         reached[0] = 1;
         for (uint32_t i = 0; i < n; ++i) {
-            const uint16_t v = loadU16LE(raw.data() + 2 * i);
+            const uint16_t v = loadU16LE(raw + 2 * i);
             if (v >= LEAF && v <= LEAF + 0xFF) {
                 leaf_[i] = v - LEAF;
                 if (i == 0) return ST_CORRUPT;  // a root leaf would decode without reading a bit
@@ -110,16 +110,16 @@ public:
     // Decodes the segments that follow into rows of rowBytes bytes until the
     // rows are complete, the end mark, or one segment when single is set.
     Status decode(FILE* f, int64_t rowBytes, bool runningXor, bool single, SegmentRows* out) {
-        std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
-        std::vector<uint8_t> data;
+        Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
+        Buffer data = allocBuffer(0xFFFF);  // the longest segment
+        if (!row || !data) return ST_NO_MEMORY;
         while (!out->full()) {
             uint8_t b[2];
             if (!readBlock(f, b, 2)) return ST_READ_ERROR;
             const uint16_t length = loadU16LE(b);
             if (length == 0) return ST_READ_ERROR;  // rows are missing
-            data.resize(length);
-            const size_t got = fread(data.data(), 1, length, f);
-            Status st = segment(data.data(), got, row.data(), rowBytes, runningXor, out);
+            const size_t got = fread(data.get(), 1, length, f);
+            Status st = segment(data.get(), got, row.get(), rowBytes, runningXor, out);
             if (st != ST_OK) return st;
             if (got < length) return ST_READ_ERROR;
             if (single) return ST_OK;
@@ -232,10 +232,10 @@ Status readEga(FILE* f, LoadRequest* request) {
 
     // The planes come one after the other: a cut file leaves the later ones
     // blank in every row, so every row is delivered with what there is.
-    std::vector<uint8_t> planes(static_cast<size_t>(4 * EGA_PLANE), 0);
-    Status decoded = ST_OK;
+    Buffer planes = allocBuffer(4 * static_cast<uint64_t>(EGA_PLANE));
+    Status decoded = planes ? ST_OK : ST_NO_MEMORY;
     for (int k = 0; k < 4 && decoded == ST_OK; ++k) {
-        uint8_t* plane = planes.data() + EGA_PLANE * EGA_PLANE_ORDER[k];
+        uint8_t* plane = planes.get() + EGA_PLANE * EGA_PLANE_ORDER[k];
         if (packed) {
             PlaneRows rows(plane);
             decoded = decoder.decode(f, EGA_ROW, false, true, &rows);
@@ -246,7 +246,7 @@ Status readEga(FILE* f, LoadRequest* request) {
     }
     uint8_t row[4 * EGA_ROW];
     for (int32_t y = 0; y < EGA_HEIGHT && st == ST_OK; ++y) {
-        for (int p = 0; p < 4; ++p) memcpy(row + p * EGA_ROW, planes.data() + p * EGA_PLANE + y * EGA_ROW, EGA_ROW);
+        for (int p = 0; p < 4; ++p) memcpy(row + p * EGA_ROW, planes.get() + p * EGA_PLANE + y * EGA_ROW, EGA_ROW);
         st = deliverRow(row, sizeof row, y);
     }
     uint8_t table[PALETTE_BYTES] = {};
