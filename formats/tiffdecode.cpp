@@ -30,6 +30,21 @@ public:
     template <bool LsbFirst>
     int readAs(int width) {
         if (count_ < width) {
+            // Whole bytes up to 56 bits at once while eight remain to be read.
+            if (pos_ + 8 <= size_) {
+                const uint8_t* p = data_ + pos_;
+                const int take = (63 - count_) >> 3;  // 6 or 7: a code is at most 12 bits
+                uint64_t v = 0;
+                if (LsbFirst) {
+                    for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+                    acc_ |= (v & ((uint64_t{1} << (8 * take)) - 1)) << count_;
+                } else {
+                    for (int i = 0; i < 8; ++i) v = v << 8 | p[i];
+                    acc_ = (acc_ << (8 * take)) | (v >> (64 - 8 * take));
+                }
+                pos_ += static_cast<size_t>(take);
+                count_ += 8 * take;
+            }
             while (count_ <= 56 && pos_ < size_) {
                 const uint64_t byte = data_[pos_++];
                 if (LsbFirst) acc_ |= byte << count_;
@@ -230,8 +245,7 @@ __attribute__((noinline)) LzwEnd lzwDecodeFlatAs(LzwTable* t, const uint8_t* in,
                 break;
             }
             if (next < LZW_TABLE) {
-                t->offset[next] = static_cast<uint32_t>(prevPos);
-                t->length[next] = static_cast<uint16_t>(prevLen + 1);
+                t->span[next] = static_cast<uint64_t>(prevPos) << 32 | (prevLen + 1);
                 ++next;
             }
             const size_t room = cap - pos;
@@ -240,8 +254,9 @@ __attribute__((noinline)) LzwEnd lzwDecodeFlatAs(LzwTable* t, const uint8_t* in,
                 out[pos] = static_cast<uint8_t>(code);
                 len = 1;
             } else {
-                len = t->length[code];
-                const size_t from = t->offset[code];
+                const uint64_t span = t->span[code];
+                len = static_cast<uint32_t>(span);
+                const size_t from = static_cast<size_t>(span >> 32);
                 const size_t k = len < room ? len : room;
                 if (k <= 8 && from + 8 <= pos && pos + 8 <= cap) {
                     memcpy(out + pos, out + from, 8);  // the bytes past k are written over next

@@ -183,8 +183,7 @@ struct LzwTable {
     uint8_t string[LZW_TABLE];  // one decoded string
     // A chunk decoded whole into one buffer: every entry is a string already
     // written there, known by where it starts and its length.
-    uint32_t offset[LZW_TABLE];
-    uint16_t length[LZW_TABLE];
+    uint64_t span[LZW_TABLE];  // offset << 32 | length
 };
 
 // The JPEG glue's callbacks for strips and tiles (tiffdecode.cpp): the frame
