@@ -122,14 +122,7 @@ Status readTiffPreview(FILE* f, uint32_t offset, uint32_t length, LoadRequest* r
         setReaderMessage(request, MSG_BAD_PREVIEW);
         return ST_BAD_FILE;
     }
-    FILE* tiff = fmemopen(bytes.get(), length, "rb");
-    if (!tiff) return ST_NO_MEMORY;
-    const StreamPtr closer(tiff);
-    LoadRequest inner = *request;
-    inner.fileSize = length;
-    const Status st = readTiff(tiff, &inner);
-    request->pageCount = inner.pageCount;
-    memcpy(request->message, inner.message, sizeof request->message);
+    const Status st = readFromMemory(bytes.get(), length, request, readTiff);
     // Not a TIFF after all is a bad preview, not some other format.
     if (st == ST_UNKNOWN_FORMAT) {
         setReaderMessage(request, MSG_BAD_PREVIEW);
