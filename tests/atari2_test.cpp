@@ -39,17 +39,6 @@ void put16(Bytes* b, unsigned v) {
     b->push_back(static_cast<uint8_t>(v));
 }
 
-// Loads bytes stored under a file name of our choosing, as the format named.
-Status loadNamed(const char* format, const std::string& name, const Bytes& bytes, Image* img) {
-    static int counter = 0;
-    const std::string path = tempPath(std::to_string(counter++) + name);
-    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
-    freeImage(img);
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(findFormat(format));
-    return loadImage(path.c_str(), img, &o, nullptr);
-}
-
 bool peerDecode(const std::string& tool, const std::string& in, Rgb* out) {
     static int counter = 0;
     const std::string ppm = tempPath("atari2peer" + std::to_string(counter++) + ".pnm");
@@ -175,7 +164,7 @@ TEST(DaliAndArtDirector, DegasScreensInTheirLayouts) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         OwnedImage img;
-        ASSERT_EQ(c.status, loadNamed(c.format, c.fileName, c.file, &img));
+        ASSERT_EQ(c.status, loadBytesNamed(c.format, c.fileName, c.file, &img));
         if (c.want) EXPECT_EQ(0, compareRgb(toRgb(img), *c.want));
     }
 }
@@ -239,7 +228,7 @@ TEST(StadAndDoodle, BareAndPackedScreens) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         OwnedImage img;
-        ASSERT_EQ(c.status, loadNamed(c.format, c.fileName, c.file, &img));
+        ASSERT_EQ(c.status, loadBytesNamed(c.format, c.fileName, c.file, &img));
         if (c.want) EXPECT_EQ(0, compareRgb(toRgb(img), *c.want));
     }
 }
@@ -284,7 +273,7 @@ TEST(StadAndDoodle, CorpusPackedFilesDecodeWhole) {
                 if (decoded.pixels[3 * (static_cast<size_t>(y) * 640 + x)] == 0)
                     screen[static_cast<size_t>(y) * 80 + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
         OwnedImage again;
-        ASSERT_EQ(ST_OK, loadNamed("stad", "x.pac", pacFile(screen, std::string(name).find("bem") != std::string::npos),
+        ASSERT_EQ(ST_OK, loadBytesNamed("stad", "x.pac", pacFile(screen, std::string(name).find("bem") != std::string::npos),
                                    &again));
         EXPECT_EQ(0, compareRgb(toRgb(img), toRgb(again)));
     }

@@ -41,18 +41,6 @@ Rgb picture(int w, int h, const std::function<uint32_t(int, int)>& rgb) {
     return r;
 }
 
-// Loads bytes saved under a name of our choosing, as the format named.
-Status loadNamed(const std::string& name, const Bytes& bytes, const char* format, Image* img, FileInfo* info = nullptr,
-                 int page = 0) {
-    const std::string path = tempPath(name);
-    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
-    freeImage(img);
-    IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(findFormat(format));
-    o.pageIndex = page;
-    return loadImage(path.c_str(), img, &o, info);
-}
-
 struct Case {
     const char* name;
     Bytes file;
@@ -260,8 +248,8 @@ TEST(CdrReader, CorelDraw2Previews) {
     });
     // Without the name, "WL" counts only with its whole preview there.
     OwnedImage img;
-    EXPECT_EQ(ST_OK, loadNamed("drawing.bin", planar, "cdr", &img));
-    EXPECT_EQ(ST_UNKNOWN_FORMAT, loadNamed("drawing.bin", cut(planar, 1), "cdr", &img));
+    EXPECT_EQ(ST_OK, loadBytesNamed("cdr", "drawing.bin", planar, &img));
+    EXPECT_EQ(ST_UNKNOWN_FORMAT, loadBytesNamed("cdr", "drawing.bin", cut(planar, 1), &img));
 }
 
 // ---- ColoRIX --------------------------------------------------------------------
@@ -456,14 +444,14 @@ TEST(RixReader, OldEgaPictures) {
     const Bytes packed = cat({packedColours, enc.bytes()});
     for (const Bytes* file : {&plain, &packed}) {
         OwnedImage img;
-        ASSERT_EQ(ST_OK, loadNamed("ega.sci", *file, "rix", &img));
+        ASSERT_EQ(ST_OK, loadBytesNamed("rix", "ega.sci", *file, &img));
         EXPECT_EQ(0, compareRgb(toRgb(img), want));
         // Without the name there is nothing to go by.
-        EXPECT_EQ(ST_UNKNOWN_FORMAT, loadNamed("ega.bin", *file, "rix", &img));
+        EXPECT_EQ(ST_UNKNOWN_FORMAT, loadBytesNamed("rix", "ega.bin", *file, &img));
     }
     OwnedImage img;
-    EXPECT_EQ(ST_UNKNOWN_FORMAT, loadNamed("ega.sci", cut(plain, 1), "rix", &img));
-    EXPECT_EQ(ST_READ_ERROR, loadNamed("ega.rix", cut(packed, 100), "rix", &img));
+    EXPECT_EQ(ST_UNKNOWN_FORMAT, loadBytesNamed("rix", "ega.sci", cut(plain, 1), &img));
+    EXPECT_EQ(ST_READ_ERROR, loadBytesNamed("rix", "ega.rix", cut(packed, 100), &img));
 }
 
 // ---- Acorn sprites --------------------------------------------------------------
@@ -561,7 +549,7 @@ TEST(AcornReader, PagesAndRefusals) {
     const Bytes two = spriteFile({sprite(first), sprite(second)});
     OwnedImage img;
     FileInfo info{};
-    ASSERT_EQ(ST_OK, loadNamed("two", two, "acorn", &img, &info, 1));
+    ASSERT_EQ(ST_OK, loadBytesNamed("acorn", "two", two, &img, &info, 1));
     EXPECT_EQ(2, info.pageCount);
     EXPECT_EQ(0, compareRgb(toRgb(img), picture(2, 2, [](int, int y) { return y == 0 ? 0xFF0000u : 0x0000FFu; })));
 
@@ -576,7 +564,7 @@ TEST(AcornReader, PagesAndRefusals) {
         {"no sprites", Bytes(64, 0), ST_UNKNOWN_FORMAT},
     });
     Bytes textSecond = spriteFile({sprite(first), sprite({1, 1, 0, 31, 3, {}, {1, 2, 3, 4}, {}})});
-    EXPECT_EQ(ST_BAD_FILE, loadNamed("text", textSecond, "acorn", &img, &info, 1));
+    EXPECT_EQ(ST_BAD_FILE, loadBytesNamed("acorn", "text", textSecond, &img, &info, 1));
     EXPECT_STREQ("Acorn : Unsupported mode !", info.message);
 }
 

@@ -105,6 +105,18 @@ Status load(const std::string& path, Image* image, uint16_t flags, FileInfo* inf
     return loadImage(path.c_str(), image, &o, info);
 }
 
+Status loadBytesNamed(const char* shortName, const std::string& name, const std::vector<uint8_t>& bytes, Image* image,
+                      FileInfo* info, int page) {
+    static int counter = 0;
+    const std::string path = tempPath("hand" + std::to_string(counter++) + name);
+    if (!writeFile(path, bytes)) return ST_CANNOT_OPEN;
+    freeImage(image);
+    IoOptions o = defaultIoOptions();
+    o.formatIndex = static_cast<int16_t>(findFormat(shortName));
+    o.pageIndex = page;
+    return loadImage(path.c_str(), image, &o, info);
+}
+
 Status loadBytesAs(const char* shortName, const std::vector<uint8_t>& bytes, Image* image, uint16_t flags,
                    FileInfo* info) {
     static int counter = 0;

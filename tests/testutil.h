@@ -41,5 +41,9 @@ Status load(const std::string& path, Image* image, uint16_t flags = 0, FileInfo*
 // *image (zeroed or loaded before) is freed first.
 Status loadBytesAs(const char* shortName, const std::vector<uint8_t>& bytes, Image* image, uint16_t flags = 0,
                    FileInfo* info = nullptr);
+// The same under a file name ending with name (for readers that go by the
+// extension), loading page page.
+Status loadBytesNamed(const char* shortName, const std::string& name, const std::vector<uint8_t>& bytes, Image* image,
+                      FileInfo* info = nullptr, int page = 0);
 
 }  // namespace testutil
