@@ -12,7 +12,8 @@
 
 // rows holds height lines of 1 + rowBytes bytes: a byte for the filter type,
 // then the row's samples; they are filtered in place. bpp: bytes per pixel
-// (1, 3 or 4). level: 1 to 12. On success *stream holds the zlib stream and
+// (1, 3 or 4). level: 1 to 12; smooth bands (filtered bytes mostly zero) are
+// deflated one level deeper, up to 9. On success *stream holds the zlib stream and
 // *streamSize its length.
 Status pngDeflateRows(uint8_t* rows, size_t rowBytes, int32_t height, int bpp, int level, Buffer* stream,
                       size_t* streamSize);

@@ -590,6 +590,41 @@ TEST(PngDeflate, SplicedStreamsInflateToTheirParts) {
     EXPECT_EQ(spliceDeflateStreams(parts, sizes, 2, out), 0u);
 }
 
+TEST(PngDeflate, SmoothBandsSearchOneLevelDeeper) {
+    // A smooth gradient filters to mostly zeros and is deflated as if asked one
+    // level more (up to 9); a grainy one keeps the level asked. One band, so
+    // that the stream is libdeflate's own over the filtered rows.
+    struct Case {
+        const char* name;
+        int grain;
+        int level;
+        int deflatedAs;
+    };
+    const std::vector<Case> cases = {
+        {"smooth", 0, 6, 7}, {"smooth", 0, 1, 2}, {"smooth", 0, 9, 9}, {"grainy", 6, 6, 6}, {"grainy", 6, 3, 3}};
+    const int w = 300, h = 200;
+    const size_t rowBytes = w * 3;
+    setOperationThreads(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.level));
+        std::vector<uint8_t> rows((rowBytes + 1) * h);
+        uint32_t noise = 5;
+        for (int y = 0; y < h; ++y)
+            for (size_t x = 0; x < rowBytes; ++x) {
+                noise = noise * 1103515245u + 12345u;
+                const int grain = c.grain ? int(noise >> 16) % c.grain : 0;
+                rows[(rowBytes + 1) * y + 1 + x] = uint8_t((x / 3 + y) / 4 + (x % 3) * 50 + grain);
+            }
+        Buffer stream;
+        size_t size = 0;
+        ASSERT_EQ(pngDeflateRows(rows.data(), rowBytes, h, 3, c.level, &stream, &size), ST_OK);
+        const std::vector<uint8_t> body(stream.get() + 2, stream.get() + size - 4);  // no header, no checksum
+        EXPECT_TRUE(body == deflateWith(rows, "libdeflate " + std::to_string(c.deflatedAs)));
+        if (c.level < 9) EXPECT_FALSE(body == deflateWith(rows, "libdeflate " + std::to_string(c.deflatedAs == c.level ? c.level + 1 : c.level)));
+    }
+    setOperationThreads(0);
+}
+
 TEST(PngWriter, BandedPicturesDecodeAlike) {
     // Large enough to be shared out among processors: the same pixels whatever
     // the number of bands, in our reader and in ImageMagick's (libpng checks
