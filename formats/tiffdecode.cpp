@@ -5,6 +5,7 @@
 
 #include <zlib.h>
 
+#include "opsupport.h"
 #include "packbits.h"
 #include "tiffint.h"
 #include <jerror.h>  // after jpeglib.h (through jpegglue.h)
@@ -341,6 +342,21 @@ Status TiffReader::decodePackBits(size_t size, uint32_t units, bool cut) {
 // ones (a picture stored as one strip) a row at a time through the table.
 constexpr size_t LZW_FLAT_LIMIT = size_t{8} << 20;
 
+namespace {
+
+// How an LZW chunk decoded whole ends once its rows are delivered: complete,
+// its codes bad, or cut short (the file ends there) or damaged.
+Status lzwChunkEnded(Status delivered, bool complete, LzwEnd end, bool cut, bool* badLzw) {
+    if (delivered != ST_OK || complete) return delivered;
+    if (end == LzwEnd::BadCodes) {
+        *badLzw = true;
+        return ST_BAD_FILE;
+    }
+    return endedEarly(cut);
+}
+
+}  // namespace
+
 Status TiffReader::decodeLzw(size_t size, uint32_t units, bool cut) {
     // Old-style data begin with a clear code written least significant bit first.
     if (!oldLzwKnown_) {
@@ -355,27 +371,11 @@ Status TiffReader::decodeLzw(size_t size, uint32_t units, bool cut) {
             lzwChunkBytes_ = lzwChunk_ ? chunkBytes : 0;
             if (!lzwChunk_) return ST_NO_MEMORY;
         }
-        uint8_t* chunk = lzwChunk_.get();
         size_t produced = 0;
-        const LzwEnd end = lzwDecodeFlat(lzw_, input_.get(), size, oldLzw_, chunk, chunkBytes, &produced);
-        const size_t whole = produced / rowBytes;
-        for (size_t r = 0; r < whole; ++r) {
-            Status st = onRow(chunk + r * rowBytes);
-            if (st != ST_OK) return st;
-        }
-        if (whole == units) return ST_OK;
-        if (produced % rowBytes) {
-            // A row begun but not finished: its missing bytes 0.
-            uint8_t* row = chunk + whole * rowBytes;
-            memset(row + produced % rowBytes, 0, rowBytes - produced % rowBytes);
-            Status st = onRow(row);
-            if (st != ST_OK) return st;
-        }
-        if (end == LzwEnd::BadCodes) {
-            badLzw_ = true;
-            return ST_BAD_FILE;
-        }
-        return endedEarly(cut);
+        const LzwEnd end = lzwDecodeFlat(lzw_, input_.get(), size, oldLzw_, lzwChunk_.get(), chunkBytes, &produced);
+        bool complete = false;
+        Status st = deliverChunk(lzwChunk_.get(), produced, units, false, &complete);
+        return lzwChunkEnded(st, complete, end, cut, &badLzw_);
     }
     RowAssembler rows(chunkRow_.get(), rowBytes, units, rowThunk, this);
     LzwEnd end = lzwDecode(lzw_, input_.get(), size, oldLzw_, &rows);
@@ -388,6 +388,179 @@ Status TiffReader::decodeLzw(size_t size, uint32_t units, bool cut) {
         return ST_BAD_FILE;
     }
     return endedEarly(cut);
+}
+
+// The rows of a chunk decoded whole (produced bytes of units rows), through
+// onRow, or through placeRow when already prepared; a row begun but not
+// finished is completed with zeros. *complete tells whether all units were there.
+Status TiffReader::deliverChunk(uint8_t* chunk, size_t produced, uint32_t units, bool prepared, bool* complete) {
+    const size_t rowBytes = static_cast<size_t>(chunkRowBytes_);
+    size_t rows = produced / rowBytes;
+    if (rows < units && produced % rowBytes) {
+        if (!prepared) memset(chunk + produced, 0, rowBytes - produced % rowBytes);
+        ++rows;
+    }
+    for (size_t r = 0; r < rows; ++r) {
+        uint8_t* row = chunk + r * rowBytes;
+        Status st = prepared ? placeRow(row) : onRow(row);
+        if (st != ST_OK) return st;
+    }
+    *complete = produced / rowBytes >= units;
+    return ST_OK;
+}
+
+// ---- LZW strips side by side ---------------------------------------------------
+// Strips are independent: on large pictures the compressed bytes of a few
+// strips are read in file order, each strip is decoded and its rows'
+// predictor undone by one worker, then the rows are delivered strip by strip,
+// as the strips decoded one at a time would be, their ends included.
+
+namespace {
+
+struct LzwStrip {
+    Buffer input;
+    size_t inputCapacity = 0;
+    size_t size = 0;
+    bool cut = true;
+    Buffer output;
+    size_t outputCapacity = 0;
+    size_t produced = 0;
+    LzwEnd end = LzwEnd::Done;
+    uint32_t plane = 0, y0 = 0, rows = 0, units = 0;
+};
+
+constexpr int MAX_STRIP_BATCH = 8;
+constexpr size_t STRIP_BATCH_BYTES = size_t{4} << 20;  // decoded bytes of one batch
+constexpr int MAX_STRIP_WORKERS = 8;
+
+}  // namespace
+
+// A batch of strips: read, then decoded side by side while the batch before
+// it is delivered.
+struct TiffReader::StripSet {
+    TiffReader* reader = nullptr;
+    LzwStrip strips[MAX_STRIP_BATCH];
+    int count = 0;
+    Status stop = ST_OK;  // what ends the picture after these strips
+    // shared by the workers
+    LzwTable* tables[MAX_STRIP_WORKERS] = {};
+    bool oldStyle = false;
+};
+
+// Whether strips are decoded side by side, and by how many workers (1: one at a time).
+int TiffReader::lzwStripWorkers() const {
+    if (tiled_ || d_.compression != COMP_LZW || across_ != 1 || chunkRowBytes_ == 0) return 1;
+    const uint64_t stripRows = chunkLength_ < height_ ? chunkLength_ : height_;
+    const uint64_t stripBytes = chunkRowBytes_ * ((stripRows + unitRows_ - 1) / unitRows_);
+    if (stripBytes > LZW_FLAT_LIMIT) return 1;
+    const uint64_t strips = static_cast<uint64_t>(down_) * planesToDecode_;
+    const int workers = taskWorkers(strips > MAX_STRIP_BATCH ? MAX_STRIP_BATCH : static_cast<int>(strips),
+                                    static_cast<int64_t>(width_) * height_);
+    return workers > MAX_STRIP_WORKERS ? MAX_STRIP_WORKERS : workers;
+}
+
+Status TiffReader::lzwStripTask(void* data, int task, int worker) {
+    StripSet* set = static_cast<StripSet*>(data);
+    LzwStrip& s = set->strips[task];
+    const size_t rowBytes = static_cast<size_t>(set->reader->chunkRowBytes_);
+    s.produced = 0;
+    s.end = lzwDecodeFlat(set->tables[worker], s.input.get(), s.size, set->oldStyle, s.output.get(), rowBytes * s.units,
+                          &s.produced);
+    size_t rows = s.produced / rowBytes;
+    if (rows < s.units && s.produced % rowBytes) {
+        memset(s.output.get() + s.produced, 0, rowBytes - s.produced % rowBytes);
+        ++rows;
+    }
+    for (size_t r = 0; r < rows; ++r) set->reader->prepareRow(s.output.get() + r * rowBytes);
+    return ST_OK;
+}
+
+// Reads the compressed bytes of strips next... (at most perBatch) in file order.
+void TiffReader::loadStrips(StripSet* set, uint64_t next, int perBatch) {
+    const uint64_t total = static_cast<uint64_t>(down_) * planesToDecode_;
+    const size_t rowBytes = static_cast<size_t>(chunkRowBytes_);
+    set->count = 0;
+    set->stop = ST_OK;
+    for (; set->count < perBatch && next < total; ++set->count, ++next) {
+        LzwStrip& s = set->strips[set->count];
+        s.plane = static_cast<uint32_t>(next / down_);
+        const uint32_t b = static_cast<uint32_t>(next % down_);
+        const uint64_t index = static_cast<uint64_t>(s.plane) * down_ + b;
+        if (index >= offsetCount_) {
+            set->stop = ST_CORRUPT;  // the directory lists too few strips
+            return;
+        }
+        s.y0 = b * chunkLength_;
+        s.rows = height_ - s.y0 < chunkLength_ ? height_ - s.y0 : chunkLength_;
+        s.units = (s.rows + unitRows_ - 1) / unitRows_;
+        const size_t bytes = rowBytes * s.units;
+        set->stop = loadChunkInto(static_cast<uint32_t>(index), bytes, &s.input, &s.inputCapacity, &s.size, &s.cut);
+        if (set->stop == ST_OK && bytes > s.outputCapacity) {
+            s.output = allocBuffer(bytes + ROW_SLACK);
+            s.outputCapacity = s.output ? bytes : 0;
+            if (!s.output) set->stop = ST_NO_MEMORY;
+        }
+        if (set->stop != ST_OK) return;
+        if (!oldLzwKnown_) {
+            // Old-style data begin with a clear code written least significant bit first.
+            oldLzw_ = s.size >= 2 && s.input[0] == 0x00 && (s.input[1] & 0x01);
+            oldLzwKnown_ = true;
+        }
+    }
+}
+
+// The decoded strips' rows in order, each strip ending as it would alone.
+Status TiffReader::deliverStrips(void* data) {
+    StripSet* set = static_cast<StripSet*>(data);
+    TiffReader& r = *set->reader;
+    for (int i = 0; i < set->count; ++i) {
+        const LzwStrip& s = set->strips[i];
+        r.plane_ = r.out_ == Output::ChannelPlanes ? static_cast<int>(s.plane) : -1;
+        r.chunkX0_ = 0;
+        r.chunkY0_ = s.y0;
+        r.chunkValidWidth_ = r.width_ < r.chunkWidth_ ? r.width_ : r.chunkWidth_;
+        r.chunkValidRows_ = s.rows;
+        r.chunkRowIndex_ = 0;
+        bool complete = false;
+        Status st = r.deliverChunk(s.output.get(), s.produced, s.units, true, &complete);
+        st = lzwChunkEnded(st, complete, s.end, s.cut, &r.badLzw_);
+        if (st != ST_OK) return st;
+    }
+    return set->stop;
+}
+
+Status TiffReader::decodeLzwStrips(int workers) {
+    Buffer ownTables[MAX_STRIP_WORKERS];
+    StripSet sets[2];
+    for (StripSet& set : sets) {
+        set.reader = this;
+        set.tables[0] = lzw_;
+    }
+    for (int w = 1; w < workers; ++w) {
+        ownTables[w] = allocBuffer(sizeof(LzwTable));
+        if (!ownTables[w]) return ST_NO_MEMORY;
+        memset(ownTables[w].get(), 0, sizeof(LzwTable));
+        sets[0].tables[w] = sets[1].tables[w] = reinterpret_cast<LzwTable*>(ownTables[w].get());
+    }
+    const uint64_t stripRows = chunkLength_ < height_ ? chunkLength_ : height_;
+    const size_t stripBytes = static_cast<size_t>(chunkRowBytes_) * static_cast<size_t>((stripRows + unitRows_ - 1) / unitRows_);
+    int perBatch = static_cast<int>(STRIP_BATCH_BYTES / stripBytes);
+    if (perBatch > MAX_STRIP_BATCH) perBatch = MAX_STRIP_BATCH;
+    if (perBatch < workers) perBatch = workers;
+    const uint64_t total = static_cast<uint64_t>(down_) * planesToDecode_;
+    StripSet* pending = nullptr;  // decoded, not yet delivered
+    for (uint64_t next = 0;;) {
+        StripSet* set = pending == &sets[0] ? &sets[1] : &sets[0];
+        loadStrips(set, next, perBatch);
+        next += static_cast<uint64_t>(set->count);
+        set->oldStyle = oldLzw_;
+        Status st = pending ? runTasksBeside(set->count, workers, lzwStripTask, set, deliverStrips, pending)
+                            : runTasks(set->count, workers, lzwStripTask, set);
+        if (st != ST_OK) return st;
+        pending = set;
+        if (set->stop != ST_OK || next >= total) break;
+    }
+    return deliverStrips(pending);
 }
 
 Status TiffReader::decodeDeflate(size_t size, uint32_t units, bool cut) {

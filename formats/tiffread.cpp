@@ -256,6 +256,8 @@ Status TiffReader::run() {
 
 // Every chunk in file order: plane by plane, then row of chunks by row of chunks.
 Status TiffReader::decodeImage() {
+    const int workers = lzwStripWorkers();
+    if (workers > 1) return decodeLzwStrips(workers);
     const uint64_t perPlane = static_cast<uint64_t>(across_) * down_;
     for (uint32_t p = 0; p < planesToDecode_; ++p) {
         plane_ = out_ == Output::ChannelPlanes ? static_cast<int>(p) : -1;
@@ -301,6 +303,11 @@ Status TiffReader::flushBand(uint32_t y0, uint32_t rows) {
 // Reads the compressed bytes of a chunk into input_. `cut` tells whether the
 // data reach the end of the file (data ending early then mean a truncated file).
 Status TiffReader::loadChunk(uint32_t index, uint64_t decodedBytes, size_t* size, bool* cut) {
+    return loadChunkInto(index, decodedBytes, &input_, &inputCapacity_, size, cut);
+}
+
+Status TiffReader::loadChunkInto(uint32_t index, uint64_t decodedBytes, Buffer* input, size_t* capacity, size_t* size,
+                                 bool* cut) {
     const uint32_t* offsets = reinterpret_cast<const uint32_t*>(offsets_.get());
     const uint32_t* counts = reinterpret_cast<const uint32_t*>(byteCounts_.get());
     const uint64_t offset = offsets[index];
@@ -322,20 +329,20 @@ Status TiffReader::loadChunk(uint32_t index, uint64_t decodedBytes, size_t* size
         *cut = false;
     }
     if (want > available) want = available;
-    if (want + 8 > inputCapacity_) {
-        input_ = allocBuffer(want + 8);
-        if (!input_) {
-            inputCapacity_ = 0;
+    if (want + 8 > *capacity) {
+        *input = allocBuffer(want + 8);
+        if (!*input) {
+            *capacity = 0;
             return ST_NO_MEMORY;
         }
-        inputCapacity_ = static_cast<size_t>(want + 8);
+        *capacity = static_cast<size_t>(want + 8);
     }
     if (fseek(f_, static_cast<long>(offset), SEEK_SET) != 0) return ST_OK;
-    size_t got = fread(input_.get(), 1, static_cast<size_t>(want), f_);
+    size_t got = fread(input->get(), 1, static_cast<size_t>(want), f_);
     if (got < want) *cut = true;
-    memset(input_.get() + got, 0, 8);
+    memset(input->get() + got, 0, 8);
     *size = got;
-    if (reverseInput_) ccittReverseBits(input_.get(), got);
+    if (reverseInput_) ccittReverseBits(input->get(), got);
     return ST_OK;
 }
 
@@ -546,11 +553,20 @@ Status TiffReader::place(uint32_t y, const uint8_t* data, size_t bytes, uint64_t
 
 // One decoded row of the chunk: undo the fill order and the predictor, convert, place.
 Status TiffReader::onRow(uint8_t* row) {
-    const uint32_t index = chunkRowIndex_++;
+    prepareRow(row);
+    return placeRow(row);
+}
+
+// What depends on the row alone (and may run on any thread).
+void TiffReader::prepareRow(uint8_t* row) const {
     if (reverseRows_) ccittReverseBits(row, static_cast<size_t>(chunkRowBytes_));
     if (predictor_) undoPredictor(row);
     if (invertRows_)
         for (size_t i = 0; i < chunkRowBytes_; ++i) row[i] = static_cast<uint8_t>(~row[i]);
+}
+
+Status TiffReader::placeRow(uint8_t* row) {
+    const uint32_t index = chunkRowIndex_++;
     const uint32_t n = chunkValidWidth_;
     if (out_ == Output::YCbCrRgb) {
         convertYCbCr(row, n);

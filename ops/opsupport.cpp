@@ -180,6 +180,82 @@ void* bandThread(void* job) {
 
 }  // namespace
 
+namespace {
+
+struct TaskPool {
+    TaskWork work;
+    void* data;
+    int count;
+    std::atomic<int> next{0};
+    std::atomic<int> failed{0};  // the first failure's status, 0 while none
+};
+
+struct TaskWorker {
+    TaskPool* pool;
+    int worker;
+};
+
+void runTaskWorker(TaskWorker* w) {
+    TaskPool* pool = w->pool;
+    for (int task; (task = pool->next.fetch_add(1)) < pool->count;) {
+        const Status st = pool->work(pool->data, task, w->worker);
+        int none = 0;
+        if (st != ST_OK) pool->failed.compare_exchange_strong(none, static_cast<int>(st));
+    }
+}
+
+#ifdef KALEO_BAND_THREADS
+void* taskThread(void* w) {
+    runTaskWorker(static_cast<TaskWorker*>(w));
+    return nullptr;
+}
+#endif
+
+}  // namespace
+
+int taskWorkers(int count, int64_t pixels) {
+#ifndef KALEO_BAND_THREADS
+    (void)count;
+    (void)pixels;
+    return 1;
+#else
+    const unsigned wanted = operationThreads.load(std::memory_order_relaxed);
+    unsigned workers = pixels < BAND_MIN_PIXELS ? 1 : wanted ? wanted : std::thread::hardware_concurrency();
+    if (workers > MAX_BANDS) workers = MAX_BANDS;
+    if (count < 1) return 1;
+    if (workers > static_cast<unsigned>(count)) workers = static_cast<unsigned>(count);
+    return workers < 1 ? 1 : static_cast<int>(workers);
+#endif
+}
+
+Status runTasks(int count, int workers, TaskWork work, void* data) {
+    return runTasksBeside(count, workers, work, data, nullptr, nullptr);
+}
+
+Status runTasksBeside(int count, int workers, TaskWork work, void* data, Status (*callerWork)(void*), void* callerData) {
+    TaskPool pool;
+    pool.work = work;
+    pool.data = data;
+    pool.count = count;
+    if (workers > static_cast<int>(MAX_BANDS)) workers = MAX_BANDS;
+    TaskWorker each[MAX_BANDS];
+    for (int i = 0; i < workers; ++i) each[i] = TaskWorker{&pool, i};
+#ifdef KALEO_BAND_THREADS
+    pthread_t threads[MAX_BANDS];
+    bool started[MAX_BANDS] = {};
+    for (int i = 1; i < workers; ++i) started[i] = pthread_create(&threads[i], nullptr, taskThread, &each[i]) == 0;
+    const Status own = callerWork ? callerWork(callerData) : ST_OK;
+    runTaskWorker(&each[0]);
+    for (int i = 1; i < workers; ++i)
+        if (started[i]) pthread_join(threads[i], nullptr);
+#else
+    const Status own = callerWork ? callerWork(callerData) : ST_OK;
+    runTaskWorker(&each[0]);
+#endif
+    // A worker whose thread did not start took no task: worker 0 ran them all.
+    return own != ST_OK ? own : static_cast<Status>(pool.failed.load());
+}
+
 void setOperationThreads(unsigned count) { operationThreads.store(count, std::memory_order_relaxed); }
 
 Status runInBands(int32_t rows, int64_t pixels, BandWork work, void* data) {

@@ -3,7 +3,10 @@
 // pictures, invariants on uniform pictures, kind handling and the noise.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -516,4 +519,50 @@ TEST(FilterBands, InPlaceBlurEqualsTheBlurIntoAnotherPicture) {
             }
         }
     }
+}
+
+// ---- tasks side by side ----------------------------------------------------------
+
+struct TaskLog {
+    std::atomic<int> runs[40];
+    std::atomic<int> badWorker{0};
+    int workers = 1;
+    int failAt = -1;
+    pthread_t caller;
+    bool callerOnItsThread = false;
+};
+
+Status logTask(void* data, int task, int worker) {
+    TaskLog* log = static_cast<TaskLog*>(data);
+    log->runs[task].fetch_add(1);
+    if (worker < 0 || worker >= log->workers) log->badWorker.fetch_add(1);
+    return task == log->failAt ? ST_NO_MEMORY : ST_OK;
+}
+
+Status callerWork(void* data) {
+    TaskLog* log = static_cast<TaskLog*>(data);
+    log->callerOnItsThread = pthread_equal(pthread_self(), log->caller) != 0;
+    return ST_OK;
+}
+
+TEST(Tasks, EachTaskRunsOnceAndTheCallerKeepsItsWork) {
+    struct Case {
+        int count, workers, failAt;
+        Status expected;
+    };
+    const Case cases[] = {{0, 2, -1, ST_OK}, {1, 1, -1, ST_OK}, {7, 2, -1, ST_OK}, {40, 3, -1, ST_OK}, {40, 8, 17, ST_NO_MEMORY}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.count) + " tasks, " + std::to_string(c.workers) + " workers");
+        TaskLog log;
+        for (auto& r : log.runs) r = 0;
+        log.workers = c.workers;
+        log.failAt = c.failAt;
+        log.caller = pthread_self();
+        EXPECT_EQ(runTasksBeside(c.count, c.workers, logTask, &log, callerWork, &log), c.expected);
+        EXPECT_TRUE(log.callerOnItsThread);
+        for (int i = 0; i < 40; ++i) EXPECT_EQ(log.runs[i].load(), i < c.count ? 1 : 0) << i;  // a failure stops nothing
+        EXPECT_EQ(log.badWorker.load(), 0);
+    }
+    EXPECT_EQ(taskWorkers(1, 1 << 24), 1);  // one task, one worker
+    EXPECT_EQ(taskWorkers(8, 100), 1);      // too little work to share
 }
