@@ -260,44 +260,53 @@ void gaussianWeights(int size, uint32_t* weights) {
 }
 
 // The 2-D Gaussian is the product of two 1-D ones: a vertical pass into
-// column sums, then a horizontal pass; the result is (sum) shr 22.
+// column sums, then a horizontal pass; the result is (sum) shr 22. The weights
+// are symmetric, so each pair of samples at the same distance shares one
+// multiply; with the window's size known to the compiler every inner loop is
+// unrolled and the loops along the row vectorise.
+template <int Size>
+void gaussColumns(const RowRing& ring, const uint32_t* w, size_t n, uint32_t* col) {
+    constexpr int R = Size / 2;
+    const uint8_t* rows[Size];
+    for (int j = 0; j < Size; ++j) rows[j] = ring.row(j - R);
+    for (size_t k = 0; k < n; ++k) {
+        uint32_t acc = w[R] * rows[R][k];
+        for (int j = 0; j < R; ++j) acc += w[j] * (static_cast<uint32_t>(rows[j][k]) + rows[Size - 1 - j][k]);
+        col[k] = acc;
+    }
+}
+
+template <int Size>
+void gaussAlong(const uint32_t* col, const uint32_t* w, size_t n, size_t bpp, uint8_t* d) {
+    constexpr int R = Size / 2;
+    for (size_t k = 0; k < n; ++k) {
+        uint32_t acc = w[R] * col[k + R * bpp];
+        for (int i = 0; i < R; ++i) acc += w[i] * (col[k + i * bpp] + col[k + (Size - 1 - i) * bpp]);
+        d[k] = static_cast<uint8_t>(acc >> 22);
+    }
+}
+
 // Gaussian rows of a band: target(y) gives where row y goes. Every source row
 // is read through the ring's copies, so the target may be the row itself.
-template <typename Target>
-Status gaussRows(const Image* src, Band band, int size, Target target) {
-    const int radius = size / 2;
+template <int Size, typename Target>
+Status gaussRowsOf(const Image* src, Band band, Target target) {
+    constexpr int radius = Size / 2;
     const int bpp = src->bytesPerPixel;
     const int extra = channelOffsets(src->kind).x;
     uint32_t weights[2 * MAX_RADIUS + 1];
-    gaussianWeights(size, weights);
+    gaussianWeights(Size, weights);
     RowRing ring;
     if (!ring.init(src, radius)) return ST_NO_MEMORY;
     const size_t padded = ring.rowBytes();
     OpArray<uint32_t> columns = allocOpArray<uint32_t>(padded);
+    if (!columns) return ST_NO_MEMORY;
     const size_t bytes = static_cast<size_t>(src->width) * bpp;
-    OpArray<uint32_t> sums = allocOpArray<uint32_t>(bytes);
-    if (!columns || !sums) return ST_NO_MEMORY;
     ring.start(band.first);
-    // Both passes run along whole rows, one weight at a time, so that each inner
-    // loop is a plain multiply-add over consecutive samples.
     for (int32_t y = band.first; y < band.end; ++y) {
         if (y > band.first) ring.advance();
-        uint32_t* col = columns.get();
-        memset(col, 0, padded * sizeof(uint32_t));
-        for (int j = 0; j < size; ++j) {
-            const uint8_t* r = ring.row(j - radius);
-            const uint32_t w = weights[j];
-            for (size_t k = 0; k < padded; ++k) col[k] += w * r[k];
-        }
-        uint32_t* sum = sums.get();
-        memset(sum, 0, bytes * sizeof(uint32_t));
-        for (int i = 0; i < size; ++i) {
-            const uint32_t* c = col + static_cast<size_t>(i) * bpp;
-            const uint32_t w = weights[i];
-            for (size_t k = 0; k < bytes; ++k) sum[k] += w * c[k];
-        }
+        gaussColumns<Size>(ring, weights, padded, columns.get());
         uint8_t* d = target(y);
-        for (size_t k = 0; k < bytes; ++k) d[k] = static_cast<uint8_t>(sum[k] >> 22);
+        gaussAlong<Size>(columns.get(), weights, bytes, static_cast<size_t>(bpp), d);
         if (extra >= 0) {  // the fourth bytes pass through
             const uint8_t* original = ring.row(0) + static_cast<size_t>(radius) * bpp;
             for (size_t k = static_cast<size_t>(extra); k < bytes; k += 4) d[k] = original[k];
@@ -305,6 +314,20 @@ Status gaussRows(const Image* src, Band band, int size, Target target) {
     }
     return ST_OK;
 }
+
+template <typename Target>
+Status gaussRows(const Image* src, Band band, int size, Target target) {
+    switch (size) {
+    case 3: return gaussRowsOf<3>(src, band, target);
+    case 5: return gaussRowsOf<5>(src, band, target);
+    case 7: return gaussRowsOf<7>(src, band, target);
+    case 9: return gaussRowsOf<9>(src, band, target);
+    case 11: return gaussRowsOf<11>(src, band, target);
+    case 13: return gaussRowsOf<13>(src, band, target);
+    default: return ST_OP_BAD_PARAMETER;
+    }
+}
+static_assert(2 * MAX_RADIUS + 1 == 13, "a Gaussian kernel for every window size");
 
 Status gaussBody(const Image* src, Image* dst, Band band, int size) {
     return gaussRows(src, band, size, [dst](int32_t y) { return imageRow(dst, y); });
