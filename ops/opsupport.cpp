@@ -160,7 +160,6 @@ namespace {
 constexpr int64_t BAND_MIN_PIXELS = 1 << 20;  // below this a thread costs more than it saves
 constexpr int32_t BAND_MIN_ROWS = 32;
 constexpr unsigned MAX_BANDS = 8;
-std::atomic<unsigned> operationThreads{0};
 
 struct BandJob {
     BandWork work;
@@ -219,7 +218,7 @@ int taskWorkers(int count, int64_t pixels) {
     (void)pixels;
     return 1;
 #else
-    const unsigned wanted = operationThreads.load(std::memory_order_relaxed);
+    const unsigned wanted = workThreads();
     unsigned workers = pixels < BAND_MIN_PIXELS ? 1 : wanted ? wanted : std::thread::hardware_concurrency();
     if (workers > MAX_BANDS) workers = MAX_BANDS;
     if (count < 1) return 1;
@@ -256,10 +255,10 @@ Status runTasksBeside(int count, int workers, TaskWork work, void* data, Status 
     return own != ST_OK ? own : static_cast<Status>(pool.failed.load());
 }
 
-void setOperationThreads(unsigned count) { operationThreads.store(count, std::memory_order_relaxed); }
+void setOperationThreads(unsigned count) { setWorkThreads(count); }
 
 Status runInBands(int32_t rows, int64_t pixels, BandWork work, void* data) {
-    const unsigned wanted = operationThreads.load(std::memory_order_relaxed);
+    const unsigned wanted = workThreads();
     unsigned bands = pixels < BAND_MIN_PIXELS ? 1 : wanted ? wanted : std::thread::hardware_concurrency();
 #ifndef KALEO_BAND_THREADS
     bands = 1;

@@ -1137,3 +1137,33 @@ TEST(PipelineWrite, ProgressAndStop) {
 }
 
 }  // namespace
+
+// Large pictures have their pages committed ahead by a helper thread: rows
+// written while it runs keep their bytes, a fresh picture reads as zeros, and
+// freeing a picture at once (the helper still running) is safe.
+TEST(PicturePages, CommittedAheadKeepTheirBytes) {
+    for (unsigned threads : {0u, 1u}) {
+        SCOPED_TRACE(threads);
+        setWorkThreads(threads);
+        OwnedImage picture;
+        ASSERT_TRUE(createImage(&picture, IMG_RGB, 4, 4000, 3000));
+        bool zeros = true;
+        for (int32_t y = 0; y < picture.height; y += 97) zeros = zeros && imageRow(&picture, y)[y % 100] == 0;
+        EXPECT_TRUE(zeros);
+        for (int32_t y = 0; y < picture.height; ++y) memset(imageRow(&picture, y), y & 0xFF, size_t(picture.width) * 3);
+        long wrong = 0;
+        for (int32_t y = 0; y < picture.height; ++y) {
+            const uint8_t* r = imageRow(&picture, y);
+            for (int32_t x = 0; x < picture.width * 3; x += 251) wrong += r[x] != (y & 0xFF);
+        }
+        EXPECT_EQ(wrong, 0);
+        for (int i = 0; i < 12; ++i) {  // more pictures than helpers, freed while committed
+            Image quick;
+            ASSERT_TRUE(createImage(&quick, IMG_RGB32, 4, 3000, 2000));
+            imageRow(&quick, 1999)[0] = 1;
+            freeImage(&quick);
+            EXPECT_EQ(quick.pixels, nullptr);
+        }
+    }
+    setWorkThreads(0);
+}
