@@ -261,6 +261,9 @@ __attribute__((noinline)) LzwEnd lzwDecodeFlatAs(LzwTable* t, const uint8_t* in,
                 const size_t k = len < room ? len : room;
                 if (k <= 8 && from + 8 <= pos && pos + 8 <= cap) {
                     memcpy(out + pos, out + from, 8);  // the bytes past k are written over next
+                } else if (k <= 32 && from + 32 <= pos && pos + 32 <= cap) {
+                    memcpy(out + pos, out + from, 16);
+                    memcpy(out + pos + 16, out + from + 16, 16);
                 } else if (from + k <= pos) {
                     memcpy(out + pos, out + from, k);
                 } else {
