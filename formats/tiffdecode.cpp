@@ -432,22 +432,16 @@ struct LzwStrip {
     uint32_t plane = 0, y0 = 0, rows = 0, units = 0;
 };
 
-constexpr int MAX_STRIP_BATCH = 8;
-constexpr size_t STRIP_BATCH_BYTES = size_t{4} << 20;  // decoded bytes of one batch
+constexpr size_t STRIP_WINDOW_BYTES = size_t{6} << 20;  // decoded bytes in flight
 constexpr int MAX_STRIP_WORKERS = 8;
 
 }  // namespace
 
-// A batch of strips: read, then decoded side by side while the batch before
-// it is delivered.
-struct TiffReader::StripSet {
+// The strips in flight, one slot each, and the workers' tables.
+struct TiffReader::StripQueue {
     TiffReader* reader = nullptr;
-    LzwStrip strips[MAX_STRIP_BATCH];
-    int count = 0;
-    Status stop = ST_OK;  // what ends the picture after these strips
-    // shared by the workers
+    LzwStrip strips[MAX_ORDERED_WINDOW];
     LzwTable* tables[MAX_STRIP_WORKERS] = {};
-    bool oldStyle = false;
 };
 
 // Whether strips are decoded side by side, and by how many workers (1: one at a time).
@@ -457,113 +451,91 @@ int TiffReader::lzwStripWorkers() const {
     const uint64_t stripBytes = chunkRowBytes_ * ((stripRows + unitRows_ - 1) / unitRows_);
     if (stripBytes > LZW_FLAT_LIMIT) return 1;
     const uint64_t strips = static_cast<uint64_t>(down_) * planesToDecode_;
-    const int workers = taskWorkers(strips > MAX_STRIP_BATCH ? MAX_STRIP_BATCH : static_cast<int>(strips),
+    const int workers = taskWorkers(strips > MAX_ORDERED_WINDOW ? MAX_ORDERED_WINDOW : static_cast<int>(strips),
                                     static_cast<int64_t>(width_) * height_);
     return workers > MAX_STRIP_WORKERS ? MAX_STRIP_WORKERS : workers;
 }
 
-Status TiffReader::lzwStripTask(void* data, int task, int worker) {
-    StripSet* set = static_cast<StripSet*>(data);
-    LzwStrip& s = set->strips[task];
-    const size_t rowBytes = static_cast<size_t>(set->reader->chunkRowBytes_);
+// Reads the compressed bytes of strip `item` (in file order: plane by plane).
+Status TiffReader::loadStrip(void* data, int64_t item, int slot) {
+    StripQueue* q = static_cast<StripQueue*>(data);
+    TiffReader& r = *q->reader;
+    LzwStrip& s = q->strips[slot];
+    const uint64_t next = static_cast<uint64_t>(item);
+    s.plane = static_cast<uint32_t>(next / r.down_);
+    const uint32_t b = static_cast<uint32_t>(next % r.down_);
+    const uint64_t index = static_cast<uint64_t>(s.plane) * r.down_ + b;
+    if (index >= r.offsetCount_) return ST_CORRUPT;  // the directory lists too few strips
+    s.y0 = b * r.chunkLength_;
+    s.rows = r.height_ - s.y0 < r.chunkLength_ ? r.height_ - s.y0 : r.chunkLength_;
+    s.units = (s.rows + r.unitRows_ - 1) / r.unitRows_;
+    const size_t bytes = static_cast<size_t>(r.chunkRowBytes_) * s.units;
+    Status st = r.loadChunkInto(static_cast<uint32_t>(index), bytes, &s.input, &s.inputCapacity, &s.size, &s.cut);
+    if (st != ST_OK) return st;
+    if (bytes > s.outputCapacity) {
+        s.output = allocBuffer(bytes + ROW_SLACK);
+        s.outputCapacity = s.output ? bytes : 0;
+        if (!s.output) return ST_NO_MEMORY;
+    }
+    if (!r.oldLzwKnown_) {
+        // Old-style data begin with a clear code written least significant bit first.
+        r.oldLzw_ = s.size >= 2 && s.input[0] == 0x00 && (s.input[1] & 0x01);
+        r.oldLzwKnown_ = true;
+    }
+    return ST_OK;
+}
+
+// Decodes a strip whole and undoes its rows' predictor (on any thread).
+void TiffReader::decodeStrip(void* data, int slot, int worker) {
+    StripQueue* q = static_cast<StripQueue*>(data);
+    const TiffReader& r = *q->reader;
+    LzwStrip& s = q->strips[slot];
+    const size_t rowBytes = static_cast<size_t>(r.chunkRowBytes_);
     s.produced = 0;
-    s.end = lzwDecodeFlat(set->tables[worker], s.input.get(), s.size, set->oldStyle, s.output.get(), rowBytes * s.units,
+    s.end = lzwDecodeFlat(q->tables[worker], s.input.get(), s.size, r.oldLzw_, s.output.get(), rowBytes * s.units,
                           &s.produced);
     size_t rows = s.produced / rowBytes;
     if (rows < s.units && s.produced % rowBytes) {
         memset(s.output.get() + s.produced, 0, rowBytes - s.produced % rowBytes);
         ++rows;
     }
-    for (size_t r = 0; r < rows; ++r) set->reader->prepareRow(s.output.get() + r * rowBytes);
-    return ST_OK;
+    for (size_t k = 0; k < rows; ++k) r.prepareRow(s.output.get() + k * rowBytes);
 }
 
-// Reads the compressed bytes of strips next... (at most perBatch) in file order.
-void TiffReader::loadStrips(StripSet* set, uint64_t next, int perBatch) {
-    const uint64_t total = static_cast<uint64_t>(down_) * planesToDecode_;
-    const size_t rowBytes = static_cast<size_t>(chunkRowBytes_);
-    set->count = 0;
-    set->stop = ST_OK;
-    for (; set->count < perBatch && next < total; ++set->count, ++next) {
-        LzwStrip& s = set->strips[set->count];
-        s.plane = static_cast<uint32_t>(next / down_);
-        const uint32_t b = static_cast<uint32_t>(next % down_);
-        const uint64_t index = static_cast<uint64_t>(s.plane) * down_ + b;
-        if (index >= offsetCount_) {
-            set->stop = ST_CORRUPT;  // the directory lists too few strips
-            return;
-        }
-        s.y0 = b * chunkLength_;
-        s.rows = height_ - s.y0 < chunkLength_ ? height_ - s.y0 : chunkLength_;
-        s.units = (s.rows + unitRows_ - 1) / unitRows_;
-        const size_t bytes = rowBytes * s.units;
-        set->stop = loadChunkInto(static_cast<uint32_t>(index), bytes, &s.input, &s.inputCapacity, &s.size, &s.cut);
-        if (set->stop == ST_OK && bytes > s.outputCapacity) {
-            s.output = allocBuffer(bytes + ROW_SLACK);
-            s.outputCapacity = s.output ? bytes : 0;
-            if (!s.output) set->stop = ST_NO_MEMORY;
-        }
-        if (set->stop != ST_OK) return;
-        if (!oldLzwKnown_) {
-            // Old-style data begin with a clear code written least significant bit first.
-            oldLzw_ = s.size >= 2 && s.input[0] == 0x00 && (s.input[1] & 0x01);
-            oldLzwKnown_ = true;
-        }
-    }
-}
-
-// The decoded strips' rows in order, each strip ending as it would alone.
-Status TiffReader::deliverStrips(void* data) {
-    StripSet* set = static_cast<StripSet*>(data);
-    TiffReader& r = *set->reader;
-    for (int i = 0; i < set->count; ++i) {
-        const LzwStrip& s = set->strips[i];
-        r.plane_ = r.out_ == Output::ChannelPlanes ? static_cast<int>(s.plane) : -1;
-        r.chunkX0_ = 0;
-        r.chunkY0_ = s.y0;
-        r.chunkValidWidth_ = r.width_ < r.chunkWidth_ ? r.width_ : r.chunkWidth_;
-        r.chunkValidRows_ = s.rows;
-        r.chunkRowIndex_ = 0;
-        bool complete = false;
-        Status st = r.deliverChunk(s.output.get(), s.produced, s.units, true, &complete);
-        st = lzwChunkEnded(st, complete, s.end, s.cut, &r.badLzw_);
-        if (st != ST_OK) return st;
-    }
-    return set->stop;
+// The decoded strip's rows, the strip ending as it would decoded alone.
+Status TiffReader::deliverStrip(void* data, int64_t, int slot) {
+    StripQueue* q = static_cast<StripQueue*>(data);
+    TiffReader& r = *q->reader;
+    const LzwStrip& s = q->strips[slot];
+    r.plane_ = r.out_ == Output::ChannelPlanes ? static_cast<int>(s.plane) : -1;
+    r.chunkX0_ = 0;
+    r.chunkY0_ = s.y0;
+    r.chunkValidWidth_ = r.width_ < r.chunkWidth_ ? r.width_ : r.chunkWidth_;
+    r.chunkValidRows_ = s.rows;
+    r.chunkRowIndex_ = 0;
+    bool complete = false;
+    Status st = r.deliverChunk(s.output.get(), s.produced, s.units, true, &complete);
+    return lzwChunkEnded(st, complete, s.end, s.cut, &r.badLzw_);
 }
 
 Status TiffReader::decodeLzwStrips(int workers) {
     Buffer ownTables[MAX_STRIP_WORKERS];
-    StripSet sets[2];
-    for (StripSet& set : sets) {
-        set.reader = this;
-        set.tables[0] = lzw_;
-    }
+    StripQueue queue;
+    queue.reader = this;
+    queue.tables[0] = lzw_;
     for (int w = 1; w < workers; ++w) {
         ownTables[w] = allocBuffer(sizeof(LzwTable));
         if (!ownTables[w]) return ST_NO_MEMORY;
         memset(ownTables[w].get(), 0, sizeof(LzwTable));
-        sets[0].tables[w] = sets[1].tables[w] = reinterpret_cast<LzwTable*>(ownTables[w].get());
+        queue.tables[w] = reinterpret_cast<LzwTable*>(ownTables[w].get());
     }
     const uint64_t stripRows = chunkLength_ < height_ ? chunkLength_ : height_;
     const size_t stripBytes = static_cast<size_t>(chunkRowBytes_) * static_cast<size_t>((stripRows + unitRows_ - 1) / unitRows_);
-    int perBatch = static_cast<int>(STRIP_BATCH_BYTES / stripBytes);
-    if (perBatch > MAX_STRIP_BATCH) perBatch = MAX_STRIP_BATCH;
-    if (perBatch < workers) perBatch = workers;
-    const uint64_t total = static_cast<uint64_t>(down_) * planesToDecode_;
-    StripSet* pending = nullptr;  // decoded, not yet delivered
-    for (uint64_t next = 0;;) {
-        StripSet* set = pending == &sets[0] ? &sets[1] : &sets[0];
-        loadStrips(set, next, perBatch);
-        next += static_cast<uint64_t>(set->count);
-        set->oldStyle = oldLzw_;
-        Status st = pending ? runTasksBeside(set->count, workers, lzwStripTask, set, deliverStrips, pending)
-                            : runTasks(set->count, workers, lzwStripTask, set);
-        if (st != ST_OK) return st;
-        pending = set;
-        if (set->stop != ST_OK || next >= total) break;
-    }
-    return deliverStrips(pending);
+    size_t window = STRIP_WINDOW_BYTES / stripBytes;
+    if (window < 2 * static_cast<size_t>(workers)) window = 2 * static_cast<size_t>(workers);
+    if (window > MAX_ORDERED_WINDOW) window = MAX_ORDERED_WINDOW;
+    const OrderedWork work{loadStrip, decodeStrip, deliverStrip, &queue};
+    return runOrdered(static_cast<int64_t>(down_) * planesToDecode_, static_cast<int>(window), workers, work);
 }
 
 Status TiffReader::decodeDeflate(size_t size, uint32_t units, bool cut) {

@@ -230,12 +230,12 @@ private:
     Status decodeRaw(uint32_t index, uint32_t units);
     Status decodePackBits(size_t size, uint32_t units, bool cut);
     Status decodeLzw(size_t size, uint32_t units, bool cut);
-    struct StripSet;
+    struct StripQueue;
     int lzwStripWorkers() const;
     Status decodeLzwStrips(int workers);
-    void loadStrips(StripSet* set, uint64_t next, int perBatch);
-    static Status lzwStripTask(void* data, int task, int worker);
-    static Status deliverStrips(void* data);
+    static Status loadStrip(void* data, int64_t item, int slot);
+    static void decodeStrip(void* data, int slot, int worker);
+    static Status deliverStrip(void* data, int64_t item, int slot);
     Status deliverChunk(uint8_t* chunk, size_t produced, uint32_t units, bool prepared, bool* complete);
     Status decodeDeflate(size_t size, uint32_t units, bool cut);
     Status decodeCcitt(size_t size, uint32_t units);

@@ -179,39 +179,6 @@ void* bandThread(void* job) {
 
 }  // namespace
 
-namespace {
-
-struct TaskPool {
-    TaskWork work;
-    void* data;
-    int count;
-    std::atomic<int> next{0};
-    std::atomic<int> failed{0};  // the first failure's status, 0 while none
-};
-
-struct TaskWorker {
-    TaskPool* pool;
-    int worker;
-};
-
-void runTaskWorker(TaskWorker* w) {
-    TaskPool* pool = w->pool;
-    for (int task; (task = pool->next.fetch_add(1)) < pool->count;) {
-        const Status st = pool->work(pool->data, task, w->worker);
-        int none = 0;
-        if (st != ST_OK) pool->failed.compare_exchange_strong(none, static_cast<int>(st));
-    }
-}
-
-#ifdef KALEO_BAND_THREADS
-void* taskThread(void* w) {
-    runTaskWorker(static_cast<TaskWorker*>(w));
-    return nullptr;
-}
-#endif
-
-}  // namespace
-
 int taskWorkers(int count, int64_t pixels) {
 #ifndef KALEO_BAND_THREADS
     (void)count;
@@ -227,32 +194,127 @@ int taskWorkers(int count, int64_t pixels) {
 #endif
 }
 
-Status runTasks(int count, int workers, TaskWork work, void* data) {
-    return runTasksBeside(count, workers, work, data, nullptr, nullptr);
+namespace {
+
+struct OrderedState {
+    const OrderedWork* w = nullptr;
+    int window = 1;
+#ifdef KALEO_BAND_THREADS
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t changed = PTHREAD_COND_INITIALIZER;
+#endif
+    int64_t loaded = 0, claimed = 0;
+    bool done[MAX_ORDERED_WINDOW] = {};
+    bool ended = false;  // nothing more will be loaded
+};
+
+struct OrderedHelper {
+    OrderedState* state;
+    int worker;
+};
+
+#ifdef KALEO_BAND_THREADS
+// Called and returns with the lock held.
+void workOneLocked(OrderedState* s, int worker) {
+    const int slot = static_cast<int>(s->claimed++ % s->window);
+    pthread_mutex_unlock(&s->lock);
+    s->w->work(s->w->data, slot, worker);
+    pthread_mutex_lock(&s->lock);
+    s->done[slot] = true;
+    pthread_cond_broadcast(&s->changed);
 }
 
-Status runTasksBeside(int count, int workers, TaskWork work, void* data, Status (*callerWork)(void*), void* callerData) {
-    TaskPool pool;
-    pool.work = work;
-    pool.data = data;
-    pool.count = count;
-    if (workers > static_cast<int>(MAX_BANDS)) workers = MAX_BANDS;
-    TaskWorker each[MAX_BANDS];
-    for (int i = 0; i < workers; ++i) each[i] = TaskWorker{&pool, i};
-#ifdef KALEO_BAND_THREADS
-    pthread_t threads[MAX_BANDS];
-    bool started[MAX_BANDS] = {};
-    for (int i = 1; i < workers; ++i) started[i] = pthread_create(&threads[i], nullptr, taskThread, &each[i]) == 0;
-    const Status own = callerWork ? callerWork(callerData) : ST_OK;
-    runTaskWorker(&each[0]);
-    for (int i = 1; i < workers; ++i)
-        if (started[i]) pthread_join(threads[i], nullptr);
-#else
-    const Status own = callerWork ? callerWork(callerData) : ST_OK;
-    runTaskWorker(&each[0]);
+void* orderedHelper(void* data) {
+    OrderedHelper* h = static_cast<OrderedHelper*>(data);
+    OrderedState* s = h->state;
+    pthread_mutex_lock(&s->lock);
+    for (;;) {
+        if (s->claimed < s->loaded) workOneLocked(s, h->worker);
+        else if (s->ended) break;
+        else pthread_cond_wait(&s->changed, &s->lock);
+    }
+    pthread_mutex_unlock(&s->lock);
+    return nullptr;
+}
 #endif
-    // A worker whose thread did not start took no task: worker 0 ran them all.
-    return own != ST_OK ? own : static_cast<Status>(pool.failed.load());
+
+}  // namespace
+
+Status runOrdered(int64_t count, int window, int workers, const OrderedWork& w) {
+    if (window > MAX_ORDERED_WINDOW) window = MAX_ORDERED_WINDOW;
+    if (window < 1) window = 1;
+#ifdef KALEO_BAND_THREADS
+    if (workers > static_cast<int>(MAX_BANDS)) workers = MAX_BANDS;
+    if (workers > 1 && window > 1) {
+        OrderedState s;
+        s.w = &w;
+        s.window = window;
+        OrderedHelper helpers[MAX_BANDS];
+        pthread_t threads[MAX_BANDS];
+        bool started[MAX_BANDS] = {};
+        for (int i = 1; i < workers; ++i) {
+            helpers[i] = OrderedHelper{&s, i};
+            started[i] = pthread_create(&threads[i], nullptr, orderedHelper, &helpers[i]) == 0;
+        }
+        Status failed = ST_OK, loadFailed = ST_OK;
+        int64_t delivered = 0;
+        pthread_mutex_lock(&s.lock);
+        for (;;) {
+            while (!s.ended && s.loaded < count && s.loaded < delivered + window) {
+                const int64_t item = s.loaded;
+                const int slot = static_cast<int>(item % window);
+                pthread_mutex_unlock(&s.lock);
+                const Status st = w.load(w.data, item, slot);
+                pthread_mutex_lock(&s.lock);
+                if (st != ST_OK) {
+                    loadFailed = st;
+                    s.ended = true;
+                } else {
+                    s.done[slot] = false;
+                    ++s.loaded;
+                }
+                pthread_cond_broadcast(&s.changed);
+            }
+            if (s.loaded == count && !s.ended) {
+                s.ended = true;
+                pthread_cond_broadcast(&s.changed);
+            }
+            if (delivered == s.loaded) break;  // (loading has ended)
+            const int slot = static_cast<int>(delivered % window);
+            if (s.done[slot]) {
+                pthread_mutex_unlock(&s.lock);
+                failed = w.deliver(w.data, delivered, slot);
+                pthread_mutex_lock(&s.lock);
+                if (failed != ST_OK) break;
+                ++delivered;
+            } else if (s.claimed < s.loaded) {
+                workOneLocked(&s, 0);
+            } else {
+                pthread_cond_wait(&s.changed, &s.lock);
+            }
+        }
+        // Helpers finish the item in hand and leave: nothing is left to claim.
+        s.ended = true;
+        s.loaded = s.claimed;
+        pthread_cond_broadcast(&s.changed);
+        pthread_mutex_unlock(&s.lock);
+        for (int i = 1; i < workers; ++i)
+            if (started[i]) pthread_join(threads[i], nullptr);
+        pthread_mutex_destroy(&s.lock);
+        pthread_cond_destroy(&s.changed);
+        return failed != ST_OK ? failed : loadFailed;
+    }
+#endif
+    (void)workers;
+    for (int64_t item = 0; item < count; ++item) {
+        const int slot = static_cast<int>(item % window);
+        Status st = w.load(w.data, item, slot);
+        if (st != ST_OK) return st;
+        w.work(w.data, slot, 0);
+        st = w.deliver(w.data, item, slot);
+        if (st != ST_OK) return st;
+    }
+    return ST_OK;
 }
 
 void setOperationThreads(unsigned count) { setWorkThreads(count); }

@@ -104,17 +104,22 @@ using BandWork = Status (*)(void* data, Band band);
 // or when no thread can start. Every band runs to its end; the first failure
 // is returned. work must write only its own rows.
 Status runInBands(int32_t rows, int64_t pixels, BandWork work, void* data);
-// Independent tasks 0..count-1 shared out among workers threads, the calling
-// thread being worker 0; work gets the task and its worker's number (for
-// per-worker scratch). Every task runs; the first failure is returned.
-using TaskWork = Status (*)(void* data, int task, int worker);
-Status runTasks(int count, int workers, TaskWork work, void* data);
-// The same, the calling thread first doing its own work (what must stay on
-// it, such as delivering rows) beside the other workers, then joining them.
-// Returns the caller's failure first, then the tasks'.
-Status runTasksBeside(int count, int workers, TaskWork work, void* data, Status (*callerWork)(void*), void* callerData);
-// How many workers runTasks should use for count tasks over pixels of work:
-// 1 for small work, for one task, or when operations keep to one thread.
+// Items 0..count-1 worked side by side, at most window of them in flight:
+// load(item, slot) runs on the calling thread in item order (reading input),
+// work(slot, worker) on any worker, deliver(item, slot) on the calling thread
+// in item order; item i has slot i % window until delivered. A failed load
+// ends the items there: those before it are still worked and delivered, then
+// its status is returned. A failed delivery stops everything and is returned.
+struct OrderedWork {
+    Status (*load)(void* data, int64_t item, int slot);
+    void (*work)(void* data, int slot, int worker);
+    Status (*deliver)(void* data, int64_t item, int slot);
+    void* data;
+};
+constexpr int MAX_ORDERED_WINDOW = 16;
+Status runOrdered(int64_t count, int window, int workers, const OrderedWork& w);
+// How many workers to share count independent items over pixels of work
+// among: 1 for small work, for one item, or when work keeps to one thread.
 int taskWorkers(int count, int64_t pixels);
 // How many bands a large picture is split into: 0 (the default) for one per
 // processor, 1 to keep every operation on its calling thread (a caller already

@@ -521,48 +521,74 @@ TEST(FilterBands, InPlaceBlurEqualsTheBlurIntoAnotherPicture) {
     }
 }
 
-// ---- tasks side by side ----------------------------------------------------------
+// ---- items worked side by side, loaded and delivered in order ------------------
 
-struct TaskLog {
-    std::atomic<int> runs[40];
-    std::atomic<int> badWorker{0};
+struct OrderedLog {
+    int64_t count = 0;
+    int64_t failLoadAt = -1, failDeliverAt = -1;
     int workers = 1;
-    int failAt = -1;
     pthread_t caller;
-    bool callerOnItsThread = false;
+    int slotItem[MAX_ORDERED_WINDOW];     // the item loaded into each slot
+    std::atomic<int> worked[64];          // per item
+    std::vector<int64_t> delivered;
+    std::atomic<int> wrong{0};            // a load or delivery off the calling thread, a bad worker or slot
 };
 
-Status logTask(void* data, int task, int worker) {
-    TaskLog* log = static_cast<TaskLog*>(data);
-    log->runs[task].fetch_add(1);
-    if (worker < 0 || worker >= log->workers) log->badWorker.fetch_add(1);
-    return task == log->failAt ? ST_NO_MEMORY : ST_OK;
-}
-
-Status callerWork(void* data) {
-    TaskLog* log = static_cast<TaskLog*>(data);
-    log->callerOnItsThread = pthread_equal(pthread_self(), log->caller) != 0;
+Status orderedLoad(void* data, int64_t item, int slot) {
+    OrderedLog* log = static_cast<OrderedLog*>(data);
+    if (!pthread_equal(pthread_self(), log->caller)) log->wrong.fetch_add(1);
+    if (item == log->failLoadAt) return ST_READ_ERROR;
+    log->slotItem[slot] = static_cast<int>(item);
     return ST_OK;
 }
 
-TEST(Tasks, EachTaskRunsOnceAndTheCallerKeepsItsWork) {
+void orderedWork(void* data, int slot, int worker) {
+    OrderedLog* log = static_cast<OrderedLog*>(data);
+    if (worker < 0 || worker >= log->workers) log->wrong.fetch_add(1);
+    log->worked[log->slotItem[slot]].fetch_add(1);
+}
+
+Status orderedDeliver(void* data, int64_t item, int slot) {
+    OrderedLog* log = static_cast<OrderedLog*>(data);
+    if (!pthread_equal(pthread_self(), log->caller) || log->slotItem[slot] != item || log->worked[item].load() != 1)
+        log->wrong.fetch_add(1);
+    log->delivered.push_back(item);
+    return item == log->failDeliverAt ? ST_STOPPED : ST_OK;
+}
+
+TEST(Ordered, ItemsWorkedOnceAndDeliveredInOrder) {
     struct Case {
-        int count, workers, failAt;
+        int64_t count;
+        int window, workers;
+        int64_t failLoadAt, failDeliverAt;
         Status expected;
+        int64_t deliveredCount;
     };
-    const Case cases[] = {{0, 2, -1, ST_OK}, {1, 1, -1, ST_OK}, {7, 2, -1, ST_OK}, {40, 3, -1, ST_OK}, {40, 8, 17, ST_NO_MEMORY}};
+    const Case cases[] = {
+        {0, 4, 2, -1, -1, ST_OK, 0},           {1, 4, 2, -1, -1, ST_OK, 1},
+        {40, 4, 2, -1, -1, ST_OK, 40},         {40, 16, 3, -1, -1, ST_OK, 40},
+        {40, 1, 2, -1, -1, ST_OK, 40},         {40, 5, 1, -1, -1, ST_OK, 40},
+        {40, 4, 2, 17, -1, ST_READ_ERROR, 17},  // those before a failed load still arrive
+        {40, 4, 2, -1, 9, ST_STOPPED, 10},      // a failed delivery stops everything
+        {40, 6, 2, 30, 9, ST_STOPPED, 10},      {40, 3, 1, 17, -1, ST_READ_ERROR, 17},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.count) + " tasks, " + std::to_string(c.workers) + " workers");
-        TaskLog log;
-        for (auto& r : log.runs) r = 0;
+        SCOPED_TRACE(std::to_string(c.count) + " items, window " + std::to_string(c.window) + ", " +
+                     std::to_string(c.workers) + " workers");
+        OrderedLog log;
+        log.count = c.count;
+        log.failLoadAt = c.failLoadAt;
+        log.failDeliverAt = c.failDeliverAt;
         log.workers = c.workers;
-        log.failAt = c.failAt;
         log.caller = pthread_self();
-        EXPECT_EQ(runTasksBeside(c.count, c.workers, logTask, &log, callerWork, &log), c.expected);
-        EXPECT_TRUE(log.callerOnItsThread);
-        for (int i = 0; i < 40; ++i) EXPECT_EQ(log.runs[i].load(), i < c.count ? 1 : 0) << i;  // a failure stops nothing
-        EXPECT_EQ(log.badWorker.load(), 0);
+        for (auto& w : log.worked) w = 0;
+        const OrderedWork work{orderedLoad, orderedWork, orderedDeliver, &log};
+        EXPECT_EQ(runOrdered(c.count, c.window, c.workers, work), c.expected);
+        ASSERT_EQ(static_cast<int64_t>(log.delivered.size()), c.deliveredCount);
+        for (int64_t i = 0; i < c.deliveredCount; ++i) EXPECT_EQ(log.delivered[i], i);
+        EXPECT_EQ(log.wrong.load(), 0);
+        for (int64_t i = 0; i < c.count && c.failDeliverAt < 0; ++i) EXPECT_EQ(log.worked[i].load(), i < c.deliveredCount ? 1 : 0) << i;
     }
-    EXPECT_EQ(taskWorkers(1, 1 << 24), 1);  // one task, one worker
+    EXPECT_EQ(taskWorkers(1, 1 << 24), 1);  // one item, one worker
     EXPECT_EQ(taskWorkers(8, 100), 1);      // too little work to share
 }
