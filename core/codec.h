@@ -90,6 +90,10 @@ Status endImage(uint16_t paletteFormat, int componentBits, const uint8_t* palett
 // count it with rowsPlaced instead of putRows. Null otherwise.
 uint8_t* directRow(int32_t row);
 Status rowsPlaced(int32_t count);
+// How many rows from row on (the next one, as for directRow) follow one
+// another in the image, each rowBytes long as in the file, so that one read
+// may fill them all: 0 when row cannot be placed directly.
+int32_t directRun(int32_t row, int64_t rowBytes);
 // Bytes of one delivered row, as computed by beginImage (0 outside a decode).
 int64_t fileRowLength();
 // Reports a warning about the file being read or written (see setWarningHandler).

@@ -600,6 +600,13 @@ uint8_t* directRow(int32_t row) {
     return imageRow(c.image, c.flip ? c.height - 1 - row : row);
 }
 
+int32_t directRun(int32_t row, int64_t rowBytes) {
+    const RowConverter& c = t_conv;
+    if (!directRow(row) || c.rowLength != rowBytes) return 0;
+    if (c.flip || c.image->stride != rowBytes) return 1;
+    return c.height - row;
+}
+
 Status rowsPlaced(int32_t count) {
     RowConverter& c = t_conv;
     IoContext& ctx = ioContext();

@@ -29,6 +29,26 @@ Status readRows(FILE* f, int64_t rowBytes, int32_t rows, int plane, RowFilter fi
     Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
     if (!row) return ST_NO_MEMORY;
     for (int32_t y = 0; y < rows; ++y) {
+        // Rows the image holds as the file does are read straight into it, as
+        // many at once as follow one another there.
+        int32_t run = filter || plane >= 0 ? 0 : directRun(y, rowBytes);
+        if (run > 0) {
+            if (run > rows - y) run = rows - y;
+            if (run > 1 && int64_t(run) * rowBytes > DIRECT_READ_BYTES)
+                run = static_cast<int32_t>(std::max<int64_t>(1, DIRECT_READ_BYTES / rowBytes));
+            uint8_t* direct = directRow(y);
+            const size_t want = static_cast<size_t>(int64_t(run) * rowBytes);
+            const size_t got = fread(direct, 1, want, f);
+            const int32_t whole = static_cast<int32_t>(got / static_cast<size_t>(rowBytes));
+            // A row begun but not finished is not kept: its bytes go back to zero.
+            if (got < want) memset(direct + static_cast<size_t>(whole) * static_cast<size_t>(rowBytes), 0,
+                                   got - static_cast<size_t>(whole) * static_cast<size_t>(rowBytes));
+            Status st = rowsPlaced(whole);
+            if (st != ST_OK) return st;
+            if (got < want) return ST_READ_ERROR;
+            y += run - 1;
+            continue;
+        }
         if (!readBlock(f, row.get(), static_cast<size_t>(rowBytes))) return ST_READ_ERROR;
         Status st;
         if (filter) {

@@ -77,6 +77,10 @@ Status deliverRow(const uint8_t* row, int64_t rowBytes, int32_t fileRow, int pla
 // written at out (the core's row buffer). data is the reader's own.
 using RowFilter = void (*)(const void* data, const uint8_t* stored, uint8_t* out);
 
+// The most one read straight into the picture takes (rows that follow one
+// another there, see directRun).
+constexpr int64_t DIRECT_READ_BYTES = int64_t{1} << 20;
+
 // Reads rows rows of rowBytes bytes each (padding included) and delivers them
 // as rows 0, 1, ... of plane, through filter when one is given. A short read
 // stops with ST_READ_ERROR, the whole rows before it delivered; a stopped

@@ -63,6 +63,13 @@ public:
     size_t read(uint8_t* dst, size_t n) {
         size_t done = 0;
         while (done < n) {
+            if (pos_ == len_ && n - done >= sizeof buf_) {
+                // Large reads go straight to their destination.
+                const size_t k = fread(dst + done, 1, n - done, f_);
+                done += k;
+                if (k == 0) break;
+                continue;
+            }
             if (pos_ == len_ && !fill()) break;
             size_t k = len_ - pos_ < n - done ? len_ - pos_ : n - done;
             memcpy(dst + done, buf_ + pos_, k);
@@ -231,6 +238,22 @@ Status pnmReadPixels(PnmInput& in, const PnmHeader& h, RasterHeader* rh) {
     }
     uint8_t* row = rh->rowBuffer;
     for (uint32_t y = 0; y < h.height; ++y) {
+        // Plain 8-bit rows that the picture holds as the file does are read
+        // straight into it, as many at once as follow one another there.
+        int32_t run = h.data == PnmData::Raw8 && !raw8Scaled ? directRun(static_cast<int32_t>(y), n) : 0;
+        if (run > 0) {
+            if (run > static_cast<int32_t>(h.height - y)) run = static_cast<int32_t>(h.height - y);
+            if (run > 1 && int64_t(run) * n > DIRECT_READ_BYTES) run = static_cast<int32_t>(std::max<int64_t>(1, DIRECT_READ_BYTES / n));
+            const size_t want = static_cast<size_t>(int64_t(run) * n);
+            const size_t got = in.read(directRow(static_cast<int32_t>(y)), want);
+            const int32_t whole = static_cast<int32_t>(got / static_cast<size_t>(n));
+            // A broken row keeps what it held, the rest of it black like every row not read.
+            Status st = rowsPlaced(whole + (got % static_cast<size_t>(n) ? 1 : 0));
+            if (got < want) return ST_READ_ERROR;
+            if (st != ST_OK) return st;
+            y += static_cast<uint32_t>(run - 1);
+            continue;
+        }
         int64_t got = 0;
         Status st;
         if (h.data == PnmData::Text || h.data == PnmData::Bits1Text)

@@ -446,3 +446,42 @@ TEST(PnmWriter, BitmapBytesAndRefusals) {
 }
 
 }  // namespace
+
+// Large raw rows are read straight into the picture, many at a time: a file cut
+// anywhere keeps its whole rows and what its broken row held, the rest black,
+// with rows that follow one another in memory (width x 3 a multiple of 4) or not.
+TEST(PnmReader, CutLargeFilesKeepWhatWasRead) {
+    struct Shape {
+        const char* magic;
+        int width, height, channels;
+    };
+    const Shape shapes[] = {{"P6", 1000, 700, 3}, {"P6", 1001, 700, 3}, {"P5", 1500, 800, 1}};
+    for (const Shape& shape : shapes) {
+        const std::string header = std::string(shape.magic) + "\n" + std::to_string(shape.width) + " " +
+                                   std::to_string(shape.height) + "\n255\n";
+        const size_t rowBytes = size_t(shape.width) * shape.channels;
+        std::vector<uint8_t> file = bytesOf(header);
+        for (int y = 0; y < shape.height; ++y)
+            for (size_t x = 0; x < rowBytes; ++x) file.push_back(uint8_t(1 + (x * 7 + y * 13) % 250));
+        const size_t body = rowBytes * shape.height;
+        for (size_t keep : {size_t(0), rowBytes / 2, rowBytes * 400, (size_t(1) << 20) + rowBytes / 3,
+                            (size_t(3) << 19) + 5, body - 1, body}) {
+            if (keep > body) continue;
+            SCOPED_TRACE(std::string(shape.magic) + " " + std::to_string(shape.width) + " keeps " + std::to_string(keep));
+            const std::vector<uint8_t> cut(file.begin(), file.begin() + header.size() + keep);
+            OwnedImage strict, kept;
+            EXPECT_EQ(loadBytes(cut, &strict), keep == body ? ST_OK : ST_READ_ERROR);
+            if (keep == 0) continue;  // nothing read: nothing kept
+            ASSERT_EQ(loadBytes(cut, &kept, OPT_ACCEPT_DAMAGED), ST_OK);
+            long wrong = 0;
+            for (int y = 0; y < shape.height; ++y) {
+                const uint8_t* r = kept.pixels + size_t(y) * kept.stride;
+                for (size_t x = 0; x < rowBytes; ++x) {
+                    const size_t at = size_t(y) * rowBytes + x;
+                    wrong += r[x] != (at < keep ? file[header.size() + at] : 0);
+                }
+            }
+            EXPECT_EQ(wrong, 0);
+        }
+    }
+}
