@@ -289,7 +289,7 @@ Status deflateBand(void* data, Band band) {
     }
     const uint8_t* in = job->rows + job->stride * static_cast<size_t>(band.first);
     part->bytes = job->stride * static_cast<size_t>(band.end - band.first);
-    part->adler = adler32_z(1, in, part->bytes);
+    part->adler = libdeflate_adler32(1, in, part->bytes);
     libdeflate_compressor* c = libdeflate_alloc_compressor(bandLevel(job->level, residue, part->bytes));
     if (!c) return ST_NO_MEMORY;
     const size_t bound = libdeflate_deflate_compress_bound(c, part->bytes);
