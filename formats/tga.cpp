@@ -142,16 +142,23 @@ Status tgaReadRleRows(FILE* f, const TgaHeader& h) {
     const int pixelBytes = h.depth <= 8 ? 1 : (h.depth + 7) / 8;
     RowFeed feed;
     Status st = feed.begin(tgaRowBytes(h.depth, h.width), h.height);
-    uint8_t pixel[4];
+    // A packet's pixels (at most 128 of 4 bytes) are read and placed at once;
+    // a run's pixel is repeated there first.
+    uint8_t pixels[128 * 4];
+    const size_t size = static_cast<size_t>(pixelBytes);
     while (st == ST_OK && !feed.done()) {
         const int c = getc(f);
         if (c == EOF) return feed.cut();
-        const int count = (c & 0x7F) + 1;
-        const bool run = (c & TGA_RUN_FLAG) != 0;
-        if (run && !readBlock(f, pixel, static_cast<size_t>(pixelBytes))) return feed.cut();
-        for (int k = 0; st == ST_OK && k < count && !feed.done(); ++k) {
-            if (!run && !readBlock(f, pixel, static_cast<size_t>(pixelBytes))) return feed.cut();
-            st = feed.put(pixel, pixelBytes);
+        const size_t count = static_cast<size_t>((c & 0x7F) + 1);
+        if (c & TGA_RUN_FLAG) {
+            if (!readBlock(f, pixels, size)) return feed.cut();
+            for (size_t k = 1; k < count; ++k) memcpy(pixels + k * size, pixels, size);
+            st = feed.put(pixels, static_cast<int64_t>(count * size));
+        } else {
+            // Raw pixels: those read whole are kept when the file ends among them.
+            const size_t got = fread(pixels, 1, count * size, f);
+            st = feed.put(pixels, static_cast<int64_t>(got / size * size));
+            if (st == ST_OK && got < count * size) return feed.cut();
         }
     }
     return st;
