@@ -130,10 +130,10 @@ Status decode(Decoder* d) {
                     d->deliver();
                     return ST_READ_ERROR;
                 }
-                for (size_t i = 0; i < take && done + int64_t(i) < n; ++i) {
-                    const int64_t at = x + done + int64_t(i);
-                    if (dst && at < d->width) dst[at] = piece[i];
-                }
+                const int64_t data = std::min<int64_t>(static_cast<int64_t>(take), n - done);  // not the pad
+                const int64_t at = x + done;
+                if (dst && data > 0 && at < d->width)
+                    memcpy(dst + at, piece, static_cast<size_t>(std::min<int64_t>(data, d->width - at)));
                 done += static_cast<int64_t>(take);
             }
             x += n;
