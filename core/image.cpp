@@ -24,11 +24,17 @@ int kindBytesPerPixel(uint16_t kind) {
 // system declines it).
 constexpr size_t LARGE_PAGE = size_t{2} << 20;
 
+// The whole 2 MiB pages inside a block: [*start, *end).
+static void largePagesOf(const uint8_t* block, size_t bytes, uintptr_t* start, uintptr_t* end) {
+    *start = (reinterpret_cast<uintptr_t>(block) + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
+    *end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(LARGE_PAGE - 1);
+}
+
 static void adviseLargePages(uint8_t* block, size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (bytes < 2 * LARGE_PAGE) return;
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(LARGE_PAGE - 1);
+    uintptr_t start, end;
+    largePagesOf(block, bytes, &start, &end);
     if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 #else
     (void)block;
@@ -108,8 +114,8 @@ static bool allocPixels(Image* image, int64_t stride, int64_t height) {
     if (image->pixels == nullptr) return false;
     adviseLargePages(image->pixels, static_cast<size_t>(bytes));
     if (bytes >= 8 * LARGE_PAGE) {
-        const uintptr_t start = (reinterpret_cast<uintptr_t>(image->pixels) + LARGE_PAGE - 1) & ~(LARGE_PAGE - 1);
-        const uintptr_t end = (reinterpret_cast<uintptr_t>(image->pixels) + bytes) & ~(LARGE_PAGE - 1);
+        uintptr_t start, end;
+        largePagesOf(image->pixels, static_cast<size_t>(bytes), &start, &end);
         startPrefault(image->pixels, start, end);
     }
     return true;

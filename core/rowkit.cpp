@@ -24,6 +24,14 @@ Status deliverRow(const uint8_t* row, int64_t rowBytes, int32_t fileRow, int pla
     return putRows(plane, fileRow, 1);
 }
 
+int32_t directReadRun(int32_t row, int64_t rowBytes, int32_t rowsLeft) {
+    constexpr int64_t MOST = int64_t{1} << 20;
+    int32_t run = directRun(row, rowBytes);
+    if (run > rowsLeft) run = rowsLeft;
+    if (run > 1 && int64_t(run) * rowBytes > MOST) run = static_cast<int32_t>(std::max<int64_t>(1, MOST / rowBytes));
+    return run;
+}
+
 Status readRows(FILE* f, int64_t rowBytes, int32_t rows, int plane, RowFilter filter, const void* data) {
     if (rowBytes < 1) return ST_CORRUPT;
     Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
@@ -31,11 +39,8 @@ Status readRows(FILE* f, int64_t rowBytes, int32_t rows, int plane, RowFilter fi
     for (int32_t y = 0; y < rows; ++y) {
         // Rows the image holds as the file does are read straight into it, as
         // many at once as follow one another there.
-        int32_t run = filter || plane >= 0 ? 0 : directRun(y, rowBytes);
+        const int32_t run = filter || plane >= 0 ? 0 : directReadRun(y, rowBytes, rows - y);
         if (run > 0) {
-            if (run > rows - y) run = rows - y;
-            if (run > 1 && int64_t(run) * rowBytes > DIRECT_READ_BYTES)
-                run = static_cast<int32_t>(std::max<int64_t>(1, DIRECT_READ_BYTES / rowBytes));
             uint8_t* direct = directRow(y);
             const size_t want = static_cast<size_t>(int64_t(run) * rowBytes);
             const size_t got = fread(direct, 1, want, f);

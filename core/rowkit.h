@@ -77,9 +77,10 @@ Status deliverRow(const uint8_t* row, int64_t rowBytes, int32_t fileRow, int pla
 // written at out (the core's row buffer). data is the reader's own.
 using RowFilter = void (*)(const void* data, const uint8_t* stored, uint8_t* out);
 
-// The most one read straight into the picture takes (rows that follow one
-// another there, see directRun).
-constexpr int64_t DIRECT_READ_BYTES = int64_t{1} << 20;
+// How many of the rows left from row (the next one) one read may put straight
+// into the picture: those that follow one another there (directRun), up to
+// 1 MiB, at least one; 0 when row cannot be placed directly.
+int32_t directReadRun(int32_t row, int64_t rowBytes, int32_t rowsLeft);
 
 // Reads rows rows of rowBytes bytes each (padding included) and delivers them
 // as rows 0, 1, ... of plane, through filter when one is given. A short read

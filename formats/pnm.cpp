@@ -240,10 +240,10 @@ Status pnmReadPixels(PnmInput& in, const PnmHeader& h, RasterHeader* rh) {
     for (uint32_t y = 0; y < h.height; ++y) {
         // Plain 8-bit rows that the picture holds as the file does are read
         // straight into it, as many at once as follow one another there.
-        int32_t run = h.data == PnmData::Raw8 && !raw8Scaled ? directRun(static_cast<int32_t>(y), n) : 0;
+        const int32_t run = h.data == PnmData::Raw8 && !raw8Scaled
+                                ? directReadRun(static_cast<int32_t>(y), n, static_cast<int32_t>(h.height - y))
+                                : 0;
         if (run > 0) {
-            if (run > static_cast<int32_t>(h.height - y)) run = static_cast<int32_t>(h.height - y);
-            if (run > 1 && int64_t(run) * n > DIRECT_READ_BYTES) run = static_cast<int32_t>(std::max<int64_t>(1, DIRECT_READ_BYTES / n));
             const size_t want = static_cast<size_t>(int64_t(run) * n);
             const size_t got = in.read(directRow(static_cast<int32_t>(y)), want);
             const int32_t whole = static_cast<int32_t>(got / static_cast<size_t>(n));

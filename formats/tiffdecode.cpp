@@ -382,15 +382,9 @@ Status TiffReader::decodeLzw(size_t size, uint32_t units, bool cut) {
     }
     RowAssembler rows(chunkRow_.get(), rowBytes, units, rowThunk, this);
     LzwEnd end = lzwDecode(lzw_, input_.get(), size, oldLzw_, &rows);
-    if (rows.status() != ST_OK) return rows.status();
-    if (rows.complete()) return ST_OK;
+    if (rows.status() != ST_OK || rows.complete()) return rows.status();
     rows.flushPartial();
-    if (rows.status() != ST_OK) return rows.status();
-    if (end == LzwEnd::BadCodes) {
-        badLzw_ = true;
-        return ST_BAD_FILE;
-    }
-    return endedEarly(cut);
+    return lzwChunkEnded(rows.status(), false, end, cut, &badLzw_);
 }
 
 // The rows of a chunk decoded whole (produced bytes of units rows), through

@@ -8,6 +8,7 @@
 
 #include "kaleocore.h"
 #include "opsupport.h"
+#include "stream.h"
 #include "testpictures.h"
 #include "testutil.h"
 
@@ -24,7 +25,6 @@ struct Outcome {
     Rgb pixels;
 };
 
-uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 void put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
@@ -37,7 +37,7 @@ struct StripTable {
     size_t countSize = 4;
     uint32_t count = 0;
     uint32_t byteCount(const std::vector<uint8_t>& f, uint32_t i) const {
-        return countSize == 4 ? le32(&f[counts + 4 * i]) : f[counts + 2 * i] | f[counts + 2 * i + 1] << 8;
+        return countSize == 4 ? loadU32LE(&f[counts + 4 * i]) : f[counts + 2 * i] | f[counts + 2 * i + 1] << 8;
     }
     void setByteCount(std::vector<uint8_t>* f, uint32_t i, uint32_t v) const {
         if (countSize == 4) put32(&(*f)[counts + 4 * i], v);
@@ -47,14 +47,14 @@ struct StripTable {
 
 bool findStrips(const std::vector<uint8_t>& f, StripTable* t) {
     if (f.size() < 8 || f[0] != 'I') return false;
-    const size_t dir = le32(&f[4]);
+    const size_t dir = loadU32LE(&f[4]);
     if (dir + 2 > f.size()) return false;
     const unsigned entries = f[dir] | f[dir + 1] << 8;
     for (unsigned i = 0; i < entries && dir + 2 + 12 * (i + 1) <= f.size(); ++i) {
         const uint8_t* e = &f[dir + 2 + 12 * i];
         const unsigned tag = e[0] | e[1] << 8, type = e[2] | e[3] << 8;
-        if (tag == 273 && type == 4) t->offsetsEntry = dir + 2 + 12 * i, t->count = le32(e + 4), t->offsets = le32(e + 8);
-        if (tag == 279 && (type == 3 || type == 4)) t->counts = le32(e + 8), t->countSize = type == 3 ? 2 : 4;
+        if (tag == 273 && type == 4) t->offsetsEntry = dir + 2 + 12 * i, t->count = loadU32LE(e + 4), t->offsets = loadU32LE(e + 8);
+        if (tag == 279 && (type == 3 || type == 4)) t->counts = loadU32LE(e + 8), t->countSize = type == 3 ? 2 : 4;
     }
     return t->count > 1 && t->offsets && t->counts && t->offsets + 4 * t->count <= f.size() &&
            t->counts + t->countSize * t->count <= f.size();
@@ -107,7 +107,7 @@ TEST(TiffStrips, SideBySideDecodeAsOneAtATime) {
         for (Damage damage : {NONE, GARBLED, SHORTENED, PAST_THE_END, FEWER_STRIPS}) {
             SCOPED_TRACE(std::string(layout.options) + " damage " + std::to_string(damage));
             std::vector<uint8_t> bytes = file;
-            const uint32_t offset = le32(&bytes[table.offsets + 4 * middle]);
+            const uint32_t offset = loadU32LE(&bytes[table.offsets + 4 * middle]);
             const uint32_t count = table.byteCount(bytes, middle);
             if (damage == GARBLED)
                 for (uint32_t i = offset + count / 3; i < offset + count / 3 + 16; ++i) bytes[i] = 0xFF;
