@@ -19,6 +19,7 @@
 #include "dither.h"
 #include "effects.h"
 #include "files.h"
+#include "follow.h"
 #include "geometry.h"
 #include "opsupport.h"
 #include "optable.h"
@@ -179,8 +180,151 @@ Status finishThumbnail(Image* img, const FileInfo& fi, int32_t w, int32_t h) {
     return resizeSmooth(img, nullptr, tw, th);
 }
 
+// Where one task's output goes, and the temporary file it is written to first.
+struct Destination {
+    std::string out;
+    std::string temp;
+    bool toStdout = false;
+};
+
+// Names the output, checks that it may be written and creates its temporary file.
+Outcome prepareOutput(const CmdJob& job, const CmdTask& task, const WriteVariant* variant, Destination* d) {
+    Outcome o;
+    o.output = task.destExact;
+    if (o.output.empty()) {
+        const FormatRecord* r = formatRecord(job.outFormat);
+        const char* ext = variant && variant->extension ? variant->extension : r->extensions[0];
+        o.output = task.destStem + (ext ? std::string(".") + ext : "");
+    }
+    const std::string& out = o.output;
+    const bool toStdout = out == "-";
+    if (!toStdout) {
+        if (task.source != "-" && sameFile(task.source, out))
+            return fail(ST_WRITE_ERROR, "the output " + out + " is the input itself");
+        if (!job.overwrite && pathExists(out))
+            return fail(ST_WRITE_ERROR, "cannot write " + out + ": it exists (use -overwrite to replace it)");
+    }
+    std::string folder;
+    if (toStdout) {
+        const char* t = getenv("TMPDIR");
+        folder = t && *t ? std::string(t) : "/tmp";
+        if (folder.back() != '/') folder += '/';
+    } else {
+        size_t slash = out.find_last_of('/');
+        folder = slash == std::string::npos ? "" : out.substr(0, slash + 1);
+        std::string why;
+        if (!makeFolders(folder, &why)) return fail(ST_WRITE_ERROR, "cannot create the folder " + folder + ": " + why);
+    }
+    std::string why;
+    if (!createTemporary(folder, &d->temp, &why))
+        return fail(ST_WRITE_ERROR, "cannot write " + (toStdout ? std::string("standard output") : out) + ": " + why);
+    if (d->temp.size() >= FILE_NAME_LEN) {
+        releaseTemporary(d->temp, true);
+        return fail(ST_WRITE_ERROR, "cannot write " + out + ": name too long");
+    }
+    d->out = out;
+    d->toStdout = toStdout;
+    o.ok = true;
+    return o;
+}
+
+// Writes the picture to the destination's temporary file (released on failure).
+Outcome writeOutput(const CmdJob& job, const Destination& d, Image* img) {
+    IoOptions so = defaultIoOptions();
+    so.formatIndex = static_cast<int16_t>(job.outFormat);
+    so.flags = job.verbose ? OPT_VERBOSE : 0;
+    clearWriterSlots(&so);
+    if (job.compression >= 0) setWriterSlot(&so, WRITER_SLOT_COMPRESSION, static_cast<int16_t>(job.compression));
+    // Without -q the format's own default quality (PNG: zlib's default level).
+    const WriterOption* quality = findWriterOption(formatRecord(job.outFormat)->shortName, WRITER_SLOT_QUALITY);
+    if (job.quality >= 0) setWriterSlot(&so, WRITER_SLOT_QUALITY, static_cast<int16_t>(job.quality));
+    else if (quality) setWriterSlot(&so, WRITER_SLOT_QUALITY, quality->defaultValue);
+    if (job.interlace) setWriterSlot(&so, WRITER_SLOT_PROGRESSIVE, 1);
+    char name[FILE_NAME_LEN];
+    snprintf(name, sizeof name, "%s", d.temp.c_str());
+    errno = 0;
+    Status st;
+    if (d.toStdout) {
+        st = saveImage(name, img, &so);
+    } else {
+        // The file records its output name, not the temporary one.
+        FILE* f = fopen(d.temp.c_str(), "w+b");
+        std::unique_ptr<char[]> buffer(f ? new (std::nothrow) char[WRITE_BUFFER_BYTES] : nullptr);
+        if (buffer) setvbuf(f, buffer.get(), _IOFBF, WRITE_BUFFER_BYTES);
+        st = f ? saveImageToStream(f, d.out.c_str(), img, &so) : ST_CANNOT_OPEN;
+        if (f && fclose(f) != 0 && st == ST_OK) st = ST_WRITE_ERROR;
+    }
+    const int saveErrno = errno;
+    if (st != ST_OK) {
+        releaseTemporary(d.temp, true);
+        std::string reason = st == ST_WRITE_ERROR && saveErrno ? systemReason(saveErrno) : statusText(st, nullptr);
+        return fail(st, "cannot write " + d.out + ": " + reason);
+    }
+    Outcome o;
+    o.ok = true;
+    return o;
+}
+
+// Puts the written temporary file in its place (or copies it to standard
+// output), then deletes the original when asked.
+Outcome commitDestination(const CmdJob& job, const CmdTask& task, const Destination& d) {
+    Outcome o;
+    o.output = d.out;
+    std::string why;
+    if (d.toStdout) {
+        std::lock_guard<std::mutex> g(g_stdoutLock);
+        bool copied = copyToStdout(d.temp, &why);
+        releaseTemporary(d.temp, true);
+        if (!copied) return fail(ST_WRITE_ERROR, "cannot write standard output: " + why);
+        o.ok = true;
+        return o;
+    }
+    const std::string& out = d.out;
+    CommitResult c = commitOutput(d.temp, out, job.overwrite, job.deleteOriginal, &why);
+    releaseTemporary(d.temp, c != COMMIT_DONE);
+    if (c == COMMIT_EXISTS) return fail(ST_WRITE_ERROR, "cannot write " + out + ": it exists (use -overwrite to replace it)");
+    if (c == COMMIT_FAILED) return fail(ST_WRITE_ERROR, "cannot write " + out + ": " + why);
+    o.ok = true;
+    // The original goes only once its output is complete, and never when it is the output.
+    const bool fromStdin = task.source == "-";
+    if (job.deleteOriginal && !fromStdin && !sameFile(task.source, out) && unlink(task.source.c_str()) != 0)
+        o.message = "cannot delete the original: " + systemReason(errno);
+    return o;
+}
+
+// A picture loaded to be written as it is (no operation, no conversion, no
+// resizing) may be written beside its load. The save then runs on its own
+// thread; whatever stops it (a picture the format does not take as it is, a
+// failed load, a write error) leaves the task to the ordinary path.
+struct BesideSave {
+    const CmdJob& job;
+    const CmdTask& task;
+    Destination dest;
+    std::vector<std::string> warnings;
+    bool prepared = false;
+
+    bool operator()(Image* picture) {
+        const WriteVariant* variant = nullptr;
+        if (!findWriteVariant(job.outFormat, picture, &variant)) return false;
+        if (variant && variant->width > 0 && variant->height > 0 &&
+            (picture->width != variant->width || picture->height != variant->height))
+            return false;
+        if (!prepareOutput(job, task, variant, &dest).ok) return false;
+        prepared = true;
+        setWarningHandler(collectWarning, &warnings);
+        const bool ok = writeOutput(job, dest, picture).ok;
+        setWarningHandler(nullptr, nullptr);
+        prepared = ok;  // a failed write released its file
+        return ok;
+    }
+};
+
+bool writesBeside(const CmdJob& job, bool follow) {
+    return follow && !job.check && job.ops.empty() && !(job.thumbWidth > 0 && job.thumbHeight > 0) && !job.verbose;
+}
+
 // Loads, applies the operations, converts and writes one task.
-Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
+Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar, bool follow) {
     if (!task.error.empty()) return fail(ST_WRITE_ERROR, task.error);
     const bool fromStdin = task.source == "-";
     if (job.resume && !job.check && !fromStdin) {
@@ -205,6 +349,12 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
     OwnedImage img;
     FileInfo fi{};
     Status st;
+    BesideSave besideSave{job, task, {}, {}, false};
+    std::unique_ptr<SaveBeside> beside;
+    if (writesBeside(job, follow)) {
+        beside.reset(new SaveBeside([&besideSave](Image* picture) { return besideSave(picture); }));
+        beside->attach();
+    }
     if (fromStdin) {
         int64_t size = 0;
         std::string why;
@@ -224,6 +374,14 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
                                              std::to_string(pi.pageCount - 1));
         }
         st = loadImage(task.source.c_str(), &img, &lo, &fi);
+    }
+    if (beside) {
+        if (beside->finish(st, img)) {
+            Outcome o = commitDestination(job, task, besideSave.dest);
+            o.warnings = std::move(besideSave.warnings);
+            return o;
+        }
+        if (besideSave.prepared) releaseTemporary(besideSave.dest.temp, true);
     }
     if (st != ST_OK) return fail(st, statusText(st, fi.message));
     if (job.thumbWidth > 0 && job.thumbHeight > 0) {
@@ -267,84 +425,12 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar) {
         st = resizeImage(&img, nullptr, variant->width, variant->height, RESAMPLE_AREA);
         if (st != ST_OK) return fail(st, std::string("resizing to the format's size: ") + opStatusText(st));
     }
-    Outcome o;
-    o.output = task.destExact;
-    if (o.output.empty()) {
-        const FormatRecord* r = formatRecord(job.outFormat);
-        const char* ext = variant && variant->extension ? variant->extension : r->extensions[0];
-        o.output = task.destStem + (ext ? std::string(".") + ext : "");
-    }
-    const std::string& out = o.output;
-    const bool toStdout = out == "-";
-    if (!toStdout) {
-        if (!fromStdin && sameFile(task.source, out)) return fail(ST_WRITE_ERROR, "the output " + out + " is the input itself");
-        if (!job.overwrite && pathExists(out))
-            return fail(ST_WRITE_ERROR, "cannot write " + out + ": it exists (use -overwrite to replace it)");
-    }
-    std::string folder;
-    if (toStdout) {
-        const char* t = getenv("TMPDIR");
-        folder = t && *t ? std::string(t) : "/tmp";
-        if (folder.back() != '/') folder += '/';
-    } else {
-        size_t slash = out.find_last_of('/');
-        folder = slash == std::string::npos ? "" : out.substr(0, slash + 1);
-        std::string why;
-        if (!makeFolders(folder, &why)) return fail(ST_WRITE_ERROR, "cannot create the folder " + folder + ": " + why);
-    }
-    std::string temp, why;
-    if (!createTemporary(folder, &temp, &why))
-        return fail(ST_WRITE_ERROR, "cannot write " + (toStdout ? std::string("standard output") : out) + ": " + why);
-    IoOptions so = defaultIoOptions();
-    so.formatIndex = static_cast<int16_t>(job.outFormat);
-    so.flags = static_cast<uint16_t>(lo.flags & OPT_VERBOSE);
-    clearWriterSlots(&so);
-    if (job.compression >= 0) setWriterSlot(&so, WRITER_SLOT_COMPRESSION, static_cast<int16_t>(job.compression));
-    // Without -q the format's own default quality (PNG: zlib's default level).
-    const WriterOption* quality = findWriterOption(formatRecord(job.outFormat)->shortName, WRITER_SLOT_QUALITY);
-    if (job.quality >= 0) setWriterSlot(&so, WRITER_SLOT_QUALITY, static_cast<int16_t>(job.quality));
-    else if (quality) setWriterSlot(&so, WRITER_SLOT_QUALITY, quality->defaultValue);
-    if (job.interlace) setWriterSlot(&so, WRITER_SLOT_PROGRESSIVE, 1);
-    char name[FILE_NAME_LEN];
-    if (temp.size() >= sizeof name) {
-        releaseTemporary(temp, true);
-        return fail(ST_WRITE_ERROR, "cannot write " + out + ": name too long");
-    }
-    snprintf(name, sizeof name, "%s", temp.c_str());
-    errno = 0;
-    if (toStdout) {
-        st = saveImage(name, &img, &so);
-    } else {
-        // The file records its output name, not the temporary one.
-        FILE* f = fopen(temp.c_str(), "w+b");
-        std::unique_ptr<char[]> buffer(f ? new (std::nothrow) char[WRITE_BUFFER_BYTES] : nullptr);
-        if (buffer) setvbuf(f, buffer.get(), _IOFBF, WRITE_BUFFER_BYTES);
-        st = f ? saveImageToStream(f, out.c_str(), &img, &so) : ST_CANNOT_OPEN;
-        if (f && fclose(f) != 0 && st == ST_OK) st = ST_WRITE_ERROR;
-    }
-    int saveErrno = errno;
-    if (st != ST_OK) {
-        releaseTemporary(temp, true);
-        std::string reason = st == ST_WRITE_ERROR && saveErrno ? systemReason(saveErrno) : statusText(st, nullptr);
-        return fail(st, "cannot write " + out + ": " + reason);
-    }
-    if (toStdout) {
-        std::lock_guard<std::mutex> g(g_stdoutLock);
-        bool copied = copyToStdout(temp, &why);
-        releaseTemporary(temp, true);
-        if (!copied) return fail(ST_WRITE_ERROR, "cannot write standard output: " + why);
-        o.ok = true;
-        return o;
-    }
-    CommitResult c = commitOutput(temp, out, job.overwrite, job.deleteOriginal, &why);
-    releaseTemporary(temp, c != COMMIT_DONE);
-    if (c == COMMIT_EXISTS) return fail(ST_WRITE_ERROR, "cannot write " + out + ": it exists (use -overwrite to replace it)");
-    if (c == COMMIT_FAILED) return fail(ST_WRITE_ERROR, "cannot write " + out + ": " + why);
-    o.ok = true;
-    // The original goes only once its output is complete, and never when it is the output.
-    if (job.deleteOriginal && !fromStdin && !sameFile(task.source, out) && unlink(task.source.c_str()) != 0)
-        o.message = "cannot delete the original: " + systemReason(errno);
-    return o;
+    Destination d;
+    Outcome o = prepareOutput(job, task, variant, &d);
+    if (!o.ok) return o;
+    o = writeOutput(job, d, &img);
+    if (!o.ok) return o;
+    return commitDestination(job, task, d);
 }
 
 std::string displayName(const std::string& source) { return source == "-" ? "(standard input)" : source; }
@@ -475,8 +561,10 @@ int runFeed(const CmdJob& job, TaskFeed* feed) {
             auto start = std::chrono::steady_clock::now();
             std::vector<std::string> warnings;
             setWarningHandler(collectWarning, &warnings);
-            Outcome o = convertOne(job, task, bars ? &bar : nullptr);
+            Outcome o = convertOne(job, task, bars ? &bar : nullptr, threads == 1);
             setWarningHandler(nullptr, nullptr);
+            // The load's warnings come before those of a save written beside it.
+            warnings.insert(warnings.end(), o.warnings.begin(), o.warnings.end());
             o.warnings = std::move(warnings);
             o.ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::steady_clock::now() - start)

@@ -178,6 +178,7 @@ int createImageStrided(Image* image, uint16_t kind, int32_t stride, int32_t widt
 
 void freeImage(Image* image) {
     if (!image) return;
+    followedPixelsFreed(image->pixels);
     stopPrefault(image->pixels);
     free(image->pixels);
     free(image->palette);

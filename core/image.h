@@ -7,3 +7,6 @@
 // running one picture per processor does so).
 void setWorkThreads(unsigned count);
 unsigned workThreads();
+
+// A freed picture's rows can no longer be followed (see setLoadFollower).
+void followedPixelsFreed(const uint8_t* pixels);

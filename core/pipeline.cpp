@@ -35,8 +35,7 @@ uint16_t finalKind(const RowConverter& c, bool withPalette) {
     return withPalette ? IMG_PALETTE : IMG_GREY;
 }
 
-void settleImage(const RowConverter& c, const IoContext& ctx, bool withPalette) {
-    Image* img = c.image;
+void settleImage(const RowConverter& c, const IoContext& ctx, bool withPalette, Image* img) {
     img->orientation = ctx.options.orientation;
     img->xdpi = c.xdpi;
     img->ydpi = c.ydpi;
@@ -368,7 +367,7 @@ void abandonConversion() {
     // A decoder that failed after beginImage leaves a working kind behind; give
     // the image a real one so that a damaged picture kept by the loader is sound.
     if (c.phase == ConvPhase::Reading && c.image && c.image == ioContext().image && c.image->pixels)
-        settleImage(c, ioContext(), false);
+        settleImage(c, ioContext(), false, c.image);
     if (c.phase != ConvPhase::Idle) progressEnd(c);
     resetConverter(c);
 }
@@ -402,6 +401,7 @@ Status beginImage(RasterHeader* h) {
     if (!h) return ST_UNKNOWN_FORMAT;
     IoContext& ctx = ioContext();
     RowConverter& c = t_conv;
+    followWithdraw();  // a new raster replaces whatever rows were reported
     if (c.phase != ConvPhase::Idle) {
         // A decoder beginning a second time: the pixels of the first go.
         if (c.phase == ConvPhase::Reading && c.image && c.image == ctx.image) freeImage(c.image);
@@ -554,6 +554,13 @@ Status beginImage(RasterHeader* h) {
                placesUnchanged(c.unpack, c.place);
     h->rowBuffer = c.rowBuffer.get();
     c.phase = ConvPhase::Reading;
+    // Rows placed in order that endImage leaves alone are final as they land.
+    if (c.workBytes == 3 && depth > 8 && !(h->layout & (PL_CMYK | PL_CMYK_INV)) && !c.flip && !c.channelPlanes &&
+        !bounded) {
+        Image settled = *img;
+        settleImage(c, ctx, false, &settled);
+        followBegin(settled);
+    }
     return ST_OK;
 }
 
@@ -574,6 +581,7 @@ Status putRows(int plane, int32_t firstRow, int32_t count) {
     int32_t row;
     int64_t n;
     rowsToConvert(c, firstRow, count, &row, &n);
+    if (row != c.delivered) followWithdraw();
 
     const uint8_t* src = c.rowBuffer.get();
     uint8_t* conv = c.conv.get();
@@ -591,6 +599,7 @@ Status putRows(int plane, int32_t firstRow, int32_t count) {
         if (colMap) compactRow(conv, colMap, c.width, unit);
         c.place(conv, imageRow(c.image, target), c.outWidth, plane);
     }
+    followRows(c.delivered);
     return ctx.stop ? ST_STOPPED : ST_OK;
 }
 
@@ -612,6 +621,7 @@ Status rowsPlaced(int32_t count) {
     IoContext& ctx = ioContext();
     if (c.phase != ConvPhase::Reading) return ST_OK;
     for (int32_t i = 0; i < count && c.delivered < c.height; ++i) progressRow(c, ctx, c.height);
+    followRows(c.delivered);
     return ctx.stop ? ST_STOPPED : ST_OK;
 }
 
@@ -628,7 +638,7 @@ Status endImage(uint16_t paletteFormat, int componentBits, const uint8_t* palett
 
     Image* img = c.image;
     const bool withPalette = palette != nullptr && c.depth <= 8;
-    settleImage(c, ctx, withPalette);
+    settleImage(c, ctx, withPalette, img);
     const int depth = c.depth;
     const int workBytes = c.workBytes;
     const bool bgr = c.bgr;

@@ -7,6 +7,7 @@
 
 #include "codecs.h"
 #include "context.h"
+#include "rowconv.h"
 #include "stream.h"
 
 namespace {
@@ -159,7 +160,12 @@ void reportWarning(const char* message) {
     else fprintf(stderr, "%s: %s\n", name, message ? message : "");
 }
 
-bool savedImageHasAlpha() { return g_context.image && !g_context.examine && imageHasAlpha(g_context.image); }
+bool savedImageHasAlpha() {
+    const Image* img = g_context.image;
+    if (!img || g_context.examine || !(img->kind & IMG_32BIT)) return false;
+    // The answer looks at every row.
+    return gateRows(img->height) && imageHasAlpha(img);
+}
 
 IoScope::IoScope(Image* image, const IoOptions* options, FileInfo* info, const char* fileName, bool examine) {
     abandonConversion();
@@ -175,6 +181,7 @@ IoScope::IoScope(Image* image, const IoOptions* options, FileInfo* info, const c
 
 IoScope::~IoScope() {
     abandonConversion();
+    followEnd();
     g_context = IoContext{};
 }
 

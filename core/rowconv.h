@@ -79,6 +79,19 @@ RowConverter& rowConverter();
 // Frees every buffer and returns to Idle.
 void resetConverter(RowConverter& c);
 
+// Following a load (see setLoadFollower): followBegin with the record the
+// load will settle, once its pixels exist; followRows as rows 0 .. rows-1 are
+// placed in order; followWithdraw before placed rows are written again;
+// followEnd when the load is over. A save asks gateRows before it reads rows
+// 0 .. rows-1 (false: stop), after gateBegin.
+void followBegin(const Image& settled);
+bool following();
+void followRows(int32_t rows);
+void followWithdraw();
+void followEnd();
+void gateBegin();
+bool gateRows(int32_t rows);
+
 // How the rows of a raster are laid out, shared by both directions.
 enum class RowLayout : uint8_t {
     WordPlanes,     // 1-bit planes interleaved by 16-pixel words

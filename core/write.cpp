@@ -374,6 +374,7 @@ Status beginWrite(WriteHeader* h) {
     h->palette = nullptr;
     c.delivered = 0;
     ctx.stop = false;
+    gateBegin();
 
     Image* img = ctx.image;
     if (!img || !img->pixels || img->width < 1 || img->height < 1) return ST_KIND_REFUSED;
@@ -475,6 +476,7 @@ Status getRows(int32_t firstRow, int32_t count) {
     uint8_t* conv = c.conv.get();
     for (int64_t i = 0; i < n && row < c.height; ++i, ++row, dst += c.rowLength) {
         const int32_t y = c.flip ? c.height - 1 - row : row;
+        if (!gateRows(c.flip ? c.height : y + 1)) return ST_STOPPED;
         c.fetch(c, imageRow(c.image, y), conv, c.width);
         progressRow(c, ctx, c.height);
         if (c.mirror) mirrorRow(conv, c.width, c.convBytes);

@@ -130,6 +130,27 @@ constexpr uint64_t DEFAULT_PIXEL_LIMIT = uint64_t(1) << 28;
 using WarningHandler = void (*)(const char* fileName, const char* message, void* datum);
 KALEOCORE_API void setWarningHandler(WarningHandler handler, void* datum);
 
+// Saving beside loading: a converter may write its output on a second thread
+// while the picture still decodes, each row as soon as it is final.
+// On the loading thread, the follower hears of the next loads' rows:
+// follower(rows, picture, datum) with rows > 0 says rows 0 .. rows-1 of the
+// picture hold their final bytes, and *picture is the record the load returns
+// if it succeeds (the same at every call of one load). Only 24-bit true colour
+// pictures whose rows arrive top first, in order, and need nothing more at the
+// end are followed. Before reported rows are freed or written again (a failed
+// load, a decoder starting over or going back), the follower gets
+// FOLLOW_WITHDRAWN and must return only once nothing reads them any more; that
+// load reports nothing after it. Null stops following.
+constexpr int32_t FOLLOW_WITHDRAWN = -1;
+using LoadFollower = void (*)(int32_t rows, const Image* picture, void* datum);
+KALEOCORE_API void setLoadFollower(LoadFollower follower, void* datum);
+// On the saving thread: the next saves read the picture's rows 0 .. rows-1
+// only once gate(rows, datum) has returned; it returns how many rows may be
+// read from then on (at least rows), or a negative number to stop the save
+// (ST_STOPPED). Null: every row may be read.
+using SaveGate = int32_t (*)(int32_t rows, void* datum);
+KALEOCORE_API void setSaveGate(SaveGate gate, void* datum);
+
 // Library entry points.
 KALEOCORE_API Status loadImage(const char* fileName, Image* image, const IoOptions* options, FileInfo* info);
 KALEOCORE_API Status readImageInfo(const char* fileName, int formatIndex, int scanFlag, FileInfo* info);
