@@ -2,7 +2,8 @@
 # Times kaleocmd against ImageMagick, GraphicsMagick, libvips and netpbm on the
 # same generated 12-megapixel pictures, in one run, and prints a table of the
 # median wall times (seconds) with our ratio to the fastest peer (below 1 means
-# we are faster). No tool's output is kept.
+# we are faster). The tools of a row take turns, round after round. No tool's
+# output is kept.
 #   sh bench/run.sh [RUNS]       (default 5 runs per cell)
 set -eu
 runs=${1:-5}
@@ -66,14 +67,40 @@ median() {
     echo "$t" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {printf "%.3f", a[int((NR+1)/2)]/1e6}'
 }
 
+# one timing of a command in microseconds; fails when the command does
+timeOnce() {
+    s=$(date +%s%N)
+    sh -c "$1" >/dev/null 2>&1 || return 1
+    e=$(date +%s%N)
+    echo $(((e - s) / 1000))
+}
+
+# A row of the table. The tools take turns, one run each per round, so that a
+# slow spell of the (virtual) machine falls on all of them alike.
 row() {
     name=$1
     shift
-    ours=$(median "$1")
-    im=$(median "$2")
-    gm=$(median "$3")
-    vips=$(median "$4")
-    pbm=$(median "$5")
+    c1=$1 c2=$2 c3=$3 c4=$4 c5=$5
+    t1="" t2="" t3="" t4="" t5=""
+    bad1="" bad2="" bad3="" bad4="" bad5=""
+    n=0
+    while [ $n -lt "$runs" ]; do
+        for i in 1 2 3 4 5; do
+            eval "cmd=\$c$i bad=\$bad$i"
+            if [ -z "$cmd" ] || [ -n "$bad" ]; then continue; fi
+            if v=$(timeOnce "$cmd"); then eval "t$i=\"\$t$i $v\""; else eval "bad$i=1"; fi
+        done
+        n=$((n + 1))
+    done
+    for i in 1 2 3 4 5; do
+        eval "list=\$t$i bad=\$bad$i"
+        if [ -z "$list" ] || [ -n "$bad" ]; then
+            eval "m$i=n/a"
+        else
+            eval "m$i=$(echo "$list" | tr ' ' '\n' | grep . | sort -n | awk '{a[NR]=$1} END {printf "%.3f", a[int((NR+1)/2)]/1e6}')"
+        fi
+    done
+    ours=$m1 im=$m2 gm=$m3 vips=$m4 pbm=$m5
     ratio=$(printf '%s %s %s %s %s\n' "$ours" "$im" "$gm" "$vips" "$pbm" | awk '{
         best = 0
         for (i = 2; i <= 5; i++) if ($i != "n/a" && (best == 0 || $i < best)) best = $i
