@@ -2,6 +2,9 @@
 // exports and batch conversions from the shell; kaleocmd -help explains it.
 // Exit status: 0 every file converted, 1 some failed, 2 a usage error.
 #include <cstdio>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <string>
 #include <vector>
 
@@ -88,6 +91,13 @@ int runScript(const std::string& file) {
 
 int main(int argc, char** argv) {
     installSignalHandlers();
+#if defined(__GLIBC__)
+    // A batch allocates and frees the same few megabytes for every file: they
+    // stay in the process (up to 32 MiB a block, 256 MiB kept free) instead of
+    // going back to the system and faulting in again, cleared, for the next.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+#endif
     CmdJob job;
     std::string error;
     if (!parseCommandLine(argc, argv, &job, &error)) return usage(error);
