@@ -15,48 +15,111 @@ namespace {
 
 // ---- Filtering ----------------------------------------------------------------
 
-inline uint8_t paeth(int a, int b, int c) {
+inline int paeth(int a, int b, int c) {
     const int p = b - c, q = a - c;
     const int pa = std::abs(p), pb = std::abs(q), pc = std::abs(p + q);
-    return static_cast<uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
-inline uint32_t absSum(const uint8_t* p, size_t n) {
-    uint32_t s = 0;
-    for (size_t i = 0; i < n; ++i) s += static_cast<uint32_t>(std::abs(static_cast<int>(static_cast<int8_t>(p[i]))));
-    return s;
+inline uint32_t absByte(int v) { return static_cast<uint32_t>(std::abs(static_cast<int>(static_cast<int8_t>(v)))); }
+
+// The same in 16 bits, which vectorises eight samples at a time.
+inline int16_t paeth16(int16_t a, int16_t b, int16_t c) {
+    const int16_t p = static_cast<int16_t>(b - c), q = static_cast<int16_t>(a - c);
+    const int16_t pq = static_cast<int16_t>(p + q);
+    const int16_t pa = static_cast<int16_t>(p < 0 ? -p : p), pb = static_cast<int16_t>(q < 0 ? -q : q);
+    const int16_t pc = static_cast<int16_t>(pq < 0 ? -pq : pq);
+    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+}
+
+template <size_t BPP>
+void paethRow(const uint8_t* row, const uint8_t* prior, size_t n, uint8_t* out) {
+    for (size_t x = BPP; x < n; ++x)
+        out[x] = static_cast<uint8_t>(row[x] - paeth16(row[x - BPP], prior[x], prior[x - BPP]));
+}
+
+// Adds the sums of the four predicting filters over samples BPP.. of a row to
+// sums[1..4]. The pixel size is a constant and the arithmetic 16-bit, so that
+// the loop runs eight samples at a time.
+template <size_t BPP>
+void predictedSums(const uint8_t* row, const uint8_t* prior, size_t n, uint32_t* sums) {
+    uint32_t sSub = 0, sUp = 0, sAvg = 0, sPae = 0;
+    for (size_t x = BPP; x < n; ++x) {
+        const int16_t v = row[x], a = row[x - BPP], b = prior[x], c = prior[x - BPP];
+        const int16_t pred = paeth16(a, b, c);
+        const int8_t dSub = static_cast<int8_t>(v - a), dUp = static_cast<int8_t>(v - b);
+        const int8_t dAvg = static_cast<int8_t>(v - ((a + b) >> 1)), dPae = static_cast<int8_t>(v - pred);
+        sSub += static_cast<uint16_t>(dSub < 0 ? -dSub : dSub);
+        sUp += static_cast<uint16_t>(dUp < 0 ? -dUp : dUp);
+        sAvg += static_cast<uint16_t>(dAvg < 0 ? -dAvg : dAvg);
+        sPae += static_cast<uint16_t>(dPae < 0 ? -dPae : dPae);
+    }
+    sums[1] += sSub, sums[2] += sUp, sums[3] += sAvg, sums[4] += sPae;
+}
+
+void predictedSums(const uint8_t* row, const uint8_t* prior, size_t n, size_t bpp, uint32_t* sums) {
+    switch (bpp) {
+    case 1: return predictedSums<1>(row, prior, n, sums);
+    case 2: return predictedSums<2>(row, prior, n, sums);
+    case 3: return predictedSums<3>(row, prior, n, sums);
+    case 4: return predictedSums<4>(row, prior, n, sums);
+    case 6: return predictedSums<6>(row, prior, n, sums);
+    case 8: return predictedSums<8>(row, prior, n, sums);
+    default: break;
+    }
+    for (size_t x = bpp; x < n; ++x) {
+        const int v = row[x], a = row[x - bpp], b = prior[x], c = prior[x - bpp];
+        sums[1] += absByte(v - a), sums[2] += absByte(v - b);
+        sums[3] += absByte(v - ((a + b) >> 1)), sums[4] += absByte(v - paeth(a, b, c));
+    }
 }
 
 // Filters row (rowBytes samples) against prior (the unfiltered row above, or
-// zeros) into out[0] (type) and out[1..]; scratch holds 4 x rowBytes bytes.
-// Returns the chosen filter's sum.
+// zeros) into out[0] (type) and out[1..] with the filter whose bytes, taken
+// as signed, sum smallest (the first of equals); scratch holds rowBytes
+// bytes. Returns the chosen filter's sum.
 uint32_t filterRow(const uint8_t* row, const uint8_t* prior, size_t n, size_t bpp, uint8_t* out, uint8_t* scratch) {
-    uint8_t* sub = scratch;
-    uint8_t* up = scratch + n;
-    uint8_t* avg = scratch + 2 * n;
-    uint8_t* pae = scratch + 3 * n;
-    for (size_t x = 0; x < n && x < bpp; ++x) {
-        sub[x] = row[x];
-        up[x] = static_cast<uint8_t>(row[x] - prior[x]);
-        avg[x] = static_cast<uint8_t>(row[x] - (prior[x] >> 1));
-        pae[x] = static_cast<uint8_t>(row[x] - prior[x]);
+    const size_t lead = n < bpp ? n : bpp;  // the first pixel has no left neighbour
+    uint32_t sums[5] = {0, 0, 0, 0, 0};
+    for (size_t x = 0; x < n; ++x) sums[0] += absByte(row[x]);
+    for (size_t x = 0; x < lead; ++x) {
+        sums[1] += absByte(row[x]);
+        sums[2] += absByte(row[x] - prior[x]);
+        sums[3] += absByte(row[x] - (prior[x] >> 1));
+        sums[4] += absByte(row[x] - prior[x]);
     }
-    for (size_t x = bpp; x < n; ++x) {
-        sub[x] = static_cast<uint8_t>(row[x] - row[x - bpp]);
-        up[x] = static_cast<uint8_t>(row[x] - prior[x]);
-        avg[x] = static_cast<uint8_t>(row[x] - ((row[x - bpp] + prior[x]) >> 1));
-    }
-    for (size_t x = bpp; x < n; ++x) pae[x] = static_cast<uint8_t>(row[x] - paeth(row[x - bpp], prior[x], prior[x - bpp]));
-    const uint8_t* candidates[5] = {row, sub, up, avg, pae};
-    uint32_t best = absSum(row, n);
+    predictedSums(row, prior, n, bpp, sums);
     int chosen = 0;
-    for (int f = 1; f < 5; ++f) {
-        const uint32_t s = absSum(candidates[f], n);
-        if (s < best) best = s, chosen = f;
-    }
+    for (int f = 1; f < 5; ++f)
+        if (sums[f] < sums[chosen]) chosen = f;
     out[0] = static_cast<uint8_t>(chosen);
-    memmove(out + 1, candidates[chosen], n);
-    return best;
+    uint8_t* f = scratch;
+    switch (chosen) {
+    case 0:
+        memmove(out + 1, row, n);
+        return sums[0];
+    case 1:
+        for (size_t x = 0; x < lead; ++x) f[x] = row[x];
+        for (size_t x = bpp; x < n; ++x) f[x] = static_cast<uint8_t>(row[x] - row[x - bpp]);
+        break;
+    case 2:
+        for (size_t x = 0; x < n; ++x) f[x] = static_cast<uint8_t>(row[x] - prior[x]);
+        break;
+    case 3:
+        for (size_t x = 0; x < lead; ++x) f[x] = static_cast<uint8_t>(row[x] - (prior[x] >> 1));
+        for (size_t x = bpp; x < n; ++x) f[x] = static_cast<uint8_t>(row[x] - ((row[x - bpp] + prior[x]) >> 1));
+        break;
+    default:
+        for (size_t x = 0; x < lead; ++x) f[x] = static_cast<uint8_t>(row[x] - prior[x]);
+        switch (bpp) {
+        case 3: paethRow<3>(row, prior, n, f); break;
+        case 4: paethRow<4>(row, prior, n, f); break;
+        default:
+            for (size_t x = bpp; x < n; ++x) f[x] = static_cast<uint8_t>(row[x] - paeth(row[x - bpp], prior[x], prior[x - bpp]));
+        }
+    }
+    memcpy(out + 1, f, n);
+    return sums[chosen];
 }
 
 // ---- Finding the end of a deflate stream ----------------------------------------
@@ -277,9 +340,9 @@ Status deflateBand(void* data, Band band) {
         if (p.first == band.first) part = &p;
     if (!part) return ST_NO_MEMORY;
     const size_t n = job->stride - 1;
-    Buffer scratch = allocBuffer(static_cast<uint64_t>(n) * 5);  // four candidates and a zero row
+    Buffer scratch = allocBuffer(static_cast<uint64_t>(n) * 2);  // the filtered row and a zero row
     if (!scratch) return ST_NO_MEMORY;
-    const uint8_t* above = part->above ? part->above.get() : scratch.get() + 4 * n;
+    const uint8_t* above = part->above ? part->above.get() : scratch.get() + n;
     // Bottom up, so that each row's upper neighbour is still unfiltered.
     uint64_t residue = 0;
     for (int32_t y = band.end - 1; y >= band.first; --y) {

@@ -625,6 +625,81 @@ TEST(PngDeflate, SmoothBandsSearchOneLevelDeeper) {
     setOperationThreads(0);
 }
 
+// The filter of one sample as the format defines it, from its left, upper and
+// upper-left neighbours (zero outside the picture).
+uint8_t filtered(int type, int v, int a, int b, int c) {
+    switch (type) {
+    case 1: return uint8_t(v - a);
+    case 2: return uint8_t(v - b);
+    case 3: return uint8_t(v - (a + b) / 2);
+    case 4: {
+        const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+        return uint8_t(v - (pa <= pb && pa <= pc ? a : pb <= pc ? b : c));
+    }
+    default: return uint8_t(v);
+    }
+}
+
+TEST(PngDeflate, EachRowTakesTheFilterOfSmallestSum) {
+    // Every pixel size the writer meets (and one it does not), rows narrower
+    // than a pixel's worth of neighbours, noise, ramps and near repeats: each
+    // row must carry the first filter whose bytes, taken as signed, sum
+    // smallest, and those bytes.
+    struct Case {
+        int bpp;
+        size_t rowBytes;
+        int kind;  // 0 noise, 1 ramp, 2 rows repeating the one above give or take one
+    };
+    std::vector<Case> cases;
+    for (int bpp : {1, 2, 3, 4, 5, 6, 8})
+        for (size_t rowBytes : {size_t(bpp), size_t(bpp) * 7 + 1, size_t(bpp) * 61})
+            for (int kind = 0; kind < 3; ++kind) cases.push_back({bpp, rowBytes, kind});
+    setOperationThreads(1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE("bpp " + std::to_string(c.bpp) + ", " + std::to_string(c.rowBytes) + " bytes, kind " + std::to_string(c.kind));
+        const int h = 24;
+        const size_t stride = c.rowBytes + 1;
+        std::vector<uint8_t> rows(stride * h);
+        uint32_t noise = 17u + unsigned(c.kind);
+        for (int y = 0; y < h; ++y)
+            for (size_t x = 0; x < c.rowBytes; ++x) {
+                noise = noise * 1103515245u + 12345u;
+                const uint8_t r = uint8_t(noise >> 16);
+                uint8_t& v = rows[stride * y + 1 + x];
+                v = c.kind == 0 ? r : c.kind == 1 ? uint8_t(x * 5 + y * 3 + r % 3) : uint8_t(y ? rows[stride * (y - 1) + 1 + x] + r % 3 - 1 : r);
+            }
+        const std::vector<uint8_t> original = rows;
+        Buffer stream;
+        size_t size = 0;
+        ASSERT_EQ(pngDeflateRows(rows.data(), c.rowBytes, h, c.bpp, 1, &stream, &size), ST_OK);
+        const std::vector<uint8_t> back = inflateRaw(std::vector<uint8_t>(stream.get() + 2, stream.get() + size - 4), rows.size());
+        ASSERT_EQ(back.size(), rows.size());
+        for (int y = 0; y < h; ++y) {
+            const uint8_t* row = &original[stride * y + 1];
+            std::vector<uint8_t> above(c.rowBytes, 0);
+            if (y) above.assign(&original[stride * (y - 1) + 1], &original[stride * y]);
+            int best = 0;
+            uint32_t bestSum = UINT32_MAX;
+            for (int type = 0; type < 5; ++type) {
+                uint32_t sum = 0;
+                for (size_t x = 0; x < c.rowBytes; ++x) {
+                    const bool left = x >= size_t(c.bpp);
+                    sum += uint32_t(std::abs(int(int8_t(filtered(type, row[x], left ? row[x - c.bpp] : 0, above[x],
+                                                                  left ? above[x - c.bpp] : 0)))));
+                }
+                if (sum < bestSum) best = type, bestSum = sum;
+            }
+            ASSERT_EQ(back[stride * y], best) << "row " << y;
+            for (size_t x = 0; x < c.rowBytes; ++x) {
+                const bool left = x >= size_t(c.bpp);
+                ASSERT_EQ(back[stride * y + 1 + x], filtered(best, row[x], left ? row[x - c.bpp] : 0, above[x], left ? above[x - c.bpp] : 0))
+                    << "row " << y << ", byte " << x;
+            }
+        }
+    }
+    setOperationThreads(0);
+}
+
 TEST(PngWriter, BandedPicturesDecodeAlike) {
     // Large enough to be shared out among processors: the same pixels whatever
     // the number of bands, in our reader and in ImageMagick's (libpng checks
