@@ -21,6 +21,7 @@
 #include "files.h"
 #include "follow.h"
 #include "geometry.h"
+#include "stream.h"
 #include "opsupport.h"
 #include "optable.h"
 #include "writeoptions.h"
@@ -249,6 +250,7 @@ Outcome writeOutput(const CmdJob& job, const Destination& d, Image* img) {
     } else {
         // The file records its output name, not the temporary one.
         FILE* f = fopen(d.temp.c_str(), "w+b");
+        streamOfOneThread(f);  // the save's alone, on one thread at a time
         std::unique_ptr<char[]> buffer(f ? new (std::nothrow) char[WRITE_BUFFER_BYTES] : nullptr);
         if (buffer) setvbuf(f, buffer.get(), _IOFBF, WRITE_BUFFER_BYTES);
         st = f ? saveImageToStream(f, d.out.c_str(), img, &so) : ST_CANNOT_OPEN;

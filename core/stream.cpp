@@ -3,11 +3,28 @@
 #include <climits>
 #include <cstring>
 
+#if defined(__GLIBC__)
+#include <stdio_ext.h>
+#endif
+
+void streamOfOneThread(FILE* f) {
+#if defined(__GLIBC__)
+    if (f) __fsetlocking(f, FSETLOCKING_BYCALLER);
+#else
+    (void)f;
+#endif
+}
+
 FILE* openStream(const char* name, const char* mode, char* buffer, size_t bufferSize) {
     FILE* f;
-    if (strcmp(name, "stdin") == 0) f = stdin;
-    else if (strcmp(name, "stdout") == 0) f = stdout;
-    else f = fopen(name, mode[0] == 'w' ? "wb" : "rb");
+    if (strcmp(name, "stdin") == 0) {
+        f = stdin;
+    } else if (strcmp(name, "stdout") == 0) {
+        f = stdout;
+    } else {
+        f = fopen(name, mode[0] == 'w' ? "wb" : "rb");
+        streamOfOneThread(f);
+    }
     if (f && buffer && bufferSize > 0) setvbuf(f, buffer, _IOFBF, bufferSize);
     return f;
 }

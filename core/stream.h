@@ -11,6 +11,11 @@
 // Opens "stdin" / "stdout" as the standard streams, any other name as a file
 // with mode "rb" or "wb". A non-null buffer sets full buffering with it.
 FILE* openStream(const char* name, const char* mode, char* buffer, size_t bufferSize);
+// Once a process has started a thread, every getc and putc takes the stream's
+// lock. A stream that one thread at a time reads or writes (the file a load
+// or a save opened for itself) can go without: openStream does so for the
+// files it opens, not for the standard streams.
+void streamOfOneThread(FILE* f);
 
 // The multi-byte helpers cannot report the end of the file: each missing byte
 // reads as 0xFF. Codecs check the values for plausibility instead.
