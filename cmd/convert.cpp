@@ -21,9 +21,9 @@
 #include "files.h"
 #include "follow.h"
 #include "geometry.h"
-#include "stream.h"
 #include "opsupport.h"
 #include "optable.h"
+#include "stream.h"
 #include "writeoptions.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -15,16 +16,10 @@ namespace {
 
 // ---- Filtering ----------------------------------------------------------------
 
-inline int paeth(int a, int b, int c) {
-    const int p = b - c, q = a - c;
-    const int pa = std::abs(p), pb = std::abs(q), pc = std::abs(p + q);
-    return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-}
-
 inline uint32_t absByte(int v) { return static_cast<uint32_t>(std::abs(static_cast<int>(static_cast<int8_t>(v)))); }
 
-// The same in 16 bits, which vectorises eight samples at a time.
-inline int16_t paeth16(int16_t a, int16_t b, int16_t c) {
+// In 16 bits, so that the loops below run eight samples at a time.
+inline int16_t paeth(int16_t a, int16_t b, int16_t c) {
     const int16_t p = static_cast<int16_t>(b - c), q = static_cast<int16_t>(a - c);
     const int16_t pq = static_cast<int16_t>(p + q);
     const int16_t pa = static_cast<int16_t>(p < 0 ? -p : p), pb = static_cast<int16_t>(q < 0 ? -q : q);
@@ -32,45 +27,18 @@ inline int16_t paeth16(int16_t a, int16_t b, int16_t c) {
     return pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
 }
 
-template <size_t BPP>
-void paethRow(const uint8_t* row, const uint8_t* prior, size_t n, uint8_t* out) {
-    for (size_t x = BPP; x < n; ++x)
-        out[x] = static_cast<uint8_t>(row[x] - paeth16(row[x - BPP], prior[x], prior[x - BPP]));
-}
-
-// Adds the sums of the four predicting filters over samples BPP.. of a row to
-// sums[1..4]. The pixel size is a constant and the arithmetic 16-bit, so that
-// the loop runs eight samples at a time.
-template <size_t BPP>
-void predictedSums(const uint8_t* row, const uint8_t* prior, size_t n, uint32_t* sums) {
-    uint32_t sSub = 0, sUp = 0, sAvg = 0, sPae = 0;
-    for (size_t x = BPP; x < n; ++x) {
-        const int16_t v = row[x], a = row[x - BPP], b = prior[x], c = prior[x - BPP];
-        const int16_t pred = paeth16(a, b, c);
-        const int8_t dSub = static_cast<int8_t>(v - a), dUp = static_cast<int8_t>(v - b);
-        const int8_t dAvg = static_cast<int8_t>(v - ((a + b) >> 1)), dPae = static_cast<int8_t>(v - pred);
-        sSub += static_cast<uint16_t>(dSub < 0 ? -dSub : dSub);
-        sUp += static_cast<uint16_t>(dUp < 0 ? -dUp : dUp);
-        sAvg += static_cast<uint16_t>(dAvg < 0 ? -dAvg : dAvg);
-        sPae += static_cast<uint16_t>(dPae < 0 ? -dPae : dPae);
-    }
-    sums[1] += sSub, sums[2] += sUp, sums[3] += sAvg, sums[4] += sPae;
-}
-
-void predictedSums(const uint8_t* row, const uint8_t* prior, size_t n, size_t bpp, uint32_t* sums) {
+// Calls f with the pixel size as a compile-time constant (0: other sizes,
+// which f takes from its own argument), so that f's loops vectorise.
+template <typename F>
+void withPixelSize(size_t bpp, F&& f) {
     switch (bpp) {
-    case 1: return predictedSums<1>(row, prior, n, sums);
-    case 2: return predictedSums<2>(row, prior, n, sums);
-    case 3: return predictedSums<3>(row, prior, n, sums);
-    case 4: return predictedSums<4>(row, prior, n, sums);
-    case 6: return predictedSums<6>(row, prior, n, sums);
-    case 8: return predictedSums<8>(row, prior, n, sums);
-    default: break;
-    }
-    for (size_t x = bpp; x < n; ++x) {
-        const int v = row[x], a = row[x - bpp], b = prior[x], c = prior[x - bpp];
-        sums[1] += absByte(v - a), sums[2] += absByte(v - b);
-        sums[3] += absByte(v - ((a + b) >> 1)), sums[4] += absByte(v - paeth(a, b, c));
+    case 1: return f(std::integral_constant<size_t, 1>());
+    case 2: return f(std::integral_constant<size_t, 2>());
+    case 3: return f(std::integral_constant<size_t, 3>());
+    case 4: return f(std::integral_constant<size_t, 4>());
+    case 6: return f(std::integral_constant<size_t, 6>());
+    case 8: return f(std::integral_constant<size_t, 8>());
+    default: return f(std::integral_constant<size_t, 0>());
     }
 }
 
@@ -88,7 +56,20 @@ uint32_t filterRow(const uint8_t* row, const uint8_t* prior, size_t n, size_t bp
         sums[3] += absByte(row[x] - (prior[x] >> 1));
         sums[4] += absByte(row[x] - prior[x]);
     }
-    predictedSums(row, prior, n, bpp, sums);
+    withPixelSize(bpp, [&](auto size) {
+        const size_t step = size() ? size() : bpp;
+        uint32_t sSub = 0, sUp = 0, sAvg = 0, sPae = 0;
+        for (size_t x = step; x < n; ++x) {
+            const int16_t v = row[x], a = row[x - step], b = prior[x], c = prior[x - step];
+            const int8_t dSub = static_cast<int8_t>(v - a), dUp = static_cast<int8_t>(v - b);
+            const int8_t dAvg = static_cast<int8_t>(v - ((a + b) >> 1)), dPae = static_cast<int8_t>(v - paeth(a, b, c));
+            sSub += static_cast<uint16_t>(dSub < 0 ? -dSub : dSub);
+            sUp += static_cast<uint16_t>(dUp < 0 ? -dUp : dUp);
+            sAvg += static_cast<uint16_t>(dAvg < 0 ? -dAvg : dAvg);
+            sPae += static_cast<uint16_t>(dPae < 0 ? -dPae : dPae);
+        }
+        sums[1] += sSub, sums[2] += sUp, sums[3] += sAvg, sums[4] += sPae;
+    });
     int chosen = 0;
     for (int f = 1; f < 5; ++f)
         if (sums[f] < sums[chosen]) chosen = f;
@@ -111,12 +92,11 @@ uint32_t filterRow(const uint8_t* row, const uint8_t* prior, size_t n, size_t bp
         break;
     default:
         for (size_t x = 0; x < lead; ++x) f[x] = static_cast<uint8_t>(row[x] - prior[x]);
-        switch (bpp) {
-        case 3: paethRow<3>(row, prior, n, f); break;
-        case 4: paethRow<4>(row, prior, n, f); break;
-        default:
-            for (size_t x = bpp; x < n; ++x) f[x] = static_cast<uint8_t>(row[x] - paeth(row[x - bpp], prior[x], prior[x - bpp]));
-        }
+        withPixelSize(bpp, [&](auto size) {
+            const size_t step = size() ? size() : bpp;
+            for (size_t x = step; x < n; ++x)
+                f[x] = static_cast<uint8_t>(row[x] - paeth(row[x - step], prior[x], prior[x - step]));
+        });
     }
     memcpy(out + 1, f, n);
     return sums[chosen];
