@@ -128,6 +128,9 @@ IoOptions loadOptions(const CmdJob& job, int page) {
     o.rawLayout = job.channelType;
     o.readerParameter1 = job.pcdBase;
     if (job.verbose) o.flags |= OPT_VERBOSE;
+    // A picture stored plain is taken from its file's pages rather than
+    // copied: each task lasts only while its output is written.
+    o.flags |= OPT_MAP_FILE;
     return o;
 }
 
@@ -230,10 +233,10 @@ Outcome prepareOutput(const CmdJob& job, const CmdTask& task, const WriteVariant
 }
 
 // Writes the picture to the destination's temporary file (released on failure).
-Outcome writeOutput(const CmdJob& job, const Destination& d, Image* img) {
+Outcome writeOutput(const CmdJob& job, const Destination& d, Image* img, uint16_t turn = 0) {
     IoOptions so = defaultIoOptions();
     so.formatIndex = static_cast<int16_t>(job.outFormat);
-    so.flags = job.verbose ? OPT_VERBOSE : 0;
+    so.flags = static_cast<uint16_t>((job.verbose ? OPT_VERBOSE : 0) | turn);
     clearWriterSlots(&so);
     if (job.compression >= 0) setWriterSlot(&so, WRITER_SLOT_COMPRESSION, static_cast<int16_t>(job.compression));
     // Without -q the format's own default quality (PNG: zlib's default level).
@@ -325,6 +328,32 @@ bool writesBeside(const CmdJob& job, bool follow) {
     return follow && !job.check && job.ops.empty() && !(job.thumbWidth > 0 && job.thumbHeight > 0) && !job.verbose;
 }
 
+// The save flag of a quarter turn that ends the operations (0 when they end
+// otherwise, or when the turn would refuse the picture).
+uint16_t savedTurn(const std::vector<OpInstance>& ops, const Image* img) {
+    if (ops.empty()) return 0;
+    const OpInstance& last = ops.back();
+    const OpEntry* e = opEntry(last.index);
+    if (!e || e->run != opRotate || !opInstanceValid(last) || !opImageValid(img)) return 0;
+    const int a = ((last.ints[0] % 360) + 360) % 360;
+    return a == 90 ? OPT_TURN_RIGHT : a == 270 ? OPT_TURN_LEFT : 0;
+}
+
+// Whether the turned picture goes to the output as it is: no conversion to
+// what the format takes, no resizing to a fixed size of the format.
+bool turnFitsOutput(const CmdJob& job, const Image& img, uint16_t turn) {
+    if (!turn) return false;
+    Image turned = img;
+    turned.width = img.height;
+    turned.height = img.width;
+    int target = 0, method = 0;
+    if (chooseConversion(job.outFormat, &turned, &target, &method)) return false;
+    const WriteVariant* variant = nullptr;
+    return findWriteVariant(job.outFormat, &turned, &variant) && !(variant && variant->width > 0 && variant->height > 0);
+}
+
+Outcome writeConverted(const CmdJob& job, const CmdTask& task, OwnedImage* picture, uint16_t turn);
+
 // Loads, applies the operations, converts and writes one task.
 Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar, bool follow) {
     if (!task.error.empty()) return fail(ST_WRITE_ERROR, task.error);
@@ -390,12 +419,21 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar, bool follow
         st = finishThumbnail(&img, fi, job.thumbWidth, job.thumbHeight);
         if (st != ST_OK) return fail(st, std::string("-thumb: ") + opStatusText(st));
     }
-    for (const OpInstance& op : job.ops) {
+    // A quarter turn that ends the operations is made by the save, when the
+    // picture goes to the file as it is: no turned copy of the whole picture.
+    const uint16_t turn = job.check ? 0 : savedTurn(job.ops, &img);
+    for (size_t i = 0; i < job.ops.size() - (turn ? 1 : 0); ++i) {
+        const OpInstance& op = job.ops[i];
         st = runOp(&img, op);
         if (st != ST_OK) {
             const OpEntry* e = opEntry(op.index);
             return fail(st, std::string(e ? e->option : "?") + ": " + opStatusText(st));
         }
+    }
+    if (turn && !turnFitsOutput(job, img, turn)) {
+        st = runOp(&img, job.ops.back());
+        if (st != ST_OK) return fail(st, std::string("-rotate: ") + opStatusText(st));
+        return writeConverted(job, task, &img, 0);
     }
     if (job.check) {
         Outcome o;
@@ -403,6 +441,14 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar, bool follow
         o.info = std::to_string(img.width) + "x" + std::to_string(img.height) + ", " + kindName(img);
         return o;
     }
+    return writeConverted(job, task, &img, turn);
+}
+
+// Converts the picture to what the output format takes and writes it (turned
+// a quarter as the save's turn flag says).
+Outcome writeConverted(const CmdJob& job, const CmdTask& task, OwnedImage* picture, uint16_t turn) {
+    OwnedImage& img = *picture;
+    Status st;
     int target = 0, method = 0;
     if (chooseConversion(job.outFormat, &img, &target, &method)) {
         // The viewer's conversion code when the format takes what it makes.
@@ -430,7 +476,7 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar, bool follow
     Destination d;
     Outcome o = prepareOutput(job, task, variant, &d);
     if (!o.ok) return o;
-    o = writeOutput(job, d, &img);
+    o = writeOutput(job, d, &img, turn);
     if (!o.ok) return o;
     return commitDestination(job, task, d);
 }

@@ -2,6 +2,7 @@
 // to the core and hands over (or fetches) rows in the file's own layout.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 #include "image.h"
 #include "status.h"
@@ -90,6 +91,12 @@ Status endImage(uint16_t paletteFormat, int componentBits, const uint8_t* palett
 // count it with rowsPlaced instead of putRows. Null otherwise.
 uint8_t* directRow(int32_t row);
 Status rowsPlaced(int32_t count);
+// When the load may map its file (OPT_MAP_FILE) and the whole picture, rows
+// rows of rowBytes, is stored from byte offset of the stream's file on
+// exactly as the picture holds it: maps it as the picture's pixels and moves
+// the stream past it (the caller then counts the rows with rowsPlaced).
+// False otherwise, nothing changed.
+bool mapDirectRows(FILE* f, int64_t offset, int64_t rowBytes, int32_t rows);
 // How many rows from row on (the next one, as for directRow) follow one
 // another in the image, each rowBytes long as in the file, so that one read
 // may fill them all: 0 when row cannot be placed directly.

@@ -35,3 +35,9 @@ public:
 // dot starts the base name or is followed by a digit) and appends "." and ext;
 // a null ext leaves the name without one. name holds FILE_NAME_LEN bytes.
 void setFileExtension(char* name, const char* ext);
+
+// The quarter turn a save's flags ask for: 1 clockwise, -1 anticlockwise, 0 none.
+inline int saveTurn(uint16_t flags) {
+    const uint16_t turn = flags & (OPT_TURN_RIGHT | OPT_TURN_LEFT);
+    return turn == OPT_TURN_RIGHT ? 1 : turn == OPT_TURN_LEFT ? -1 : 0;
+}

@@ -176,11 +176,83 @@ int createImageStrided(Image* image, uint16_t kind, int32_t stride, int32_t widt
     return 1;
 }
 
+// Pictures whose pixels are a private mapping of their file (see
+// mapFilePixels): a few at a time, released by freeImage.
+#if defined(__linux__)
+constexpr int MAPPED_SLOTS = 16;
+
+struct MappedPixels {
+    uint8_t* pixels = nullptr;  // null for a free slot
+    void* base = nullptr;
+    size_t length = 0;
+};
+
+static MappedPixels g_mapped[MAPPED_SLOTS];
+static pthread_mutex_t g_mappedLock = PTHREAD_MUTEX_INITIALIZER;
+
+bool mapFilePixels(Image* image, int fd, int64_t offset, int64_t bytes) {
+    const int64_t page = sysconf(_SC_PAGESIZE);
+    if (!image->pixels || fd < 0 || offset < 0 || bytes <= 0 || page <= 0 ||
+        bytes != static_cast<int64_t>(image->stride) * image->height)
+        return false;
+    const int64_t skip = offset % page;
+    if (static_cast<uint64_t>(bytes + skip) > SIZE_MAX / 2) return false;
+    const size_t length = static_cast<size_t>(bytes + skip);
+    pthread_mutex_lock(&g_mappedLock);
+    MappedPixels* slot = nullptr;
+    for (MappedPixels& m : g_mapped)
+        if (!m.pixels) {
+            slot = &m;
+            break;
+        }
+    void* base = slot ? mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, static_cast<off_t>(offset - skip))
+                      : MAP_FAILED;
+    if (base == MAP_FAILED) {
+        pthread_mutex_unlock(&g_mappedLock);
+        return false;
+    }
+#if defined(MADV_POPULATE_READ)
+    // The file's pages enter the mapping in one call rather than a fault each
+    // 64 KiB; a page is copied only when something writes to it.
+    madvise(base, length, MADV_POPULATE_READ);
+#endif
+    uint8_t* old = image->pixels;
+    slot->pixels = static_cast<uint8_t*>(base) + skip;
+    slot->base = base;
+    slot->length = length;
+    image->pixels = slot->pixels;
+    pthread_mutex_unlock(&g_mappedLock);
+    followedPixelsFreed(old);
+    stopPrefault(old);
+    free(old);
+    return true;
+}
+
+// Unmaps pixels that mapFilePixels gave; false for pixels of the heap.
+static bool unmapPixels(uint8_t* pixels) {
+    if (!pixels) return false;
+    pthread_mutex_lock(&g_mappedLock);
+    bool found = false;
+    for (MappedPixels& m : g_mapped) {
+        if (m.pixels != pixels) continue;
+        munmap(m.base, m.length);
+        m = MappedPixels();
+        found = true;
+        break;
+    }
+    pthread_mutex_unlock(&g_mappedLock);
+    return found;
+}
+#else
+bool mapFilePixels(Image*, int, int64_t, int64_t) { return false; }
+static bool unmapPixels(uint8_t*) { return false; }
+#endif
+
 void freeImage(Image* image) {
     if (!image) return;
     followedPixelsFreed(image->pixels);
     stopPrefault(image->pixels);
-    free(image->pixels);
+    if (!unmapPixels(image->pixels)) free(image->pixels);
     free(image->palette);
     image->pixels = nullptr;
     image->palette = nullptr;
@@ -195,4 +267,42 @@ bool imageHasAlpha(const Image* image) {
             if (*p) return true;
     }
     return false;
+}
+
+namespace {
+
+constexpr int32_t TURN_TILE = 64;
+
+// The pixel size is a constant for the common sizes, so each copy is one move.
+template <int BPP>
+void turnTiles(const Image* src, bool clockwise, int bppAtRunTime, int32_t first, int32_t end, uint8_t* out,
+               size_t outStride) {
+    const size_t bpp = BPP ? BPP : static_cast<size_t>(bppAtRunTime);
+    const int32_t w = src->width, h = src->height;
+    for (int32_t i0 = first; i0 < end; i0 += TURN_TILE) {
+        const int32_t i1 = i0 + TURN_TILE < end ? i0 + TURN_TILE : end;
+        for (int32_t j0 = 0; j0 < h; j0 += TURN_TILE) {
+            const int32_t j1 = j0 + TURN_TILE < h ? j0 + TURN_TILE : h;
+            for (int32_t i = i0; i < i1; ++i) {
+                const size_t sx = static_cast<size_t>(clockwise ? i : w - 1 - i) * bpp;
+                uint8_t* d = out + static_cast<size_t>(i - first) * outStride + static_cast<size_t>(j0) * bpp;
+                for (int32_t j = j0; j < j1; ++j, d += bpp) {
+                    const int32_t sy = clockwise ? h - 1 - j : j;
+                    memcpy(d, imageRow(src, sy) + sx, bpp);
+                }
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void turnedRows(const Image* src, bool clockwise, int32_t first, int32_t end, uint8_t* out, size_t outStride) {
+    switch (src->bytesPerPixel) {
+    case 1: turnTiles<1>(src, clockwise, 1, first, end, out, outStride); break;
+    case 2: turnTiles<2>(src, clockwise, 2, first, end, out, outStride); break;
+    case 3: turnTiles<3>(src, clockwise, 3, first, end, out, outStride); break;
+    case 4: turnTiles<4>(src, clockwise, 4, first, end, out, outStride); break;
+    default: turnTiles<0>(src, clockwise, src->bytesPerPixel, first, end, out, outStride); break;
+    }
 }

@@ -10,3 +10,17 @@ unsigned workThreads();
 
 // A freed picture's rows can no longer be followed (see setLoadFollower).
 void followedPixelsFreed(const uint8_t* pixels);
+
+// Rows first .. end - 1 of the picture turned a quarter (height x width
+// pixels): clockwise, row i is column i read from the bottom row up;
+// anticlockwise, row i is column width - 1 - i read from the top down. Row i
+// lands at out + (i - first) * outStride. Works in square tiles so that the
+// rows read and the rows written both stay in cache.
+void turnedRows(const Image* source, bool clockwise, int32_t first, int32_t end, uint8_t* out, size_t outStride);
+
+// Replaces the picture's pixels (stride x height bytes, still untouched) with a
+// private, copy-on-write mapping of bytes of the file fd from offset, which
+// must hold the rows exactly as the picture does. False, the picture
+// unchanged, when the system cannot map it. The file must keep its length
+// while the picture lives (reading a page cut from it stops the process).
+bool mapFilePixels(Image* image, int fd, int64_t offset, int64_t bytes);

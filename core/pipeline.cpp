@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "rowconv.h"
 
 namespace {
@@ -318,6 +320,10 @@ void resetConverter(RowConverter& c) {
     c.rowMap.reset();
     c.colMap.reset();
     c.filePalette.reset();
+    c.band.reset();
+    c.turn = 0;
+    c.bandStride = 0;
+    c.bandFirst = c.bandEnd = 0;
     c.rowBufferSize = 0;
     c.convSize = 0;
     c.rowLength = 0;
@@ -614,6 +620,25 @@ int32_t directRun(int32_t row, int64_t rowBytes) {
     if (!directRow(row) || c.rowLength != rowBytes) return 0;
     if (c.flip || c.image->stride != rowBytes) return 1;
     return c.height - row;
+}
+
+bool mapDirectRows(FILE* f, int64_t offset, int64_t rowBytes, int32_t rows) {
+    // Below a few megabytes a copy costs next to nothing.
+    constexpr int64_t MAP_AT_LEAST = int64_t{4} << 20;
+    const RowConverter& c = t_conv;
+    if (!f || !(ioContext().options.flags & OPT_MAP_FILE) || following() || c.delivered != 0 || rows != c.height ||
+        directRun(0, rowBytes) != c.height || int64_t(rows) * rowBytes < MAP_AT_LEAST)
+        return false;
+    const int64_t bytes = int64_t(rows) * rowBytes;
+    const int fd = fileno(f);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const off_t was = ftello(f);
+    if (was < 0 || offset < 0 || bytes > static_cast<int64_t>(st.st_size) - offset) return false;
+    if (fseeko(f, static_cast<off_t>(offset + bytes), SEEK_SET) != 0) return false;
+    if (mapFilePixels(c.image, fd, offset, bytes)) return true;
+    fseeko(f, was, SEEK_SET);
+    return false;
 }
 
 Status rowsPlaced(int32_t count) {

@@ -387,8 +387,16 @@ Status saveTo(FILE* open, char* fileName, Image* image, const IoOptions* options
     const FormatRecord* record = formatRecord(index);
     if (!record || !hasRealWriter(*record)) return ST_NO_WRITER;
     if (!image->pixels || image->width < 1 || image->height < 1) return ST_KIND_REFUSED;
+    // What the file will hold: the picture, or the picture turned a quarter.
+    Image shape = *image;
+    if (saveTurn(o.flags)) {
+        shape.width = image->height;
+        shape.height = image->width;
+        shape.xdpi = image->ydpi;
+        shape.ydpi = image->xdpi;
+    }
     const WriteVariant* variant = nullptr;
-    if (!findWriteVariant(index, image, &variant)) return ST_KIND_REFUSED;
+    if (!findWriteVariant(index, &shape, &variant)) return ST_KIND_REFUSED;
 
     if (o.flags & OPT_SET_EXTENSION) {
         const char* ext = variant && variant->extension ? variant->extension : record->extensions[0];
@@ -401,11 +409,11 @@ Status saveTo(FILE* open, char* fileName, Image* image, const IoOptions* options
     copyText(request.fileName, sizeof request.fileName, name);
     request.kind = (image->kind & IMG_TRUECOLOUR) ? KIND_ANY_TRUECOLOUR : image->kind;
     request.bitsPerPixel = static_cast<int16_t>((image->kind & IMG_32BIT) ? 32 : (image->kind & IMG_24BIT) ? 24 : 8);
-    request.width = image->width;
-    request.height = image->height;
+    request.width = shape.width;
+    request.height = shape.height;
     request.colours = clamp16(image->colours);
-    request.xdpi = clamp16(image->xdpi);
-    request.ydpi = clamp16(image->ydpi);
+    request.xdpi = clamp16(shape.xdpi);
+    request.ydpi = clamp16(shape.ydpi);
     request.flags = o.flags;
     request.writerOption1 = o.writerOption1;
     request.writerOption2 = o.writerOption2;

@@ -72,6 +72,11 @@ struct RowConverter {
     uint8_t valueMap[256] = {};
     bool valueMapActive = false;
     uint8_t expand[PALETTE_BYTES] = {};  // 8-bit image values as colours, planar
+    // A save that turns the picture a quarter: its rows are made a band at a time.
+    int turn = 0;                      // 1 clockwise, -1 anticlockwise
+    Buffer band;
+    size_t bandStride = 0;
+    int32_t bandFirst = 0, bandEnd = 0;
 };
 
 // The calling thread's state: one load or save at a time per thread.

@@ -34,6 +34,7 @@ int32_t directReadRun(int32_t row, int64_t rowBytes, int32_t rowsLeft) {
 
 Status readRows(FILE* f, int64_t rowBytes, int32_t rows, int plane, RowFilter filter, const void* data) {
     if (rowBytes < 1) return ST_CORRUPT;
+    if (!filter && plane < 0 && mapDirectRows(f, ftello(f), rowBytes, rows)) return rowsPlaced(rows);
     Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
     if (!row) return ST_NO_MEMORY;
     for (int32_t y = 0; y < rows; ++y) {

@@ -363,6 +363,20 @@ bool buildValueMap(const Image* img, int depth, bool minIsWhite, uint8_t* map) {
     return !identity;
 }
 
+// A turning save makes its rows TURN_BAND_ROWS at a time, from the band
+// holding the row asked for (writers ask from the top or from the bottom).
+constexpr int32_t TURN_BAND_ROWS = 64;
+
+const uint8_t* savedRow(RowConverter& c, int32_t y) {
+    if (!c.turn) return imageRow(c.image, y);
+    if (y < c.bandFirst || y >= c.bandEnd) {
+        c.bandFirst = y / TURN_BAND_ROWS * TURN_BAND_ROWS;
+        c.bandEnd = std::min(c.bandFirst + TURN_BAND_ROWS, c.height);
+        turnedRows(c.image, c.turn > 0, c.bandFirst, c.bandEnd, c.band.get(), c.bandStride);
+    }
+    return c.band.get() + static_cast<size_t>(y - c.bandFirst) * c.bandStride;
+}
+
 }  // namespace
 
 Status beginWrite(WriteHeader* h) {
@@ -383,18 +397,20 @@ Status beginWrite(WriteHeader* h) {
     // for its width would send reads past it.
     if (static_cast<int64_t>(img->stride) < static_cast<int64_t>(img->width) * imageBytes) return ST_KIND_REFUSED;
 
+    const int turn = saveTurn(ctx.options.flags);
+    const int32_t width = turn ? img->height : img->width, height = turn ? img->width : img->height;
     RowPlan plan;
-    if (!planRows(h->layout, h->planes, h->bitsPerPlane, img->width, h->bytesPerPlane, &plan))
+    if (!planRows(h->layout, h->planes, h->bitsPerPlane, width, h->bytesPerPlane, &plan))
         return ST_UNKNOWN_FORMAT;
 
     c.image = img;
     c.layout = h->layout;
     c.channels = h->channels;
     c.orientation = h->orientation;
-    c.width = img->width;
-    c.height = img->height;
-    c.outWidth = img->width;
-    c.outHeight = img->height;
+    c.width = width;
+    c.height = height;
+    c.outWidth = width;
+    c.outHeight = height;
     c.bgr = img->kind == IMG_BGR || img->kind == IMG_BGR32;
     ctx.options.orientation = img->orientation;
     c.workBytes = imageBytes;
@@ -429,7 +445,12 @@ Status beginWrite(WriteHeader* h) {
         std::max<int64_t>(int64_t(c.width) * c.convBytes, plan.unpackedPixels) + CONV_SPARE);
     c.rowBuffer = allocBuffer(c.rowBufferSize);
     c.conv = allocBuffer(c.convSize);
-    if (!c.rowBuffer || !c.conv) {
+    if (turn) {
+        c.turn = turn;
+        c.bandStride = static_cast<size_t>(width) * imageBytes;
+        c.band = allocBuffer(static_cast<uint64_t>(c.bandStride) * TURN_BAND_ROWS);
+    }
+    if (!c.rowBuffer || !c.conv || (turn && !c.band)) {
         progressEnd(c);
         resetConverter(c);
         return ST_NO_MEMORY;
@@ -476,8 +497,8 @@ Status getRows(int32_t firstRow, int32_t count) {
     uint8_t* conv = c.conv.get();
     for (int64_t i = 0; i < n && row < c.height; ++i, ++row, dst += c.rowLength) {
         const int32_t y = c.flip ? c.height - 1 - row : row;
-        if (!gateRows(c.flip ? c.height : y + 1)) return ST_STOPPED;
-        c.fetch(c, imageRow(c.image, y), conv, c.width);
+        if (!gateRows(c.turn ? c.image->height : c.flip ? c.height : y + 1)) return ST_STOPPED;
+        c.fetch(c, savedRow(c, y), conv, c.width);
         progressRow(c, ctx, c.height);
         if (c.mirror) mirrorRow(conv, c.width, c.convBytes);
         if (c.valueMapActive)

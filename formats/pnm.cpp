@@ -79,6 +79,15 @@ public:
         return done;
     }
 
+    // Maps the rest of the picture from the file when the load may (see
+    // mapDirectRows); the stream then stands past it.
+    bool mapRows(int64_t rowBytes, int32_t rows) {
+        const off_t at = ftello(f_);
+        if (at < 0 || !mapDirectRows(f_, at - static_cast<off_t>(len_ - pos_), rowBytes, rows)) return false;
+        pos_ = len_ = 0;
+        return true;
+    }
+
 private:
     bool fill() {
         pos_ = 0;
@@ -237,6 +246,8 @@ Status pnmReadPixels(PnmInput& in, const PnmHeader& h, RasterHeader* rh) {
         if (!wide) return ST_NO_MEMORY;
     }
     uint8_t* row = rh->rowBuffer;
+    if (h.data == PnmData::Raw8 && !raw8Scaled && in.mapRows(n, static_cast<int32_t>(h.height)))
+        return rowsPlaced(static_cast<int32_t>(h.height));
     for (uint32_t y = 0; y < h.height; ++y) {
         // Plain 8-bit rows that the picture holds as the file does are read
         // straight into it, as many at once as follow one another there.

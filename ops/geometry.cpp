@@ -53,34 +53,8 @@ Status fillHalfTurn(const Image* src, Image* dst) {
     return ST_OK;
 }
 
-// Quarter turn: the result is height x width. Clockwise, result row i is source
-// column i read from the bottom row up; anticlockwise, result row i is source
-// column width - 1 - i read from the top down. The work goes in square tiles so
-// that both the rows read and the rows written stay in cache, with the pixel
-// size a constant so each copy is one move.
-constexpr int32_t QUARTER_TILE = 64;
-
-template <int BPP>
-void quarterTiles(const Image* src, Image* dst, bool clockwise, int bppAtRunTime, Band rows) {
-    const size_t bpp = BPP ? BPP : static_cast<size_t>(bppAtRunTime);
-    const int32_t w = src->width, h = src->height;
-    for (int32_t i0 = rows.first; i0 < rows.end; i0 += QUARTER_TILE) {
-        const int32_t i1 = i0 + QUARTER_TILE < rows.end ? i0 + QUARTER_TILE : rows.end;
-        for (int32_t j0 = 0; j0 < h; j0 += QUARTER_TILE) {
-            const int32_t j1 = j0 + QUARTER_TILE < h ? j0 + QUARTER_TILE : h;
-            for (int32_t i = i0; i < i1; ++i) {
-                const size_t sx = static_cast<size_t>(clockwise ? i : w - 1 - i) * bpp;
-                uint8_t* d = imageRow(dst, i) + static_cast<size_t>(j0) * bpp;
-                for (int32_t j = j0; j < j1; ++j, d += bpp) {
-                    const int32_t sy = clockwise ? h - 1 - j : j;
-                    memcpy(d, imageRow(src, sy) + sx, bpp);
-                }
-            }
-        }
-    }
-}
-
-// The result rows of a large picture are shared out in bands.
+// Quarter turn: the result is height x width (see turnedRows). The result rows
+// of a large picture are shared out in bands.
 struct QuarterJob {
     const Image* src;
     Image* dst;
@@ -89,13 +63,7 @@ struct QuarterJob {
 
 Status quarterBand(void* data, Band rows) {
     const QuarterJob* j = static_cast<const QuarterJob*>(data);
-    switch (j->src->bytesPerPixel) {
-    case 1: quarterTiles<1>(j->src, j->dst, j->clockwise, 1, rows); break;
-    case 2: quarterTiles<2>(j->src, j->dst, j->clockwise, 2, rows); break;
-    case 3: quarterTiles<3>(j->src, j->dst, j->clockwise, 3, rows); break;
-    case 4: quarterTiles<4>(j->src, j->dst, j->clockwise, 4, rows); break;
-    default: quarterTiles<0>(j->src, j->dst, j->clockwise, j->src->bytesPerPixel, rows); break;
-    }
+    turnedRows(j->src, j->clockwise, rows.first, rows.end, imageRow(j->dst, rows.first), j->dst->stride);
     return ST_OK;
 }
 

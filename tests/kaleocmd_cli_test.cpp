@@ -477,3 +477,33 @@ TEST(KaleocmdCli, ThumbnailsAverageTheirFootprint) {
         EXPECT_LE(worst, 8);
     }
 }
+
+// A quarter turn that ends the operations is made by the save (no turned
+// copy); what is written must not change: the same run ended by a crop to the
+// whole turned picture takes the ordinary path.
+TEST(KaleocmdCli, AQuarterTurnAtTheEndWritesWhatTheOperationWrites) {
+    const std::string d = tempPath("cli_turn");
+    fs::remove_all(d);
+    fs::create_directories(d);
+    writeBmp(d + "/rgb.bmp", 150, 97);
+    OwnedImage palette;
+    ASSERT_TRUE(testpictures::makePicture(&palette, IMG_PALETTE, 150, 97));
+    ASSERT_EQ(saveAs(&palette, d + "/pal.png", "png"), ST_OK);
+    // gif takes the rgb picture converted to a palette first
+    for (const char* in : {"rgb.bmp", "pal.png"})
+        for (const char* out : {"pnm", "bmp", "png", "gif", "tiff"})
+            for (const char* angle : {"90", "-90"}) {
+                SCOPED_TRACE(std::string(in) + " " + out + " " + angle);
+                const Ran a = runKaleocmd({"-quiet", "-out", out, "-rotate", angle, "-o", d + "/a/", d + "/" + in});
+                const Ran b = runKaleocmd(
+                    {"-quiet", "-out", out, "-rotate", angle, "-crop", "0", "0", "97", "150", "-o", d + "/b/", d + "/" + in});
+                ASSERT_EQ(a.status, 0) << a.err;
+                ASSERT_EQ(b.status, 0) << b.err;
+                const auto as = snapshot(d + "/a"), bs = snapshot(d + "/b");
+                ASSERT_EQ(as.size(), 1u);
+                ASSERT_EQ(bs.size(), 1u);
+                EXPECT_EQ(as.begin()->second, bs.begin()->second);
+                fs::remove_all(d + "/a");
+                fs::remove_all(d + "/b");
+            }
+}

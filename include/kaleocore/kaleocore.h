@@ -32,12 +32,22 @@ constexpr uint16_t OPT_VERBOSE = 0x0001;
 constexpr uint16_t OPT_TRUECOLOUR = 0x0002;
 constexpr uint16_t OPT_ODD_TO_24 = 0x0004;
 constexpr uint16_t OPT_PREFER_32 = 0x0008;
+// Loading: a picture stored whole in a regular file exactly as the picture
+// holds it (plain PPM, PGM...) may take its pixels from a private,
+// copy-on-write mapping of the file instead of a copy. The file must keep
+// its length while the picture lives: for a program that converts and exits.
+constexpr uint16_t OPT_MAP_FILE = 0x0020;
 constexpr uint16_t OPT_SET_EXTENSION = 0x0040;
 constexpr uint16_t OPT_NAME_IN_PLACE = 0x0080;
 constexpr uint16_t OPT_PROGRESS_BAR = 0x0100;
 constexpr uint16_t OPT_ACCEPT_DAMAGED = 0x0400;
 constexpr uint16_t OPT_FAST_DECODE = 0x0800;
 constexpr uint16_t OPT_NO_SCAN = 0x1000;
+// Saving: the file receives the picture turned a quarter clockwise (right) or
+// anticlockwise (left), as rotateImage by 90 or 270 degrees would leave it,
+// without the turned copy. Both at once: no turn.
+constexpr uint16_t OPT_TURN_RIGHT = 0x2000;
+constexpr uint16_t OPT_TURN_LEFT = 0x4000;
 
 // Kind masks of save modes.
 constexpr uint16_t KIND_ANY_TRUECOLOUR = 0x0F00;
