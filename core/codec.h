@@ -119,6 +119,12 @@ Status checkPictureBudget(int64_t width, int64_t height, int bytesPerPixel);
 Status beginWrite(WriteHeader* header);
 Status getRows(int32_t firstRow, int32_t count);
 void endWrite();
+// Rows firstRow .. of the file, up to count of them, when the file stores them
+// as the picture holds them, one after the other and rowBytes long: *rows is
+// where they start in the picture and *got how many follow there (progress
+// and a followed load treat them as getRows does). *got is 0 when the rows
+// must come through getRows.
+Status savedRowsInPlace(int32_t firstRow, int64_t rowBytes, int32_t count, const uint8_t** rows, int32_t* got);
 // Bytes of one produced row, as computed by beginWrite (0 outside an encode).
 int64_t writeRowLength();
 // The converted row of the last getRows (R,G,B(,X) or one byte per pixel), for

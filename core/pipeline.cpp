@@ -324,6 +324,7 @@ void resetConverter(RowConverter& c) {
     c.turn = 0;
     c.bandStride = 0;
     c.bandFirst = c.bandEnd = 0;
+    c.inPlace = false;
     c.rowBufferSize = 0;
     c.convSize = 0;
     c.rowLength = 0;

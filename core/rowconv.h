@@ -77,6 +77,7 @@ struct RowConverter {
     Buffer band;
     size_t bandStride = 0;
     int32_t bandFirst = 0, bandEnd = 0;
+    bool inPlace = false;              // the file's rows are the picture's bytes as they are
 };
 
 // The calling thread's state: one load or save at a time per thread.

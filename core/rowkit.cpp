@@ -142,8 +142,20 @@ Status writeRows(FILE* f, int64_t rowBytes, int32_t rows, RowEncoder encode, voi
     if (rowBytes < 1) return ST_KIND_REFUSED;
     Buffer row = allocBuffer(static_cast<uint64_t>(rowBytes));
     if (!row) return ST_NO_MEMORY;
+    // Up to a megabyte at a time, so that a save following a load keeps close to it.
+    const int32_t most = static_cast<int32_t>(std::max<int64_t>(1, (int64_t{1} << 20) / rowBytes));
     for (int32_t y = 0; y < rows; ++y) {
-        Status st = fetchRow(y, row.get(), rowBytes);
+        // Rows the file stores as the picture holds them are written from the picture.
+        const uint8_t* inPlace = nullptr;
+        int32_t run = 0;
+        Status st = encode ? ST_OK : savedRowsInPlace(y, rowBytes, std::min(most, rows - y), &inPlace, &run);
+        if (st != ST_OK) return st;
+        if (run > 0) {
+            if (!writeBlock(f, inPlace, static_cast<size_t>(int64_t(run) * rowBytes))) return ST_WRITE_ERROR;
+            y += run - 1;
+            continue;
+        }
+        st = fetchRow(y, row.get(), rowBytes);
         if (st != ST_OK) return st;
         if (encode) st = encode(data, f, row.get(), rowBytes);
         else if (!writeBlock(f, row.get(), static_cast<size_t>(rowBytes))) st = ST_WRITE_ERROR;

@@ -478,6 +478,10 @@ Status beginWrite(WriteHeader* h) {
 
     c.fetch = chooseFetching(img, imageBytes, c.depth);
     c.pack = choosePacking(plan.kind, c.planes);
+    // The file's rows are the picture's own bytes.
+    c.inPlace = !c.turn && !c.flip && !c.mirror && !c.valueMapActive && c.rowLength == int64_t(c.width) * imageBytes &&
+                ((c.fetch == fetchCopy1 && c.pack == packCopy) || (c.fetch == fetchCopy3 && c.pack == packCopy3) ||
+                 (c.fetch == fetchCopy4 && c.pack == packCopy4));
     h->rowBuffer = c.rowBuffer.get();
     h->palette = c.filePalette.get();
     c.phase = ConvPhase::Writing;
@@ -505,6 +509,24 @@ Status getRows(int32_t firstRow, int32_t count) {
             for (int32_t x = 0; x < c.width; ++x) conv[x] = c.valueMap[conv[x]];
         c.pack(c, conv, dst);
     }
+    return ctx.stop ? ST_STOPPED : ST_OK;
+}
+
+Status savedRowsInPlace(int32_t firstRow, int64_t rowBytes, int32_t count, const uint8_t** rows, int32_t* got) {
+    RowConverter& c = rowConverter();
+    IoContext& ctx = ioContext();
+    *rows = nullptr;
+    *got = 0;
+    if (c.phase != ConvPhase::Writing || !c.inPlace || rowBytes != c.rowLength || firstRow < 0 ||
+        firstRow >= c.height || count < 1)
+        return ST_OK;
+    int32_t n = std::min(count, c.height - firstRow);
+    if (c.image->stride != rowBytes) n = 1;  // padded rows go one at a time
+    if (!gateRows(firstRow + n)) return ST_STOPPED;
+    c.delivered = firstRow;
+    for (int32_t i = 0; i < n; ++i) progressRow(c, ctx, c.height);
+    *rows = imageRow(c.image, firstRow);
+    *got = n;
     return ctx.stop ? ST_STOPPED : ST_OK;
 }
 

@@ -82,6 +82,65 @@ TEST(SaveTurned, BothDirectionsAtOnceMeanNoTurn) {
     EXPECT_EQ(bytesOf(a), bytesOf(b));
 }
 
+// A PPM's rows are the picture's own bytes: they go to the file from the
+// picture, a megabyte at a time, padded rows one at a time.
+int countRows(int32_t row, int32_t total, void* datum) {
+    auto* seen = static_cast<std::vector<int32_t>*>(datum);
+    (void)total;
+    seen->push_back(row);
+    return 0;
+}
+
+TEST(SaveInPlace, PlainRowsGoOutAsThePictureHoldsThem) {
+    struct Case {
+        const char* name;
+        uint16_t kind;
+        int width, height, alignment;
+    };
+    const Case cases[] = {{"rgb unpadded, several megabytes", IMG_RGB, 1500, 1000, 1},
+                          {"rgb padded rows", IMG_RGB, 333, 41, 4},
+                          {"grey", IMG_GREY, 2001, 700, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        OwnedImage picture;
+        ASSERT_TRUE(makePicture(&picture, c.kind, c.width, c.height, patternByte, c.alignment));
+        picture.orientation = 0;
+        const int channels = c.kind == IMG_GREY ? 1 : 3;
+        const std::string head = std::string(channels == 1 ? "P5" : "P6") + "\n" + std::to_string(c.width) + " " +
+                                 std::to_string(c.height) + "\n255\n";
+        std::vector<uint8_t> expected(head.begin(), head.end());
+        for (int32_t y = 0; y < c.height; ++y)
+            expected.insert(expected.end(), imageRow(&picture, y), imageRow(&picture, y) + size_t(c.width) * channels);
+        std::vector<int32_t> seen;
+        IoOptions o = defaultIoOptions();
+        o.formatIndex = static_cast<int16_t>(findFormat("pnm"));
+        o.progressCallback = countRows;
+        o.callbackDatum = &seen;
+        const std::string path = tempPath("inplace.pnm");
+        std::vector<char> name(path.begin(), path.end());
+        name.resize(FILE_NAME_LEN, '\0');
+        ASSERT_EQ(saveImage(name.data(), &picture, &o), ST_OK);
+        EXPECT_EQ(bytesOf(path), expected);
+        ASSERT_EQ(seen.size(), size_t(c.height));  // every row reported once, in order
+        for (int32_t y = 0; y < c.height; ++y) ASSERT_EQ(seen[y], y);
+    }
+}
+
+int stopHalfWay(int32_t row, int32_t total, void*) { return row >= total / 2 ? 1 : 0; }
+
+TEST(SaveInPlace, AStopEndsTheSave) {
+    OwnedImage picture;
+    ASSERT_TRUE(makePicture(&picture, IMG_RGB, 1500, 1000, patternByte, 1));
+    IoOptions o = defaultIoOptions();
+    o.formatIndex = static_cast<int16_t>(findFormat("pnm"));
+    o.progressCallback = stopHalfWay;
+    const std::string path = tempPath("inplace_stopped.pnm");
+    std::vector<char> name(path.begin(), path.end());
+    name.resize(FILE_NAME_LEN, '\0');
+    EXPECT_EQ(saveImage(name.data(), &picture, &o), ST_STOPPED);
+    EXPECT_LT(bytesOf(path).size(), size_t(1500) * 3 * 1000);
+}
+
 // Pictures of several megabytes stored plain: P6 and P5, with the maximum 255.
 struct PlainCase {
     const char* name;
