@@ -86,3 +86,8 @@ bool gateRows(int32_t rows) {
     g.open = open;
     return true;
 }
+
+int32_t gateOpenRows(int32_t rows) {
+    if (!gateRows(rows)) return -1;
+    return t_gate.gate ? t_gate.open : INT32_MAX;
+}

@@ -97,6 +97,8 @@ void followWithdraw();
 void followEnd();
 void gateBegin();
 bool gateRows(int32_t rows);
+// As gateRows, then how many rows may be read (at least rows), -1 to stop.
+int32_t gateOpenRows(int32_t rows);
 
 // How the rows of a raster are laid out, shared by both directions.
 enum class RowLayout : uint8_t {

@@ -520,9 +520,11 @@ Status savedRowsInPlace(int32_t firstRow, int64_t rowBytes, int32_t count, const
     if (c.phase != ConvPhase::Writing || !c.inPlace || rowBytes != c.rowLength || firstRow < 0 ||
         firstRow >= c.height || count < 1)
         return ST_OK;
-    int32_t n = std::min(count, c.height - firstRow);
+    // As many as a followed load has placed already.
+    const int32_t open = gateOpenRows(firstRow + 1);
+    if (open < 0) return ST_STOPPED;
+    int32_t n = std::min({count, c.height - firstRow, open - firstRow});
     if (c.image->stride != rowBytes) n = 1;  // padded rows go one at a time
-    if (!gateRows(firstRow + n)) return ST_STOPPED;
     c.delivered = firstRow;
     for (int32_t i = 0; i < n; ++i) progressRow(c, ctx, c.height);
     *rows = imageRow(c.image, firstRow);
