@@ -128,9 +128,6 @@ IoOptions loadOptions(const CmdJob& job, int page) {
     o.rawLayout = job.channelType;
     o.readerParameter1 = job.pcdBase;
     if (job.verbose) o.flags |= OPT_VERBOSE;
-    // A picture stored plain is taken from its file's pages rather than
-    // copied: each task lasts only while its output is written.
-    o.flags |= OPT_MAP_FILE;
     return o;
 }
 
@@ -330,13 +327,16 @@ bool writesBeside(const CmdJob& job, bool follow) {
 
 // The save flag of a quarter turn that ends the operations (0 when they end
 // otherwise, or when the turn would refuse the picture).
-uint16_t savedTurn(const std::vector<OpInstance>& ops, const Image* img) {
-    if (ops.empty()) return 0;
-    const OpInstance& last = ops.back();
-    const OpEntry* e = opEntry(last.index);
-    if (!e || e->run != opRotate || !opInstanceValid(last) || !opImageValid(img)) return 0;
-    const int a = ((last.ints[0] % 360) + 360) % 360;
+// The save flag of an operation that is a quarter turn, 0 for any other.
+uint16_t quarterTurn(const OpInstance& op) {
+    const OpEntry* e = opEntry(op.index);
+    if (!e || e->run != opRotate || !opInstanceValid(op)) return 0;
+    const int a = ((op.ints[0] % 360) + 360) % 360;
     return a == 90 ? OPT_TURN_RIGHT : a == 270 ? OPT_TURN_LEFT : 0;
+}
+
+uint16_t savedTurn(const std::vector<OpInstance>& ops, const Image* img) {
+    return ops.empty() || !opImageValid(img) ? 0 : quarterTurn(ops.back());
 }
 
 // Whether the turned picture goes to the output as it is: no conversion to
@@ -369,6 +369,11 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar, bool follow
         }
     }
     IoOptions lo = loadOptions(job, task.page);
+    // A picture stored plain is taken from its file's pages rather than copied
+    // when nothing writes to it: a task lasts only while its output is
+    // written, and a page written would be copied then, one fault at a time.
+    if (job.ops.empty() || (job.ops.size() == 1 && quarterTurn(job.ops[0])))
+        lo.flags |= OPT_MAP_FILE;
     if (job.thumbWidth > 0 && job.thumbHeight > 0 && thumbnailLoadsBounded(job, task)) {
         lo.maxWidth = job.thumbWidth * 8;
         lo.maxHeight = job.thumbHeight * 8;
