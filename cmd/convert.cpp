@@ -325,8 +325,6 @@ bool writesBeside(const CmdJob& job, bool follow) {
     return follow && !job.check && job.ops.empty() && !(job.thumbWidth > 0 && job.thumbHeight > 0) && !job.verbose;
 }
 
-// The save flag of a quarter turn that ends the operations (0 when they end
-// otherwise, or when the turn would refuse the picture).
 // The save flag of an operation that is a quarter turn, 0 for any other.
 uint16_t quarterTurn(const OpInstance& op) {
     const OpEntry* e = opEntry(op.index);
@@ -335,6 +333,8 @@ uint16_t quarterTurn(const OpInstance& op) {
     return a == 90 ? OPT_TURN_RIGHT : a == 270 ? OPT_TURN_LEFT : 0;
 }
 
+// The save flag of a quarter turn that ends the operations (0 when they end
+// otherwise, or when the turn would refuse the picture).
 uint16_t savedTurn(const std::vector<OpInstance>& ops, const Image* img) {
     return ops.empty() || !opImageValid(img) ? 0 : quarterTurn(ops.back());
 }
@@ -343,9 +343,7 @@ uint16_t savedTurn(const std::vector<OpInstance>& ops, const Image* img) {
 // what the format takes, no resizing to a fixed size of the format.
 bool turnFitsOutput(const CmdJob& job, const Image& img, uint16_t turn) {
     if (!turn) return false;
-    Image turned = img;
-    turned.width = img.height;
-    turned.height = img.width;
+    Image turned = quarterTurnedShape(img);
     int target = 0, method = 0;
     if (chooseConversion(job.outFormat, &turned, &target, &method)) return false;
     const WriteVariant* variant = nullptr;

@@ -293,3 +293,12 @@ void turnedRows(const Image* src, bool clockwise, int32_t first, int32_t end, ui
     default: turnTiles<0>(src, clockwise, src->bytesPerPixel, first, end, out, outStride); break;
     }
 }
+
+Image quarterTurnedShape(const Image& image) {
+    Image shape = image;
+    shape.width = image.height;
+    shape.height = image.width;
+    shape.xdpi = image.ydpi;
+    shape.ydpi = image.xdpi;
+    return shape;
+}

@@ -17,6 +17,9 @@ void followedPixelsFreed(const uint8_t* pixels);
 // lands at out + (i - first) * outStride. Works in square tiles so that the
 // rows read and the rows written both stay in cache.
 void turnedRows(const Image* source, bool clockwise, int32_t first, int32_t end, uint8_t* out, size_t outStride);
+// The picture's record as a quarter turn leaves it (sides and resolutions
+// swapped), its pixels unchanged: for choosing how the turned picture is saved.
+Image quarterTurnedShape(const Image& image);
 
 // Replaces the picture's pixels (stride x height bytes, still untouched) with a
 // private, copy-on-write mapping of bytes of the file fd from offset, which

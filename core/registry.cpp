@@ -388,13 +388,7 @@ Status saveTo(FILE* open, char* fileName, Image* image, const IoOptions* options
     if (!record || !hasRealWriter(*record)) return ST_NO_WRITER;
     if (!image->pixels || image->width < 1 || image->height < 1) return ST_KIND_REFUSED;
     // What the file will hold: the picture, or the picture turned a quarter.
-    Image shape = *image;
-    if (saveTurn(o.flags)) {
-        shape.width = image->height;
-        shape.height = image->width;
-        shape.xdpi = image->ydpi;
-        shape.ydpi = image->xdpi;
-    }
+    const Image shape = saveTurn(o.flags) ? quarterTurnedShape(*image) : *image;
     const WriteVariant* variant = nullptr;
     if (!findWriteVariant(index, &shape, &variant)) return ST_KIND_REFUSED;
 

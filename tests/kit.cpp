@@ -98,16 +98,20 @@ std::string shell(std::string cmd, const std::vector<std::pair<std::string, std:
 }
 
 
+Status saveWithOptions(Image* image, const std::string& path, const char* shortName, IoOptions options) {
+    options.formatIndex = static_cast<int16_t>(findFormat(shortName));
+    std::vector<char> name(path.begin(), path.end());
+    name.resize(FILE_NAME_LEN, '\0');
+    return saveImage(name.data(), image, &options);
+}
+
 Status saveAs(Image* image, const std::string& path, const char* shortName, int16_t option1, int16_t option2,
               int16_t option3) {
     IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(findFormat(shortName));
     o.writerOption1 = option1;
     o.writerOption2 = option2;
     o.writerOption3 = option3;
-    std::vector<char> name(path.begin(), path.end());
-    name.resize(FILE_NAME_LEN, '\0');
-    return saveImage(name.data(), image, &o);
+    return saveWithOptions(image, path, shortName, o);
 }
 
 Status roundTrip(Image* image, const char* shortName, Image* back, int16_t option1, int16_t option2, int16_t option3) {

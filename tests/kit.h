@@ -50,6 +50,9 @@ Rgb alphaOf(const Image& img);
 // A shell command with its placeholders replaced, in order; errors go nowhere.
 std::string shell(std::string cmd, const std::vector<std::pair<std::string, std::string>>& names);
 
+// Saves with these options in the format named (flags, callbacks and writer
+// options as the caller set them).
+Status saveWithOptions(Image* image, const std::string& path, const char* shortName, IoOptions options);
 // Saves in the format named, with its writer options.
 Status saveAs(Image* image, const std::string& path, const char* shortName, int16_t option1 = 0,
               int16_t option2 = 0, int16_t option3 = 0);

@@ -19,11 +19,8 @@ namespace {
 
 Status saveWith(Image* image, const std::string& path, const char* format, uint16_t flags) {
     IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(findFormat(format));
     o.flags = flags;
-    std::vector<char> name(path.begin(), path.end());
-    name.resize(FILE_NAME_LEN, '\0');
-    return saveImage(name.data(), image, &o);
+    return saveWithOptions(image, path, format, o);
 }
 
 Status loadWith(const std::string& path, Image* image, uint16_t flags) {
@@ -113,13 +110,10 @@ TEST(SaveInPlace, PlainRowsGoOutAsThePictureHoldsThem) {
             expected.insert(expected.end(), imageRow(&picture, y), imageRow(&picture, y) + size_t(c.width) * channels);
         std::vector<int32_t> seen;
         IoOptions o = defaultIoOptions();
-        o.formatIndex = static_cast<int16_t>(findFormat("pnm"));
         o.progressCallback = countRows;
         o.callbackDatum = &seen;
         const std::string path = tempPath("inplace.pnm");
-        std::vector<char> name(path.begin(), path.end());
-        name.resize(FILE_NAME_LEN, '\0');
-        ASSERT_EQ(saveImage(name.data(), &picture, &o), ST_OK);
+        ASSERT_EQ(saveWithOptions(&picture, path, "pnm", o), ST_OK);
         EXPECT_EQ(bytesOf(path), expected);
         ASSERT_EQ(seen.size(), size_t(c.height));  // every row reported once, in order
         for (int32_t y = 0; y < c.height; ++y) ASSERT_EQ(seen[y], y);
@@ -132,12 +126,9 @@ TEST(SaveInPlace, AStopEndsTheSave) {
     OwnedImage picture;
     ASSERT_TRUE(makePicture(&picture, IMG_RGB, 1500, 1000, patternByte, 1));
     IoOptions o = defaultIoOptions();
-    o.formatIndex = static_cast<int16_t>(findFormat("pnm"));
     o.progressCallback = stopHalfWay;
     const std::string path = tempPath("inplace_stopped.pnm");
-    std::vector<char> name(path.begin(), path.end());
-    name.resize(FILE_NAME_LEN, '\0');
-    EXPECT_EQ(saveImage(name.data(), &picture, &o), ST_STOPPED);
+    EXPECT_EQ(saveWithOptions(&picture, path, "pnm", o), ST_STOPPED);
     EXPECT_LT(bytesOf(path).size(), size_t(1500) * 3 * 1000);
 }
 
