@@ -1,5 +1,6 @@
 #include "follow.h"
 
+#include <algorithm>
 #include <utility>
 
 SaveBeside::SaveBeside(Save save) : save_(std::move(save)) {}
@@ -33,7 +34,7 @@ void SaveBeside::onRows(int32_t rows, const Image* picture, void* datum) {
         s->worker_ = std::thread(&SaveBeside::run, s);
     }
     s->ready_ = rows;
-    s->moved_.notify_all();
+    if (rows >= s->wake_) s->moved_.notify_all();
 }
 
 int32_t SaveBeside::onGate(int32_t rows, void* datum) {
@@ -41,7 +42,13 @@ int32_t SaveBeside::onGate(int32_t rows, void* datum) {
     std::unique_lock<std::mutex> g(s->lock_);
     s->reading_ = false;
     s->moved_.notify_all();
-    s->moved_.wait(g, [s, rows] { return s->withdrawn_ || s->over_ || s->ready_ >= rows; });
+    // Each wake-up costs the loading thread a system call (some 20 us on a
+    // virtual machine), so a saver that has caught up sleeps until about a
+    // mebibyte more is ready, or the rows end, and the load wakes it only then.
+    const int64_t more = std::max<int64_t>(1, (int64_t(1) << 20) / std::max<int64_t>(1, s->picture_.stride));
+    s->wake_ = static_cast<int32_t>(std::min<int64_t>(std::max(rows, s->picture_.height), int64_t(rows) + more));
+    s->moved_.wait(g, [s] { return s->withdrawn_ || s->over_ || s->ready_ >= s->wake_; });
+    s->wake_ = 0;
     if (s->withdrawn_ || s->ready_ < rows) return -1;
     s->reading_ = true;
     return s->ready_;

@@ -39,6 +39,7 @@ private:
     std::condition_variable moved_;
     Image picture_{};
     int32_t ready_ = 0;        // rows the load has made final
+    int32_t wake_ = 0;         // rows the waiting saver wakes for
     bool withdrawn_ = false;   // the load took its rows back
     bool over_ = false;        // the load has returned
     bool reading_ = false;     // the saving thread may be reading rows
