@@ -350,6 +350,15 @@ bool turnFitsOutput(const CmdJob& job, const Image& img, uint16_t turn) {
     return findWriteVariant(job.outFormat, &turned, &variant) && !(variant && variant->width > 0 && variant->height > 0);
 }
 
+// Runs the operation on the picture; a failure gives the outcome naming it.
+bool applyOp(Image* img, const OpInstance& op, Outcome* failed) {
+    const Status st = runOp(img, op);
+    if (st == ST_OK) return true;
+    const OpEntry* e = opEntry(op.index);
+    *failed = fail(st, std::string(e ? e->option : "?") + ": " + opStatusText(st));
+    return false;
+}
+
 Outcome writeConverted(const CmdJob& job, const CmdTask& task, OwnedImage* picture, uint16_t turn);
 
 // Loads, applies the operations, converts and writes one task.
@@ -424,19 +433,13 @@ Outcome convertOne(const CmdJob& job, const CmdTask& task, Bar* bar, bool follow
     }
     // A quarter turn that ends the operations is made by the save, when the
     // picture goes to the file as it is: no turned copy of the whole picture.
-    const uint16_t turn = job.check ? 0 : savedTurn(job.ops, &img);
-    for (size_t i = 0; i < job.ops.size() - (turn ? 1 : 0); ++i) {
-        const OpInstance& op = job.ops[i];
-        st = runOp(&img, op);
-        if (st != ST_OK) {
-            const OpEntry* e = opEntry(op.index);
-            return fail(st, std::string(e ? e->option : "?") + ": " + opStatusText(st));
-        }
-    }
+    uint16_t turn = job.check ? 0 : savedTurn(job.ops, &img);
+    Outcome failed;
+    for (size_t i = 0; i < job.ops.size() - (turn ? 1 : 0); ++i)
+        if (!applyOp(&img, job.ops[i], &failed)) return failed;
     if (turn && !turnFitsOutput(job, img, turn)) {
-        st = runOp(&img, job.ops.back());
-        if (st != ST_OK) return fail(st, std::string("-rotate: ") + opStatusText(st));
-        return writeConverted(job, task, &img, 0);
+        if (!applyOp(&img, job.ops.back(), &failed)) return failed;
+        turn = 0;
     }
     if (job.check) {
         Outcome o;

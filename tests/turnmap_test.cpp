@@ -23,13 +23,6 @@ Status saveWith(Image* image, const std::string& path, const char* format, uint1
     return saveWithOptions(image, path, format, o);
 }
 
-Status loadWith(const std::string& path, Image* image, uint16_t flags) {
-    IoOptions o = defaultIoOptions();
-    o.flags = flags;
-    FileInfo info{};
-    return loadImage(path.c_str(), image, &o, &info);
-}
-
 std::vector<uint8_t> bytesOf(const std::string& path) {
     std::vector<uint8_t> b;
     readFile(path, &b);
@@ -159,11 +152,11 @@ TEST(LoadMapped, GivesTheBytesOfARead) {
         SCOPED_TRACE(c.name);
         const std::string path = plainFile(c);
         OwnedImage read;
-        ASSERT_EQ(loadWith(path, &read, 0), ST_OK);
+        ASSERT_EQ(load(path, &read, 0), ST_OK);
         EXPECT_EQ(mappingsOf(path), 0);
         {
             OwnedImage mapped;
-            ASSERT_EQ(loadWith(path, &mapped, OPT_MAP_FILE), ST_OK);
+            ASSERT_EQ(load(path, &mapped, OPT_MAP_FILE), ST_OK);
             EXPECT_EQ(mappingsOf(path), 1);  // the pixels are the file's pages
             EXPECT_EQ(mapped.kind, read.kind);
             EXPECT_EQ(mapped.stride, read.stride);
@@ -175,7 +168,7 @@ TEST(LoadMapped, GivesTheBytesOfARead) {
             EXPECT_EQ(pixelsOf(mapped), pixelsOf(read));
         }
         OwnedImage again;
-        ASSERT_EQ(loadWith(path, &again, OPT_MAP_FILE), ST_OK);
+        ASSERT_EQ(load(path, &again, OPT_MAP_FILE), ST_OK);
         EXPECT_EQ(mappingsOf(path), 1);
         freeImage(&again);
         EXPECT_EQ(mappingsOf(path), 0);  // freeing the picture unmapped it
@@ -187,7 +180,7 @@ TEST(LoadMapped, WritingInPlaceLeavesTheFile) {
     const std::vector<uint8_t> before = bytesOf(path);
     {
         OwnedImage mapped;
-        ASSERT_EQ(loadWith(path, &mapped, OPT_MAP_FILE), ST_OK);
+        ASSERT_EQ(load(path, &mapped, OPT_MAP_FILE), ST_OK);
         ASSERT_EQ(mappingsOf(path), 1);
         for (int32_t y = 0; y < mapped.height; y += 7) memset(imageRow(&mapped, y), 0xA5, 100);
         EXPECT_EQ(imageRow(&mapped, 7)[99], 0xA5);
@@ -202,9 +195,9 @@ TEST(LoadMapped, ACutFileIsReadAsBefore) {
     const std::string path = tempPath("mapped_cut.ppm");
     ASSERT_TRUE(writeFile(path, file));
     OwnedImage strict, read, mapped;
-    EXPECT_EQ(loadWith(path, &strict, OPT_MAP_FILE), ST_READ_ERROR);
-    ASSERT_EQ(loadWith(path, &read, OPT_ACCEPT_DAMAGED), ST_OK);
-    ASSERT_EQ(loadWith(path, &mapped, OPT_ACCEPT_DAMAGED | OPT_MAP_FILE), ST_OK);
+    EXPECT_EQ(load(path, &strict, OPT_MAP_FILE), ST_READ_ERROR);
+    ASSERT_EQ(load(path, &read, OPT_ACCEPT_DAMAGED), ST_OK);
+    ASSERT_EQ(load(path, &mapped, OPT_ACCEPT_DAMAGED | OPT_MAP_FILE), ST_OK);
     EXPECT_EQ(mappingsOf(path), 0);
     EXPECT_EQ(pixelsOf(mapped), pixelsOf(read));
 }
